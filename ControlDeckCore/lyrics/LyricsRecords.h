@@ -1,0 +1,35 @@
+#pragma once
+// The lyrics of the current track as the media adapter hands them over.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace veltrane::lyrics {
+
+struct LyricsLine {
+    double time = 0;  // seconds from the start of the track
+    std::string text;
+    bool operator==(const LyricsLine&) const = default;
+};
+
+struct LyricsSnapshot {
+    std::string provider;  // the source that supplied them
+    bool synced = false;   // whether `lines` carry times
+    std::vector<LyricsLine> lines;  // in time order
+    std::optional<std::string> plain;
+    bool operator==(const LyricsSnapshot&) const = default;
+};
+
+// The lyric clock moved to another line.
+struct LyricClockTick {
+    double elapsed = 0;          // playhead, seconds
+    std::int64_t capturedAtMs = 0;  // ms since 1970 at which `elapsed` held
+    bool playing = false;
+    std::int64_t index = 0;      // position of the current line in `lines`
+    std::string current;
+    bool operator==(const LyricClockTick&) const = default;
+};
+
+}  // namespace veltrane::lyrics

@@ -1,0 +1,31 @@
+#include "platform/dispatch/DispatchQueue.h"
+
+#include "platform/dispatch/Scheduler.h"
+
+namespace veltrane::dispatch {
+
+namespace detail {
+namespace {
+thread_local const QueueCore* tlsCurrentCore = nullptr;
+}
+const QueueCore* currentCore() { return tlsCurrentCore; }
+const QueueCore* setCurrentCore(const QueueCore* core) {
+    const QueueCore* previous = tlsCurrentCore;
+    tlsCurrentCore = core;
+    return previous;
+}
+}  // namespace detail
+
+void DispatchQueue::asyncAfter(Duration delay, Task task) const {
+    std::weak_ptr<detail::QueueCore> weak = core_;
+    Scheduler::shared().schedule(Clock::now() + delay, [weak, task = std::move(task)]() mutable {
+        if (auto core = weak.lock()) core->enqueue(std::move(task));
+    });
+}
+
+std::string DispatchQueue::currentLabel() {
+    const detail::QueueCore* core = detail::currentCore();
+    return core ? core->label() : std::string();
+}
+
+}  // namespace veltrane::dispatch

@@ -1,0 +1,89 @@
+#pragma once
+// Queues in the style the whole system is written against: work is submitted
+// as closures to labelled queues; serial queues run one closure at a time on
+// their own thread, concurrent queues grow a thread when every worker is busy,
+// and the main queue is pumped by whoever owns the process's main thread.
+
+#include <chrono>
+#include <exception>
+#include <functional>
+#include <future>
+#include <memory>
+#include <string>
+#include <type_traits>
+
+namespace veltrane::dispatch {
+
+using Task = std::function<void()>;
+using Clock = std::chrono::steady_clock;
+using Duration = Clock::duration;
+
+// Converts seconds given as a floating value (the unit most callers think in).
+inline Duration seconds(double s) {
+    return std::chrono::duration_cast<Duration>(std::chrono::duration<double>(s));
+}
+
+namespace detail {
+// What a queue's threads drain. Held strongly by the queue and by its worker
+// threads, weakly by delayed work, so a queue that is gone drops late work.
+class QueueCore {
+public:
+    explicit QueueCore(std::string label) : label_(std::move(label)) {}
+    virtual ~QueueCore() = default;
+    // False once the queue no longer accepts work (it is shutting down).
+    virtual bool enqueue(Task task) = 0;
+    const std::string& label() const { return label_; }
+
+private:
+    std::string label_;
+};
+
+// The core whose work is running on this thread, or null.
+const QueueCore* currentCore();
+// Marks the calling thread as running `core`'s work; returns the previous mark.
+const QueueCore* setCurrentCore(const QueueCore* core);
+}  // namespace detail
+
+class DispatchQueue {
+public:
+    DispatchQueue(const DispatchQueue&) = delete;
+    DispatchQueue& operator=(const DispatchQueue&) = delete;
+    virtual ~DispatchQueue() = default;
+
+    const std::string& label() const { return core_->label(); }
+
+    // Queues `task`. Work submitted to a queue that is shutting down is dropped.
+    void async(Task task) const { core_->enqueue(std::move(task)); }
+
+    // Queues `task` once `delay` has passed; dropped if the queue is gone by then.
+    void asyncAfter(Duration delay, Task task) const;
+
+    // True when the calling code runs as work of this queue.
+    bool isCurrent() const { return detail::currentCore() == core_.get(); }
+
+    // Runs `fn` on this queue and waits for it, passing back its result or
+    // exception. Called from this queue's own work it runs inline instead of
+    // deadlocking.
+    template <class F>
+    auto sync(F&& fn) const -> std::invoke_result_t<F&> {
+        using R = std::invoke_result_t<F&>;
+        if (isCurrent()) return fn();
+        auto task = std::make_shared<std::packaged_task<R()>>(std::forward<F>(fn));
+        auto result = task->get_future();
+        if (!core_->enqueue([task] { (*task)(); }))
+            throw std::runtime_error("dispatch queue " + label() + " is shutting down");
+        return result.get();
+    }
+
+    // The label of the queue whose work runs on this thread, or "" if none.
+    static std::string currentLabel();
+
+    // Weak handle for delayed work and timers.
+    std::weak_ptr<detail::QueueCore> weakCore() const { return core_; }
+
+protected:
+    explicit DispatchQueue(std::shared_ptr<detail::QueueCore> core) : core_(std::move(core)) {}
+    std::shared_ptr<detail::QueueCore> core_;
+};
+
+}  // namespace veltrane::dispatch
