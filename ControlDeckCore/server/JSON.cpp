@@ -88,7 +88,14 @@ void writeDouble(std::string& out, double d) {
     out.append(buffer, r.ptr);
 }
 
-void write(std::string& out, const Json& v) {
+// `indent` < 0 writes compactly; otherwise pretty, two spaces a level and
+// " : " between key and value (the data files' form).
+void write(std::string& out, const Json& v, int indent) {
+    auto newline = [&](int level) {
+        if (indent < 0) return;
+        out += '\n';
+        out.append(static_cast<std::size_t>(level) * 2, ' ');
+    };
     switch (v.type()) {
         case Json::value_t::null: out += "null"; break;
         case Json::value_t::boolean: out += v.get<bool>() ? "true" : "false"; break;
@@ -97,32 +104,54 @@ void write(std::string& out, const Json& v) {
         case Json::value_t::number_float: writeDouble(out, v.get<double>()); break;
         case Json::value_t::string: writeString(out, v.get_ref<const std::string&>()); break;
         case Json::value_t::array: {
+            if (v.empty()) {
+                out += "[]";
+                break;
+            }
             out += '[';
             bool first = true;
             for (const auto& element : v) {
                 if (!first) out += ',';
                 first = false;
-                write(out, element);
+                newline(indent + 1);
+                write(out, element, indent < 0 ? indent : indent + 1);
             }
+            newline(indent);
             out += ']';
             break;
         }
         case Json::value_t::object: {
+            if (v.empty()) {
+                out += "{}";
+                break;
+            }
             out += '{';
             bool first = true;
             for (const auto& [key, element] : v.items()) {  // std::map: already sorted
                 if (!first) out += ',';
                 first = false;
+                newline(indent + 1);
                 writeString(out, key);
-                out += ':';
-                write(out, element);
+                out += indent < 0 ? ":" : " : ";
+                write(out, element, indent < 0 ? indent : indent + 1);
             }
+            newline(indent);
             out += '}';
             break;
         }
         case Json::value_t::binary:
         case Json::value_t::discarded: throw WriteFailure{};
     }
+}
+
+std::optional<std::string> writeAll(const Json& value, int indent) {
+    std::string out;
+    try {
+        write(out, value, indent);
+    } catch (const WriteFailure&) {
+        return std::nullopt;
+    }
+    return out;
 }
 
 }  // namespace
@@ -172,15 +201,9 @@ const Json* JSON::member(const Json& object, std::string_view key) {
     return it == object.end() ? nullptr : &*it;
 }
 
-std::string JSON::text(const Json& value) {
-    std::string out;
-    try {
-        write(out, value);
-    } catch (const WriteFailure&) {
-        return "{}";
-    }
-    return out;
-}
+std::string JSON::text(const Json& value) { return writeAll(value, -1).value_or("{}"); }
+
+std::optional<std::string> JSON::prettyText(const Json& value) { return writeAll(value, 0); }
 
 std::optional<Json> JSON::parse(std::string_view text) {
     Json parsed = Json::parse(text.begin(), text.end(), nullptr, /*allow_exceptions=*/false);

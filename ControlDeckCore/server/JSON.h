@@ -39,6 +39,11 @@ struct JSON {
     // Invalid UTF-8 inside texts is written as U+FFFD.
     static std::string text(const Json& value);
 
+    // The data files' form: the same rules, pretty-printed (two spaces a
+    // level, " : " after keys). nullopt when a value cannot be written, so a
+    // caller can refuse to replace a good file.
+    static std::optional<std::string> prettyText(const Json& value);
+
     // Parses JSON text; nullopt when it is not valid JSON.
     static std::optional<Json> parse(std::string_view text);
 };

@@ -37,6 +37,12 @@ TEST(JSONText, UnwritableNumbersGiveEmptyObject) {
     EXPECT_EQ(JSON::text(Json{{"deep", {{"inf", std::numeric_limits<double>::infinity()}}}}), "{}");
 }
 
+TEST(JSONText, PrettyFormForDataFiles) {
+    EXPECT_EQ(JSON::prettyText(Json::parse(R"({"b":[1,{}],"a":{"x":"\/"},"e":[]})")),
+              "{\n  \"a\" : {\n    \"x\" : \"\\/\"\n  },\n  \"b\" : [\n    1,\n    {}\n  ],\n  \"e\" : []\n}");
+    EXPECT_EQ(JSON::prettyText(Json{{"n", std::nan("")}}), std::nullopt);
+}
+
 TEST(JSONText, DoublesRoundTrip) {
     for (double d : {1e-300, 5e-324, 0.1 + 0.2, 123456789.123456789, -2.5e-8, 1.7976931348623157e308, 3e20}) {
         auto parsed = JSON::parse(JSON::text(Json::array({d})));

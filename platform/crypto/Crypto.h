@@ -1,0 +1,24 @@
+#pragma once
+// Hashes, encodings and secure random bytes (OpenSSL underneath).
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace veltrane::crypto {
+
+// Cryptographically secure random bytes; throws std::runtime_error if the
+// system generator fails (never falls back to a weak source).
+std::string randomBytes(std::size_t count);
+
+std::array<std::uint8_t, 32> sha256(std::string_view data);
+std::string sha256Hex(std::string_view data);  // 64 lower-case hex digits
+std::array<std::uint8_t, 20> sha1(std::string_view data);
+
+std::string base64(std::string_view bytes);  // standard alphabet, padded
+
+std::string hex(const std::uint8_t* bytes, std::size_t size);
+
+}  // namespace veltrane::crypto
