@@ -1,5 +1,10 @@
 #include "ControlDeckCore/server/UTF8.h"
 
+#include <memory>
+
+#include <unicode/ubrk.h>
+#include <unicode/utext.h>
+
 namespace veltrane::deck::utf8 {
 
 namespace {
@@ -64,6 +69,63 @@ std::string sanitized(std::string_view s) {
         }
     }
     return out;
+}
+
+namespace {
+bool isWhiteSpaceOrLineBreak(char32_t c) {
+    return (c >= 0x09 && c <= 0x0D) || c == 0x20 || c == 0x85 || c == 0xA0 || c == 0x1680 ||
+           (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F || c == 0x205F ||
+           c == 0x3000;
+}
+
+char32_t decodeAt(std::string_view s, std::size_t i, std::size_t n) {
+    auto at = [&](std::size_t k) { return static_cast<char32_t>(static_cast<unsigned char>(s[k])); };
+    switch (n) {
+        case 1: return at(i);
+        case 2: return ((at(i) & 0x1F) << 6) | (at(i + 1) & 0x3F);
+        case 3: return ((at(i) & 0x0F) << 12) | ((at(i + 1) & 0x3F) << 6) | (at(i + 2) & 0x3F);
+        default:
+            return ((at(i) & 0x07) << 18) | ((at(i + 1) & 0x3F) << 12) | ((at(i + 2) & 0x3F) << 6) |
+                   (at(i + 3) & 0x3F);
+    }
+}
+}  // namespace
+
+std::string_view trimmed(std::string_view s) {
+    std::size_t begin = 0;
+    while (begin < s.size()) {
+        std::size_t n = sequenceLength(s, begin);
+        if (n == 0 || !isWhiteSpaceOrLineBreak(decodeAt(s, begin, n))) break;
+        begin += n;
+    }
+    // Walk forward so that the end stays on a character boundary.
+    std::size_t end = begin;
+    for (std::size_t i = begin; i < s.size();) {
+        std::size_t n = sequenceLength(s, i);
+        if (n == 0) {
+            end = i + 1;
+            ++i;
+            continue;
+        }
+        if (!isWhiteSpaceOrLineBreak(decodeAt(s, i, n))) end = i + n;
+        i += n;
+    }
+    return s.substr(begin, end - begin);
+}
+
+std::size_t characterCount(std::string_view s) {
+    if (s.empty()) return 0;
+    UErrorCode status = U_ZERO_ERROR;
+    std::unique_ptr<UText, decltype(&utext_close)> text(
+        utext_openUTF8(nullptr, s.data(), static_cast<int64_t>(s.size()), &status), &utext_close);
+    std::unique_ptr<UBreakIterator, decltype(&ubrk_close)> breaks(ubrk_open(UBRK_CHARACTER, "", nullptr, 0, &status),
+                                                                  &ubrk_close);
+    if (U_FAILURE(status)) return s.size();  // an upper bound: length limits then err toward refusing
+    ubrk_setUText(breaks.get(), text.get(), &status);
+    if (U_FAILURE(status)) return s.size();
+    std::size_t count = 0;
+    while (ubrk_next(breaks.get()) != UBRK_DONE) ++count;
+    return count;
 }
 
 }  // namespace veltrane::deck::utf8

@@ -15,3 +15,25 @@ TEST(UTF8, ValidationAndCutTails) {
     EXPECT_EQ(utf8::withoutCutTail("\xF0\x9F\x98"), 0u);
     EXPECT_EQ(utf8::sanitized("a\xFF" "b"), "a\xEF\xBF\xBD" "b");
 }
+
+TEST(UTF8, TrimsWhiteSpaceAndLineBreaks) {
+    struct Row {
+        const char* text;
+        const char* trimmed;
+    };
+    const Row rows[] = {
+        {"  a b \n", "a b"},       {"\t\r\n\v\f", ""},          {"\u00A0\u3000x\u2029", "x"},
+        {"\u0085x\u2028", "x"},    {"\u200Bx", "\u200Bx"},      {"", ""},
+        {"\u4E2D ", "\u4E2D"},     {" \xFF ", "\xFF"},
+    };
+    for (const auto& row : rows) EXPECT_EQ(utf8::trimmed(row.text), row.trimmed) << row.text;
+}
+
+TEST(UTF8, CountsUserPerceivedCharacters) {
+    EXPECT_EQ(utf8::characterCount(""), 0u);
+    EXPECT_EQ(utf8::characterCount("abc"), 3u);
+    EXPECT_EQ(utf8::characterCount("e\u0301"), 1u);
+    EXPECT_EQ(utf8::characterCount("\U0001F1EB\U0001F1F7\U0001F1E9\U0001F1EA"), 2u);
+    EXPECT_EQ(utf8::characterCount("\r\n"), 1u);
+    EXPECT_EQ(utf8::characterCount("\u4E2D\u6587"), 2u);
+}
