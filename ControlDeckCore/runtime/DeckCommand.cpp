@@ -7,6 +7,7 @@
 
 #include "ControlDeckCore/server/DeckError.h"
 #include "ControlDeckCore/server/UTF8.h"
+#include "platform/text/Graphemes.h"
 
 namespace veltrane::deck {
 
@@ -191,7 +192,7 @@ bool DeckCommand::isSafeShortcutName(std::string_view name) {
     std::string_view trimmed = utf8::trimmed(name);
     if (trimmed.empty()) return false;
     if (trimmed.find_first_of("\n;`") != std::string_view::npos) return false;
-    return utf8::characterCount(trimmed) < shortcutNameLimit;
+    return text::characterCount(trimmed) < shortcutNameLimit;
 }
 
 bool DeckCommand::isWebURL(std::string_view url) {

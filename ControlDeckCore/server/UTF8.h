@@ -19,8 +19,4 @@ std::string sanitized(std::string_view bytes);
 // space separators, line and paragraph separators, U+0009 to U+000D, U+0085).
 std::string_view trimmed(std::string_view text);
 
-// Number of user-perceived characters (extended grapheme clusters) in valid
-// UTF-8 `text`; "e" + combining acute counts as one, a flag as one.
-std::size_t characterCount(std::string_view text);
-
 }  // namespace veltrane::deck::utf8

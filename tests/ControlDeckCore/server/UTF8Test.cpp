@@ -28,12 +28,3 @@ TEST(UTF8, TrimsWhiteSpaceAndLineBreaks) {
     };
     for (const auto& row : rows) EXPECT_EQ(utf8::trimmed(row.text), row.trimmed) << row.text;
 }
-
-TEST(UTF8, CountsUserPerceivedCharacters) {
-    EXPECT_EQ(utf8::characterCount(""), 0u);
-    EXPECT_EQ(utf8::characterCount("abc"), 3u);
-    EXPECT_EQ(utf8::characterCount("e\u0301"), 1u);
-    EXPECT_EQ(utf8::characterCount("\U0001F1EB\U0001F1F7\U0001F1E9\U0001F1EA"), 2u);
-    EXPECT_EQ(utf8::characterCount("\r\n"), 1u);
-    EXPECT_EQ(utf8::characterCount("\u4E2D\u6587"), 2u);
-}
