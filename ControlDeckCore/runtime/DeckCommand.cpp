@@ -7,7 +7,7 @@
 
 #include "ControlDeckCore/server/DeckError.h"
 #include "ControlDeckCore/server/UTF8.h"
-#include "platform/text/Graphemes.h"
+#include "platform/text/UnicodeText.h"
 
 namespace veltrane::deck {
 

@@ -1,0 +1,22 @@
+#pragma once
+// Unicode text questions that need the Unicode character database (ICU
+// underneath).
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace veltrane::text {
+
+// The user-perceived characters (extended grapheme clusters) of `utf8` whose
+// first code point has a numeric type (decimal digits of any script, "½",
+// "Ⅻ", "①" ...), in order, each whole with any marks that follow it.
+// Invalid UTF-8 bytes count as non-numeric and are dropped. Throws
+// std::runtime_error when ICU cannot build its character iterator.
+std::string numericCharacters(std::string_view utf8);
+
+// The number of user-perceived characters in `utf8`: "e" + combining acute
+// counts as one, a flag as one, "\r\n" as one. Throws as above.
+std::size_t characterCount(std::string_view utf8);
+
+}  // namespace veltrane::text
