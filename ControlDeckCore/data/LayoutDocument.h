@@ -24,7 +24,7 @@ struct LayoutDocument {
     static constexpr std::int64_t maxHeight = 8;
 
     static constexpr std::array<std::string_view, 16> knownWidgetTypes = {
-        "volume", "media",   "launcher", "system",         "network",  "screenshot", "lock",  "links",
+        "volume", "media", "launcher", "system", "network", "screenshot", "lock", "links",
         "quicklinks", "timer", "clipboard", "actions", "custom-actions", "displays", "files", "connection",
     };
     static bool isKnownWidgetType(std::string_view type);
