@@ -6,7 +6,7 @@
 #include <uriparser/Uri.h>
 
 #include "ControlDeckCore/server/DeckError.h"
-#include "ControlDeckCore/server/UTF8.h"
+#include "ControlDeckCore/server/Whitespace.h"
 #include "platform/text/UnicodeText.h"
 
 namespace veltrane::deck {
@@ -95,7 +95,7 @@ constexpr Entry entries[DeckCommand::commandCount] = {
     {"open_application",
      [](const Json& o) -> DeckCommand {
          std::string application = requiredText(o, "application");
-         if (utf8::trimmed(application).empty()) malformed();
+         if (trimmingWhitespaceAndNewlines(application).empty()) malformed();
          return DeckCommand::OpenApplication{std::move(application)};
      }},
     {"open_url",
@@ -189,7 +189,7 @@ bool DeckCommand::isSafePath(std::string_view path) {
 }
 
 bool DeckCommand::isSafeShortcutName(std::string_view name) {
-    std::string_view trimmed = utf8::trimmed(name);
+    std::string_view trimmed = trimmingWhitespaceAndNewlines(name);
     if (trimmed.empty()) return false;
     if (trimmed.find_first_of("\n;`") != std::string_view::npos) return false;
     return text::characterCount(trimmed) < shortcutNameLimit;

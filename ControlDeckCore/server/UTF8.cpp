@@ -1,6 +1,5 @@
 #include "ControlDeckCore/server/UTF8.h"
 
-
 namespace veltrane::deck::utf8 {
 
 namespace {
@@ -65,48 +64,6 @@ std::string sanitized(std::string_view s) {
         }
     }
     return out;
-}
-
-namespace {
-bool isWhiteSpaceOrLineBreak(char32_t c) {
-    return (c >= 0x09 && c <= 0x0D) || c == 0x20 || c == 0x85 || c == 0xA0 || c == 0x1680 ||
-           (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F || c == 0x205F ||
-           c == 0x3000;
-}
-
-char32_t decodeAt(std::string_view s, std::size_t i, std::size_t n) {
-    auto at = [&](std::size_t k) { return static_cast<char32_t>(static_cast<unsigned char>(s[k])); };
-    switch (n) {
-        case 1: return at(i);
-        case 2: return ((at(i) & 0x1F) << 6) | (at(i + 1) & 0x3F);
-        case 3: return ((at(i) & 0x0F) << 12) | ((at(i + 1) & 0x3F) << 6) | (at(i + 2) & 0x3F);
-        default:
-            return ((at(i) & 0x07) << 18) | ((at(i + 1) & 0x3F) << 12) | ((at(i + 2) & 0x3F) << 6) |
-                   (at(i + 3) & 0x3F);
-    }
-}
-}  // namespace
-
-std::string_view trimmed(std::string_view s) {
-    std::size_t begin = 0;
-    while (begin < s.size()) {
-        std::size_t n = sequenceLength(s, begin);
-        if (n == 0 || !isWhiteSpaceOrLineBreak(decodeAt(s, begin, n))) break;
-        begin += n;
-    }
-    // Walk forward so that the end stays on a character boundary.
-    std::size_t end = begin;
-    for (std::size_t i = begin; i < s.size();) {
-        std::size_t n = sequenceLength(s, i);
-        if (n == 0) {
-            end = i + 1;
-            ++i;
-            continue;
-        }
-        if (!isWhiteSpaceOrLineBreak(decodeAt(s, i, n))) end = i + n;
-        i += n;
-    }
-    return s.substr(begin, end - begin);
 }
 
 }  // namespace veltrane::deck::utf8

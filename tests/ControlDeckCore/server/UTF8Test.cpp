@@ -15,16 +15,3 @@ TEST(UTF8, ValidationAndCutTails) {
     EXPECT_EQ(utf8::withoutCutTail("\xF0\x9F\x98"), 0u);
     EXPECT_EQ(utf8::sanitized("a\xFF" "b"), "a\xEF\xBF\xBD" "b");
 }
-
-TEST(UTF8, TrimsWhiteSpaceAndLineBreaks) {
-    struct Row {
-        const char* text;
-        const char* trimmed;
-    };
-    const Row rows[] = {
-        {"  a b \n", "a b"},       {"\t\r\n\v\f", ""},          {"\u00A0\u3000x\u2029", "x"},
-        {"\u0085x\u2028", "x"},    {"\u200Bx", "\u200Bx"},      {"", ""},
-        {"\u4E2D ", "\u4E2D"},     {" \xFF ", "\xFF"},
-    };
-    for (const auto& row : rows) EXPECT_EQ(utf8::trimmed(row.text), row.trimmed) << row.text;
-}
