@@ -84,7 +84,7 @@ HTTPResponse HTTPServer::builtInPage() {
         "<title>Veltrane Control Deck</title>\n"
         "<style>\n"
         "body{margin:0;min-height:100vh;display:grid;place-items:center;background:#000;color:#fff;"
-        "font:17px -apple-system,BlinkMacSystemFont,\"Segoe UI\",system-ui,sans-serif}\n"
+        "font:17px system-ui,sans-serif}\n"
         "main{max-width:28rem;padding:2rem}\n"
         "h1{font-size:28px}\n"
         "p{color:rgba(235,235,245,.6);line-height:1.4}\n"

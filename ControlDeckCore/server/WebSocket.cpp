@@ -156,9 +156,11 @@ void WebSocket::ping() {
 
 void WebSocket::transmit(std::string frame) {
     if (closed_) return;
-    if (connection_->queuedBytes() + frame.size() > limits_.maxQueuedBytes) {
+    const std::size_t waiting = connection_->queuedBytes();
+    if (waiting > 0 && waiting + frame.size() > limits_.maxQueuedBytes) {
         // The client has stopped reading; queuing more would only grow the
-        // backlog. A close frame could not get through either.
+        // backlog. A close frame could not get through either. (With nothing
+        // waiting, one message goes out whatever its size.)
         closed_ = true;
         finish();
         return;

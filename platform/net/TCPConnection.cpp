@@ -58,14 +58,14 @@ void TCPConnection::startReceive(std::size_t maximumLength, ReceiveHandler handl
         return;
     }
     maximumLength = std::max<std::size_t>(1, maximumLength);
-    std::size_t size = std::min(maximumLength, std::max(scratchSize_, kFirstReadSize));
-    if (size != scratchSize_) {
+    const std::size_t size = std::min(maximumLength, std::max(wantedSize_, kFirstReadSize));
+    if (size > scratchSize_) {
         scratch_.reset(new char[size]);
         scratchSize_ = size;
     }
     socket_.async_read_some(
         asio::buffer(scratch_.get(), size),
-        queue_->wrap([self = shared_from_this(), handler = std::move(handler)](asio::error_code ec, std::size_t n) {
+        queue_->wrap([self = shared_from_this(), size, handler = std::move(handler)](asio::error_code ec, std::size_t n) {
             if (ec == asio::error::eof) {
                 handler({}, true, {});
                 return;
@@ -74,13 +74,10 @@ void TCPConnection::startReceive(std::size_t maximumLength, ReceiveHandler handl
                 handler({}, false, standardError(ec));
                 return;
             }
-            std::string data(self->scratch_.get(), n);
-            if (n == self->scratchSize_) {
-                // The peer is sending faster than we read: read more at a time.
-                self->scratch_.reset(new char[n * 2]);
-                self->scratchSize_ = n * 2;
-            }
-            handler(std::move(data), false, {});
+            // A read that filled its buffer: the peer sends faster than we
+            // read, so read more at a time.
+            if (n == size) self->wantedSize_ = std::max(self->wantedSize_, n * 2);
+            handler(std::string(self->scratch_.get(), n), false, {});
         }));
 }
 

@@ -50,6 +50,7 @@ private:
     // stalled peer should cost little) and doubles while reads fill it.
     std::unique_ptr<char[]> scratch_;
     std::size_t scratchSize_ = 0;
+    std::size_t wantedSize_ = 0;
     std::deque<Outgoing> outgoing_;
     bool writing_ = false;
     bool cancelled_ = false;

@@ -4,6 +4,7 @@
 #include <dirent.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -164,6 +165,19 @@ std::size_t openDescriptorCount() {
         if (entry->d_name[0] != '.') ++count;
     ::closedir(dir);
     return count - 1;  // the directory stream itself
+}
+
+}  // namespace veltrane::test
+
+namespace veltrane::test {
+
+bool allowDescriptors(std::size_t wanted) {
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0) return false;
+    if (limit.rlim_cur != RLIM_INFINITY && limit.rlim_cur >= wanted) return true;
+    if (limit.rlim_max != RLIM_INFINITY && limit.rlim_max < wanted) return false;
+    limit.rlim_cur = wanted;
+    return ::setrlimit(RLIMIT_NOFILE, &limit) == 0;
 }
 
 }  // namespace veltrane::test

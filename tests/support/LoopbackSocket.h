@@ -59,4 +59,8 @@ std::optional<std::string> exchange(std::uint16_t port, std::string_view request
 // Descriptors open in this process right now.
 std::size_t openDescriptorCount();
 
+// Raises this process's descriptor limit to at least `wanted` (within the
+// hard limit); false when the hard limit is lower.
+bool allowDescriptors(std::size_t wanted);
+
 }  // namespace veltrane::test

@@ -227,6 +227,20 @@ TEST(WebSocketConnection, AClientThatStopsReadingIsClosedAtTheQueueLimit) {
     EXPECT_EQ(rig.connection->sent().size(), 1u) << "the second frame was never queued";
 }
 
+TEST(WebSocketConnection, OneMessageLargerThanTheLimitStillGoesOutAlone) {
+    WebSocket::Limits limits;
+    limits.maxQueuedBytes = 1000;
+    Rig rig(limits);
+    rig.connection->stall();
+    rig.socket->send(std::string(1500, 'b'));
+    rig.settle();
+    EXPECT_EQ(rig.closes, 0);
+    EXPECT_EQ(rig.connection->sent().size(), 1u);
+    rig.socket->send("x");  // now behind a backlog past the limit
+    ASSERT_TRUE(eventually([&] { return rig.released == 1; }));
+    EXPECT_EQ(rig.closes, 1);
+}
+
 TEST(WebSocketConnection, CloseToAClientThatDoesNotReadEndsAfterTheGrace) {
     WebSocket::Limits limits;
     limits.closeGrace = 50ms;
