@@ -169,18 +169,17 @@ void WebSocket::transmit(std::string frame) {
 }
 
 void WebSocket::close(std::uint16_t code) {
-    queue()->async([weak = weak_from_this(), code] {
-        if (auto self = weak.lock()) self->closeNow(code);
-    });
+    // Held until the close has run, so that a socket nobody else keeps (the
+    // server's table empties on stop()) still says goodbye.
+    queue()->async([self = shared_from_this(), code] { self->closeNow(code); });
 }
 
 void WebSocket::closeNow(std::uint16_t code) {
     if (closed_.exchange(true)) return;
     const char payload[2] = {static_cast<char>(code >> 8), static_cast<char>(code & 0xFF)};
     auto weak = weak_from_this();
-    connection_->send(encode(kClose, std::string_view(payload, 2)), [weak](std::error_code) {
-        if (auto self = weak.lock()) self->finish();
-    });
+    connection_->send(encode(kClose, std::string_view(payload, 2)),
+                      [self = shared_from_this()](std::error_code) { self->finish(); });
     // A client that does not read would hold the close frame, and with it the
     // descriptor, for ever.
     queue()->asyncAfter(limits_.closeGrace, [weak] {

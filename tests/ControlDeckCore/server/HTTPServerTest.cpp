@@ -390,6 +390,19 @@ TEST_F(HTTPServerWebSocket, StopClosesEverySocketWith1000) {
     ASSERT_TRUE(eventually([&] { return clients.size() == 0; }));
 }
 
+TEST(HTTPServerWebSocketUpgrade, StopClosesSocketsThatOnlyTheServerHolds) {
+    ServerRig rig;
+    std::atomic<int> upgrades{0};
+    rig.server->wsHandler = [&](const HTTPRequest&, std::shared_ptr<WebSocket>) { ++upgrades; };
+    ASSERT_NE(rig.start(), 0);
+    std::vector<LoopbackSocket> sockets;
+    for (int i = 0; i < 3; ++i) sockets.push_back(upgraded(rig.port));
+    ASSERT_TRUE(eventually([&] { return rig.server->clientCount() == 3; }));
+    rig.server->stop();
+    for (auto& socket : sockets) EXPECT_EQ(socket.readToEnd(), std::optional<std::string>(kCloseNormal));
+    EXPECT_EQ(upgrades, 3);
+}
+
 TEST(HTTPServerWebSocketQueue, AClientThatStopsReadingIsClosedAndOthersCarryOn) {
     ServerRig rig;
     struct Named {
