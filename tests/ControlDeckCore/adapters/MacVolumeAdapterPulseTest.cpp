@@ -7,7 +7,7 @@
 #include "ControlDeckCore/server/Shell.h"
 #include "platform/audio/PulseAudioSystem.h"
 #include "tests/support/Eventually.h"
-#include "tests/support/PrivatePulseServer.h"
+#include "tools/pulse/PrivatePulseServer.h"
 
 using namespace veltrane::deck;
 using veltrane::audio::PulseAudioSystem;

@@ -10,7 +10,7 @@
 #include "platform/audio/PulseAudioSystem.h"
 #include "platform/dispatch/SerialQueue.h"
 #include "tests/support/Eventually.h"
-#include "tests/support/PrivatePulseServer.h"
+#include "tools/pulse/PrivatePulseServer.h"
 
 using veltrane::audio::DeviceID;
 using veltrane::audio::kNoDevice;

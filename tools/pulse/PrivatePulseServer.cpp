@@ -1,4 +1,4 @@
-#include "tests/support/PrivatePulseServer.h"
+#include "tools/pulse/PrivatePulseServer.h"
 
 #include <signal.h>
 #include <stdlib.h>
