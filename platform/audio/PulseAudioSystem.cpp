@@ -423,7 +423,7 @@ private:
                 if (auto queue = r.queue.lock()) due.emplace_back(std::move(queue), r.listener);
             }
         }
-        for (auto& [queue, listener] : due) queue->async([listener] { (*listener)(); });
+        for (auto& entry : due) entry.first->async([listener = entry.second] { (*listener)(); });
     }
 
     const std::optional<std::string> server_;
