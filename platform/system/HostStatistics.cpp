@@ -14,13 +14,15 @@ namespace fs = std::filesystem;
 // Kernel files here are a few kilobytes; anything far larger is not one.
 constexpr std::size_t kMaxFileBytes = 1 << 20;
 
+// Kernel files report no size, so they are read until their end.
 std::optional<std::string> readFile(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
     if (!in) return std::nullopt;
-    std::string text(kMaxFileBytes, '\0');
-    in.read(text.data(), static_cast<std::streamsize>(text.size()));
+    std::string text;
+    char chunk[4096];
+    while (text.size() < kMaxFileBytes && in.read(chunk, sizeof chunk).gcount() > 0)
+        text.append(chunk, static_cast<std::size_t>(in.gcount()));
     if (in.bad()) return std::nullopt;
-    text.resize(static_cast<std::size_t>(in.gcount()));
     return text;
 }
 
