@@ -17,6 +17,7 @@ constexpr const char* kDaemon = "/usr/bin/pulseaudio";
 constexpr const char* kPactl = "/usr/bin/pactl";
 constexpr auto kStartTimeout = std::chrono::seconds(15);
 constexpr auto kStopTimeout = std::chrono::seconds(5);
+constexpr int kIdleExitSeconds = 30;
 
 std::string quoted(const std::string& text) { return "'" + text + "'"; }
 
@@ -72,11 +73,12 @@ bool PrivatePulseServer::start() {
     }
     // A clean environment: the daemon's state, cookie and runtime files all
     // stay in our folder. Its output goes to a file, not to a pipe that
-    // nobody reads.
+    // nobody reads. A test holds a client for as long as it uses the server;
+    // the idle limit ends a daemon whose test died without stopping it.
     std::string command = "exec /usr/bin/env -i PATH=/usr/bin:/bin HOME=" + quoted(folder_ + "/home") +
                           " XDG_CONFIG_HOME=" + quoted(folder_ + "/config") +
                           " XDG_RUNTIME_DIR=" + quoted(folder_ + "/run") + " " + kDaemon +
-                          " -n --daemonize=no --system=no --exit-idle-time=-1 --use-pid-file=no"
+                          " -n --daemonize=no --system=no --exit-idle-time=" + std::to_string(kIdleExitSeconds) + " --use-pid-file=no"
                           " --realtime=no --high-priority=no --disable-shm=yes"
                           " -F " + quoted(folder_ + "/default.pa") + " >" + quoted(folder_ + "/daemon.log") + " 2>&1";
     std::string error;
