@@ -131,7 +131,7 @@ public:
 
     // Requests. The handler that start() installs; it holds the runtime
     // weakly and answers 503 "stopping" once the runtime is gone.
-    static HTTPServer::Handler requestHandler(std::weak_ptr<DeckRuntime> runtime);
+    static std::function<HTTPServer::Handler> requestHandler(std::weak_ptr<DeckRuntime> runtime);
     HTTPResponse handle(const HTTPRequest& request);
     HTTPResponse dispatchCommand(const std::string& body, const AuthContext& auth);
     void handleWS(const HTTPRequest& request, std::shared_ptr<WebSocket> socket);

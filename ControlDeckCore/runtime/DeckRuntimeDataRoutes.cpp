@@ -46,28 +46,6 @@ std::string upperCased(std::string text) {
     return text;
 }
 
-const char* const kBuiltInPage = R"(<!doctype html>
-<html lang="en">
-<head>
-<meta charset="utf-8">
-<meta name="viewport" content="width=device-width, initial-scale=1">
-<title>Veltrane Control Deck</title>
-<style>
-body{margin:0;min-height:100vh;display:grid;place-items:center;background:#000;color:#fff;font:17px -apple-system,system-ui,"Segoe UI",sans-serif}
-main{max-width:28rem;padding:2rem}
-h1{font-size:28px}
-p{color:rgba(235,235,245,.6);line-height:1.4}
-</style>
-</head>
-<body>
-<main>
-<h1>Veltrane Control Deck</h1>
-<p>The companion is running, but dashboard assets are not bundled yet. Open this URL from a tablet after building the dashboard, or run the packaged app.</p>
-</main>
-</body>
-</html>
-)";
-
 }  // namespace
 
 HTTPResponse DeckRuntime::layoutResponse() {
@@ -189,7 +167,7 @@ HTTPResponse DeckRuntime::serveStatic(const std::string& path) {
             }
         }
     }
-    if (path == "/" || path == "/index.html") return HTTPResponse::html(200, kBuiltInPage);
+    if (path == "/" || path == "/index.html") return HTTPServer::builtInPage();
     return HTTPResponse::text(404,
                               "Dashboard assets are missing. Build the dashboard and restart Veltrane Control Deck.");
 }

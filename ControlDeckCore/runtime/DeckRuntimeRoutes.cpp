@@ -5,6 +5,7 @@
 #include "ControlDeckCore/runtime/DeckRuntime.h"
 #include "ControlDeckCore/runtime/RequestBody.h"
 #include "ControlDeckCore/server/DeckError.h"
+#include "ControlDeckCore/server/PercentEncoding.h"
 
 namespace veltrane::deck {
 
@@ -30,7 +31,7 @@ HTTPResponse stopping() { return HTTPResponse::text(503, "stopping"); }
 
 }  // namespace
 
-HTTPServer::Handler DeckRuntime::requestHandler(std::weak_ptr<DeckRuntime> runtime) {
+std::function<HTTPServer::Handler> DeckRuntime::requestHandler(std::weak_ptr<DeckRuntime> runtime) {
     return [runtime](const HTTPRequest& request) -> HTTPResponse {
         std::shared_ptr<DeckRuntime> self = runtime.lock();
         if (!self) return stopping();
@@ -67,7 +68,7 @@ HTTPResponse DeckRuntime::answerWithoutQueue(const HTTPRequest& request) const {
 std::string DeckRuntime::iconIdFromPath(const std::string& path) {
     if (path.size() <= kAppsPrefix.size() + kIconSuffix.size()) return {};
     std::string raw = path.substr(kAppsPrefix.size(), path.size() - kAppsPrefix.size() - kIconSuffix.size());
-    return percentDecoded(raw).value_or(raw);
+    return removingPercentEncoding(raw).value_or(raw);
 }
 
 HTTPResponse DeckRuntime::iconResponse(const HTTPRequest& request) {

@@ -23,9 +23,6 @@ Json parseBody(std::string_view body);
 // kind, BodyNotJSON for text that is not JSON.
 Json parseObjectBody(std::string_view body);
 
-// Percent-decoding of a path piece; nothing when an escape is invalid or the
-// result is not UTF-8.
-std::optional<std::string> percentDecoded(std::string_view text);
 // Percent-encoding with the characters a URL path may hold left as they are.
 std::string percentEncodedPath(std::string_view text);
 

@@ -151,7 +151,7 @@ TEST_F(RouteTable, PairingInfoAlwaysNeedsPairing) {
 
 TEST_F(RouteTable, HandlerAnswersStoppingOnceTheRuntimeIsGone) {
     startRuntime();
-    HTTPServer::Handler handler = DeckRuntime::requestHandler(runtime);
+    std::function<HTTPServer::Handler> handler = DeckRuntime::requestHandler(runtime);
     runtime->stop();
     runtime.reset();
     HTTPRequest request;
