@@ -12,6 +12,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "ControlDeckCore/adapters/AdapterSet.h"
@@ -199,11 +200,11 @@ private:
     // The application adapter is not safe for concurrent use, and icons are
     // rendered outside the runtime queue: every call into it holds appsLock_.
     template <class F>
-    auto withApps(F&& body) -> decltype(body(*adapters_.apps)) {
+    auto withApps(F&& body) -> std::invoke_result_t<F&, AppLaunching&> {
         std::lock_guard lock(appsLock_);
         return body(*adapters_.apps);
     }
-    HTTPResponse iconResponse(const std::string& path);
+    HTTPResponse iconResponse(const HTTPRequest& request);
     static std::string iconIdFromPath(const std::string& path);
 
     // Route bodies.
