@@ -1,7 +1,5 @@
-// Entry points of the remote commands, the WebSocket channel and the
-// mirroring route. Until the command set and the channel are in place they
-// answer as a server without them would: no command is allowed, sockets are
-// closed, mirroring is not offered.
+// The command route's entry point. Until the command set is in place no
+// command type is allowed.
 
 #include "ControlDeckCore/runtime/DeckRuntime.h"
 #include "ControlDeckCore/server/DeckError.h"
@@ -15,9 +13,5 @@ HTTPResponse DeckRuntime::dispatchCommand(const std::string& body, const AuthCon
     if (type == nullptr || !type->is_string() || type->get<std::string>().empty()) throw DeckError::malformedPayload();
     throw DeckError::invalidActionType(type->get<std::string>());
 }
-
-void DeckRuntime::handleWS(const HTTPRequest&, std::shared_ptr<WebSocket> socket) { socket->close(1000); }
-
-HTTPResponse DeckRuntime::mirroringRoute(const HTTPRequest&, const AuthContext&) { throw DeckError::notFound(); }
 
 }  // namespace veltrane::deck
