@@ -1,7 +1,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <condition_variable>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 #include "tests/ControlDeckCore/runtime/RuntimeFixture.h"
@@ -161,6 +163,34 @@ TEST_F(RouteTable, HandlerAnswersStoppingOnceTheRuntimeIsGone) {
     EXPECT_EQ(response.status, 503);
     EXPECT_EQ(response.body, "stopping");
     EXPECT_EQ(response.headers["Content-Type"], "text/plain; charset=utf-8");
+}
+
+// Health and OPTIONS read published values: a busy runtime queue never
+// holds them up.
+TEST_F(RouteTable, HealthAndOptionsAnswerWhileTheRuntimeQueueIsBusy) {
+    startRuntime();
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool entered = false, release = false;
+    runtime->setOnStateChange([&](const DeckState&) {
+        std::unique_lock lock(mutex);
+        entered = true;
+        changed.notify_all();
+        changed.wait(lock, [&] { return release; });
+    });
+    std::thread busy([&] { runtime->updateSettings(runtime->settings()); });
+    {
+        std::unique_lock lock(mutex);
+        changed.wait(lock, [&] { return entered; });
+    }
+    EXPECT_EQ(request("GET", "/api/health").status, 200);
+    EXPECT_EQ(request("OPTIONS", "/api/state").status, 204);
+    {
+        std::lock_guard lock(mutex);
+        release = true;
+    }
+    changed.notify_all();
+    busy.join();
 }
 
 TEST_F(RouteTable, SuccessfulEnvelopeHasSortedKeys) {
