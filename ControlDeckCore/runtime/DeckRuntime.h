@@ -205,6 +205,7 @@ private:
         return body(*adapters_.apps);
     }
     HTTPResponse iconResponse(const HTTPRequest& request);
+    HTTPResponse renderIcon(const std::string& path);
     static std::string iconIdFromPath(const std::string& path);
 
     // Route bodies.

@@ -143,12 +143,13 @@ HTTPResponse DeckRuntime::pairingRequestRoute(const HTTPRequest& request) {
     return pairingWaitPayload(created);
 }
 
-HTTPResponse DeckRuntime::pairingWaitRoute(const HTTPRequest& request) {
-    auto id = request.query.find("requestId");
-    if (id == request.query.end()) throw DeckError::notFound();
+HTTPResponse DeckRuntime::pairingWaitRoute(const HTTPRequest& http) {
+    auto id = http.query.find("requestId");
+    if (id == http.query.end()) throw DeckError::notFound();
     auto found = pairing_.requests().find(id->second);
     if (found == pairing_.requests().end()) throw DeckError::notFound();
-    return pairingWaitPayload(found->second);
+    const PairingRequest request = found->second;  // collecting the token changes the stored one
+    return pairingWaitPayload(request);
 }
 
 HTTPResponse DeckRuntime::pairingAnswerRoute(const HTTPRequest& request, bool approve) {

@@ -80,8 +80,19 @@ HTTPResponse DeckRuntime::iconResponse(const HTTPRequest& request) {
         return HTTPResponse::err(DeckError::invalidState(error.what()));
     }
     // Rendered off the runtime queue: only the session check holds it.
-    std::optional<PNGData> png = withApps([&](AppLaunching& apps) { return apps.iconPNG(iconIdFromPath(request.path)); });
-    if (!png) return HTTPResponse::err(DeckError::notFound());
+    try {
+        return renderIcon(request.path);
+    } catch (const DeckError& error) {
+        return HTTPResponse::err(error);
+    } catch (const std::exception& error) {
+        log(std::string("handler error: ") + error.what());
+        return HTTPResponse::err(DeckError::invalidState(kGenericFailure));
+    }
+}
+
+HTTPResponse DeckRuntime::renderIcon(const std::string& path) {
+    std::optional<PNGData> png = withApps([&](AppLaunching& apps) { return apps.iconPNG(iconIdFromPath(path)); });
+    if (!png) throw DeckError::notFound();
     return HTTPResponse::bytes(200, std::move(*png), "image/png");
 }
 
@@ -161,9 +172,7 @@ HTTPResponse DeckRuntime::route(const HTTPRequest& request) {
     if (fileRoute) return fileTransferRoute(request);
     if (get && isIconPath(path)) {
         authenticate(request);
-        std::optional<PNGData> png = withApps([&](AppLaunching& apps) { return apps.iconPNG(iconIdFromPath(path)); });
-        if (!png) throw DeckError::notFound();
-        return HTTPResponse::bytes(200, std::move(*png), "image/png");
+        return renderIcon(path);
     }
     if ((del && startsWith(path, kFilesRecordsPrefix)) || startsWith(path, kFilesInboxPrefix) ||
         startsWith(path, kFilesOutboxPrefix))
