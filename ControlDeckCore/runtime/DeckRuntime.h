@@ -11,8 +11,10 @@
 #include <mutex>
 #include <optional>
 #include <set>
+#include <stdexcept>
 #include <string>
 #include <type_traits>
+#include <variant>
 #include <vector>
 
 #include "ControlDeckCore/adapters/AdapterSet.h"
@@ -24,6 +26,7 @@
 #include "ControlDeckCore/runtime/DeckState.h"
 #include "ControlDeckCore/runtime/RuntimeOptions.h"
 #include "ControlDeckCore/runtime/TimerEngine.h"
+#include "ControlDeckCore/server/DeckError.h"
 #include "ControlDeckCore/server/DeckLogger.h"
 #include "ControlDeckCore/server/HTTPServer.h"
 #include "ControlDeckCore/server/JSON.h"
@@ -166,21 +169,56 @@ private:
 
     DeckRuntime(RuntimeOptions options, AdapterSet adapters);
 
-    // Runs `body` on the runtime queue, then republishes the values other
-    // threads read.
+    // Runs `body` on the runtime queue (inline when already there), then
+    // republishes the values other threads read.
     template <class F>
     auto onQueue(F&& body) -> decltype(body()) {
-        return queue_->sync([&]() -> decltype(body()) {
+        auto republished = [&]() -> decltype(body()) {
             struct Republish {
                 DeckRuntime* self;
                 ~Republish() { self->publish(); }
             } republish{this};
             return body();
-        });
+        };
+        if (queue_->isCurrent()) return republished();
+        return acrossQueue(republished);
     }
     template <class F>
     auto readOnQueue(F&& body) const -> decltype(body()) {
-        return queue_->sync(std::forward<F>(body));
+        if (queue_->isCurrent()) return body();
+        return acrossQueue(body);
+    }
+    // Runs `body` on the runtime queue from another thread. A failure comes
+    // back as a value and is thrown again here as a copy, so no exception
+    // object is ever shared between two threads.
+    template <class F>
+    auto acrossQueue(F& body) const -> decltype(body()) {
+        using R = decltype(body());
+        using Value = std::conditional_t<std::is_void_v<R>, std::monostate, R>;
+        struct Outcome {
+            std::optional<Value> value;
+            std::optional<DeckError> deckError;
+            std::string failure;
+        };
+        Outcome outcome = queue_->sync([&] {
+            Outcome result;
+            try {
+                if constexpr (std::is_void_v<R>) {
+                    body();
+                    result.value.emplace();
+                } else {
+                    result.value.emplace(body());
+                }
+            } catch (const DeckError& error) {
+                result.deckError = error;
+            } catch (const std::exception& error) {
+                result.failure = error.what();
+            }
+            return result;
+        });
+        if (outcome.deckError) throw *outcome.deckError;
+        if (!outcome.value) throw std::runtime_error(outcome.failure);
+        if constexpr (!std::is_void_v<R>) return std::move(*outcome.value);
     }
 
     void publish();
