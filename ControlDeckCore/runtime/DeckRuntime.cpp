@@ -6,10 +6,10 @@
 #include <system_error>
 #include <thread>
 
+#include "ControlDeckCore/adapters/MacNetworkSampler.h"
 #include "ControlDeckCore/media/MediaRemoteNowPlaying.h"
 #include "ControlDeckCore/runtime/PersistedIdentity.h"
 #include "platform/dispatch/MainQueue.h"
-#include "platform/system/NetworkInterfaces.h"
 #include "platform/system/UUID.h"
 
 namespace veltrane::deck {
@@ -237,7 +237,7 @@ std::vector<std::string> DeckRuntime::dashboardURLs() const { return dashboardUR
 
 std::vector<std::string> DeckRuntime::dashboardURLsFor(std::uint16_t port) const {
     std::vector<std::string> urls{"http://127.0.0.1:" + std::to_string(port) + "/"};
-    for (const std::string& address : sys::ipv4Addresses())
+    for (const std::string& address : MacNetworkSampler::allIPv4())
         urls.push_back("http://" + address + ":" + std::to_string(port) + "/");
     return urls;
 }

@@ -1,12 +1,13 @@
 // Server identity, the pairing flow and the device routes.
 
 #include "ControlDeckCore/runtime/DeckRuntime.h"
+
+#include "ControlDeckCore/adapters/MacNetworkSampler.h"
 #include "ControlDeckCore/runtime/PersistedIdentity.h"
 #include "ControlDeckCore/runtime/RequestBody.h"
 #include "ControlDeckCore/server/DeckError.h"
 #include "ControlDeckCore/server/QRCodePNG.h"
 #include "platform/dispatch/MainQueue.h"
-#include "platform/system/NetworkInterfaces.h"
 #include "platform/system/UUID.h"
 
 namespace veltrane::deck {
@@ -121,7 +122,7 @@ HTTPResponse DeckRuntime::pairingInfoRoute() {
     return HTTPResponse::ok(Json{{"name", settings_.deviceName},
                                  {"serverId", pairing_.serverId()},
                                  {"port", port()},
-                                 {"addresses", sys::ipv4Addresses()},
+                                 {"addresses", MacNetworkSampler::allIPv4()},
                                  {"needsPairing", true}});
 }
 

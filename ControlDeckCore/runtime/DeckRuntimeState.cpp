@@ -5,7 +5,7 @@
 
 #include "ControlDeckCore/runtime/DeckRuntime.h"
 #include "platform/crypto/Crypto.h"
-#include "platform/system/SystemUptime.h"
+#include "platform/system/HostStatistics.h"
 
 namespace veltrane::deck {
 
@@ -124,7 +124,7 @@ Json DeckRuntime::buildState() {
                           {"memory", 0},
                           {"battery", nullptr},
                           {"charging", false},
-                          {"uptime", sys::systemUptimeSeconds()}};
+                          {"uptime", sys::HostStatistics().uptime().value_or(0)}};
         }
 
         const NetworkSample net = adapters_.network->sample(port(), true);

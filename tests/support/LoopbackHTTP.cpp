@@ -3,36 +3,17 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
-#include <sys/time.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
 #include <stdexcept>
 
+#include "tests/support/LoopbackSocket.h"
+
 namespace veltrane::testing {
 
 namespace {
-
-// Guards against a hung server only; never a timing assertion.
-constexpr int kReceiveTimeoutSeconds = 30;
-
-int connectLoopback(std::uint16_t port) {
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) return -1;
-    timeval timeout{kReceiveTimeoutSeconds, 0};
-    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-    ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
-}
 
 HTTPReply parseReply(const std::string& raw) {
     HTTPReply reply;
@@ -66,45 +47,46 @@ HTTPReply parseReply(const std::string& raw) {
 
 HTTPReply httpRequest(std::uint16_t port, const std::string& method, const std::string& target,
                       const std::string& body, const HeaderList& headers) {
-    int fd = connectLoopback(port);
-    if (fd < 0) return {};
     std::string request = method + " " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n";
     for (const auto& [name, value] : headers) request += name + ": " + value + "\r\n";
     if (!body.empty()) request += "Content-Length: " + std::to_string(body.size()) + "\r\n";
     request += "\r\n" + body;
-    std::size_t sent = 0;
-    while (sent < request.size()) {
-        ssize_t n = ::send(fd, request.data() + sent, request.size() - sent, MSG_NOSIGNAL);
-        if (n <= 0) break;
-        sent += static_cast<std::size_t>(n);
-    }
-    std::string raw;
-    char buffer[65536];
-    for (;;) {
-        ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
-        if (n <= 0) break;
-        raw.append(buffer, static_cast<std::size_t>(n));
-    }
-    ::close(fd);
-    return parseReply(raw);
+    std::optional<std::string> raw = test::exchange(port, request);
+    return raw ? parseReply(*raw) : HTTPReply{};
 }
 
 HeaderList bearer(const std::string& token) { return {{"Authorization", "Bearer " + token}}; }
 
-std::uint16_t freeLoopbackPort() {
+namespace {
+
+// Binds 127.0.0.1:`port` (0: any) the way a server does; the bound port, or
+// nothing when the address is taken.
+std::optional<std::uint16_t> bindLoopback(std::uint16_t port) {
     int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) throw std::runtime_error("socket failed");
+    int on = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
     sockaddr_in address{};
     address.sin_family = AF_INET;
+    address.sin_port = htons(port);
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t length = sizeof address;
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-        ::close(fd);
-        throw std::runtime_error("could not find a free port");
-    }
+    std::optional<std::uint16_t> bound;
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 && ::listen(fd, 1) == 0 &&
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0)
+        bound = ntohs(address.sin_port);
     ::close(fd);
-    return ntohs(address.sin_port);
+    return bound;
 }
+
+}  // namespace
+
+std::uint16_t freeLoopbackPort() {
+    std::optional<std::uint16_t> port = bindLoopback(0);
+    if (!port) throw std::runtime_error("could not find a free port");
+    return *port;
+}
+
+bool loopbackPortFree(std::uint16_t port) { return bindLoopback(port).has_value(); }
 
 }  // namespace veltrane::testing

@@ -1,7 +1,6 @@
 #pragma once
-// A small blocking HTTP/1.1 client for tests: one request per connection to
-// 127.0.0.1, read until the server closes (the server answers
-// "Connection: close").
+// HTTP/1.1 over LoopbackSocket for tests: one request per connection to
+// 127.0.0.1, read until the server closes (it answers "Connection: close").
 
 #include <cstdint>
 #include <map>
@@ -12,7 +11,7 @@
 namespace veltrane::testing {
 
 struct HTTPReply {
-    int status = 0;  // 0: no answer (connection failed or closed without one)
+    int status = 0;  // 0: no answer (the connection failed or closed without one)
     std::map<std::string, std::string> headers;  // names lower-cased
     std::string body;
 };
@@ -28,5 +27,7 @@ HeaderList bearer(const std::string& token);
 
 // A TCP port on 127.0.0.1 that nothing listened on a moment ago.
 std::uint16_t freeLoopbackPort();
+// True when nothing listens on 127.0.0.1:`port`.
+bool loopbackPortFree(std::uint16_t port);
 
 }  // namespace veltrane::testing
