@@ -54,7 +54,7 @@ async def run(args):
             if step.startswith("open:"):
                 parts = step.split(":", 2)
                 headers = [("Authorization", "Bearer " + parts[2])] if len(parts) > 2 else []
-                sockets[parts[1]] = await websockets.connect(args.url, extra_headers=headers,
+                sockets[parts[1]] = await websockets.connect(args.url, extra_headers=headers, ping_interval=None,
                                                              open_timeout=args.timeout, max_size=None)
                 emit(event="open", socket=parts[1])
                 continue
