@@ -47,7 +47,7 @@ void DeckRuntime::handleWS(const HTTPRequest& request, std::shared_ptr<WebSocket
             if (runtime && ws) runtime->onQueue([&] { runtime->handleWSText(ws.get(), text); });
         });
     };
-    socket->onClose = [weak, weakSocket] {
+    auto removeEntry = [weak, weakSocket] {
         auto self = weak.lock();
         if (!self) return;
         self->queue_->async([weak, weakSocket] {
@@ -62,6 +62,10 @@ void DeckRuntime::handleWS(const HTTPRequest& request, std::shared_ptr<WebSocket
             });
         });
     };
+    socket->onClose = removeEntry;
+    // A peer that left before the callback was in place would otherwise leave
+    // its entry behind.
+    if (socket->closed()) removeEntry();
 }
 
 void DeckRuntime::registerSocket(const std::shared_ptr<WebSocket>& socket, const std::optional<std::string>& token) {
