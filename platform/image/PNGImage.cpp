@@ -1,0 +1,57 @@
+#include "platform/image/PNGImage.h"
+
+#include <png.h>
+
+#include <cstring>
+
+namespace veltrane::image {
+
+std::optional<std::string> PNGImage::encode(const RGBAImage& image) {
+    if (image.width <= 0 || image.height <= 0 || image.width > kMaxSide || image.height > kMaxSide) return std::nullopt;
+    const std::size_t stride = static_cast<std::size_t>(image.width) * 4;
+    if (image.pixels.size() != stride * static_cast<std::size_t>(image.height)) return std::nullopt;
+
+    png_image png;
+    std::memset(&png, 0, sizeof png);
+    png.version = PNG_IMAGE_VERSION;
+    png.width = static_cast<png_uint_32>(image.width);
+    png.height = static_cast<png_uint_32>(image.height);
+    png.format = PNG_FORMAT_RGBA;
+
+    // First pass measures, second writes.
+    png_alloc_size_t size = 0;
+    if (!png_image_write_to_memory(&png, nullptr, &size, 0, image.pixels.data(), 0, nullptr)) {
+        png_image_free(&png);
+        return std::nullopt;
+    }
+    std::string bytes(size, '\0');
+    if (!png_image_write_to_memory(&png, bytes.data(), &size, 0, image.pixels.data(), 0, nullptr)) {
+        png_image_free(&png);
+        return std::nullopt;
+    }
+    bytes.resize(size);
+    return bytes;
+}
+
+std::optional<RGBAImage> PNGImage::decode(std::string_view bytes) {
+    png_image png;
+    std::memset(&png, 0, sizeof png);
+    png.version = PNG_IMAGE_VERSION;
+    if (!png_image_begin_read_from_memory(&png, bytes.data(), bytes.size())) return std::nullopt;
+    if (png.width == 0 || png.height == 0 || png.width > kMaxSide || png.height > kMaxSide) {
+        png_image_free(&png);
+        return std::nullopt;
+    }
+    png.format = PNG_FORMAT_RGBA;
+    RGBAImage image;
+    image.width = static_cast<int>(png.width);
+    image.height = static_cast<int>(png.height);
+    image.pixels.resize(PNG_IMAGE_SIZE(png));
+    if (!png_image_finish_read(&png, nullptr, image.pixels.data(), 0, nullptr)) {
+        png_image_free(&png);
+        return std::nullopt;
+    }
+    return image;
+}
+
+}  // namespace veltrane::image

@@ -1,0 +1,153 @@
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "platform/apps/DesktopEntries.h"
+#include "platform/apps/IconTheme.h"
+#include "platform/system/TemporaryFolder.h"
+#include "tests/support/XvfbServer.h"
+
+using namespace veltrane;
+using apps::DesktopEntries;
+namespace fs = std::filesystem;
+
+namespace {
+
+void write(const fs::path& file, const std::string& text) {
+    fs::create_directories(file.parent_path());
+    std::ofstream(file) << text;
+}
+
+std::string entry(const std::string& name, const std::string& extra = "") {
+    return "[Desktop Entry]\nType=Application\nName=" + name + "\nExec=true\n" + extra;
+}
+
+struct Listed {
+    std::string id, name, folder;
+    bool operator==(const Listed&) const = default;
+};
+
+std::ostream& operator<<(std::ostream& os, const Listed& l) { return os << l.id << "|" << l.name << "|" << l.folder; }
+
+}  // namespace
+
+class DesktopEntriesTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        folder_ = sys::TemporaryFolder::create("desktop-test-");
+        ASSERT_TRUE(folder_);
+        user_ = folder_->path() / "user";
+        system_ = folder_->path() / "system";
+    }
+
+    std::vector<Listed> scan() {
+        std::vector<Listed> out;
+        for (auto& e : DesktopEntries::scan({user_, system_}))
+            out.push_back({e.id, e.name, e.path.parent_path().lexically_relative(folder_->path()).string()});
+        std::sort(out.begin(), out.end(), [](auto& a, auto& b) { return a.id < b.id; });
+        return out;
+    }
+
+    std::optional<sys::TemporaryFolder> folder_;
+    fs::path user_, system_;
+};
+
+TEST_F(DesktopEntriesTest, UserEntriesWinAndHiddenOnesMaskTheSameId) {
+    write(user_ / "shared.desktop", entry("User Copy"));
+    write(system_ / "shared.desktop", entry("System Copy"));
+    write(user_ / "masked.desktop", entry("Masked", "Hidden=true\n"));
+    write(system_ / "masked.desktop", entry("Masked Below"));
+    write(system_ / "quiet.desktop", entry("Quiet", "NoDisplay=true\n"));
+    write(system_ / "link.desktop", "[Desktop Entry]\nType=Link\nName=Link\nURL=https://example.org\n");
+    write(system_ / "broken.desktop", "no group here\n");
+    write(user_ / "later.desktop", "not an entry either");
+    write(system_ / "later.desktop", entry("Later"));
+    write(system_ / ".secret.desktop", entry("Secret"));
+    write(system_ / "notes.txt", entry("Notes"));
+
+    EXPECT_EQ(scan(), (std::vector<Listed>{{"later.desktop", "Later", "system"},
+                                            {"shared.desktop", "User Copy", "user"}}));
+}
+
+TEST_F(DesktopEntriesTest, SubfoldersGivePrefixedIdsOneLevelDeep) {
+    write(system_ / "kde" / "editor.desktop", entry("Editor"));
+    write(system_ / "kde" / "deeper" / "buried.desktop", entry("Buried"));
+    write(user_ / "kde-editor.desktop", entry("Mine"));
+    EXPECT_EQ(scan(), (std::vector<Listed>{{"kde-editor.desktop", "Mine", "user"}}));
+
+    fs::remove(user_ / "kde-editor.desktop");
+    EXPECT_EQ(scan(), (std::vector<Listed>{{"kde-editor.desktop", "Editor", "system/kde"}}));
+}
+
+TEST_F(DesktopEntriesTest, NamesFollowTheLanguageThenNameThenTheFileStem) {
+    write(system_ / "greeter.desktop", entry("Hello", "Name[de]=Hallo\n"));
+    write(system_ / "plain.desktop", "[Desktop Entry]\nType=Application\nExec=true\n");
+    {
+        testsupport::ScopedEnv language("LANGUAGE", "de");
+        EXPECT_EQ(scan(), (std::vector<Listed>{{"greeter.desktop", "Hallo", "system"},
+                                                {"plain.desktop", "plain", "system"}}));
+    }
+    testsupport::ScopedEnv language("LANGUAGE", "fr");
+    EXPECT_EQ(scan()[0].name, "Hello");
+}
+
+TEST_F(DesktopEntriesTest, UnreadableFoldersContributeNothing) {
+    EXPECT_TRUE(DesktopEntries::scan({folder_->path() / "missing", user_}).empty());
+}
+
+TEST(DesktopEntryFolders, FollowTheBaseDirectoryRules) {
+    struct Case {
+        const char* dataHome;
+        const char* dataDirs;
+        std::vector<std::string> expected;
+    };
+    const Case cases[] = {
+        {"/h/data", "/a:/b/", {"/h/data", "/a", "/b/"}},
+        {nullptr, nullptr, {"/home/u/.local/share", "/usr/local/share", "/usr/share"}},
+        {"relative", "relative:/only::", {"/home/u/.local/share", "/only"}},
+        {"/h", "", {"/h", "/usr/local/share", "/usr/share"}},
+    };
+    testsupport::ScopedEnv home("HOME", "/home/u");
+    for (const auto& c : cases) {
+        testsupport::ScopedEnv dataHome("XDG_DATA_HOME", c.dataHome);
+        testsupport::ScopedEnv dataDirs("XDG_DATA_DIRS", c.dataDirs);
+        std::vector<std::string> got;
+        for (auto& dir : DesktopEntries::dataDirectories()) got.push_back(dir.string());
+        EXPECT_EQ(got, c.expected) << (c.dataHome ? c.dataHome : "(unset)");
+        EXPECT_EQ(DesktopEntries::applicationFolders().front(), fs::path(c.expected.front()) / "applications");
+    }
+}
+
+TEST(IconTheme, PrefersTheExactSizeThenScalableThenLargerThenSmaller) {
+    auto folder = *sys::TemporaryFolder::create("icons-test-");
+    const fs::path first = folder.path() / "first", second = folder.path() / "second";
+    auto icon = [](const fs::path& dir, const std::string& size, const std::string& file) {
+        write(dir / "icons" / "hicolor" / size / "apps" / file, "x");
+        return dir / "icons" / "hicolor" / size / "apps" / file;
+    };
+    auto small = icon(first, "32x32", "tool.png");
+    EXPECT_EQ(apps::IconTheme::find("tool", {first, second}, 64), small);
+    auto large = icon(second, "256x256", "tool.png");
+    EXPECT_EQ(apps::IconTheme::find("tool", {first, second}, 64), large);
+    auto nearer = icon(first, "128x128", "tool.png");
+    EXPECT_EQ(apps::IconTheme::find("tool", {first, second}, 64), nearer);
+    auto scalable = icon(second, "scalable", "tool.svg");
+    EXPECT_EQ(apps::IconTheme::find("tool", {first, second}, 64), scalable);
+    auto exact = icon(second, "64x64", "tool.png");
+    EXPECT_EQ(apps::IconTheme::find("tool", {first, second}, 64), exact);
+    auto exactFirst = icon(first, "64x64", "tool.png");
+    EXPECT_EQ(apps::IconTheme::find("tool.png", {first, second}, 64), exactFirst) << "an extension in the key is dropped";
+}
+
+TEST(IconTheme, AbsolutePathsPixmapsAndRefusedNames) {
+    auto folder = *sys::TemporaryFolder::create("icons-test-");
+    const fs::path data = folder.path() / "data";
+    write(data / "pixmaps" / "old.png", "x");
+    write(data / "icons" / "hicolor" / "48x48" / "apps" / "secret.png", "x");
+    write(folder.path() / "abs.svg", "x");
+    EXPECT_EQ(apps::IconTheme::find("old", {data}, 64), data / "pixmaps" / "old.png");
+    EXPECT_EQ(apps::IconTheme::find((folder.path() / "abs.svg").string(), {data}, 64), folder.path() / "abs.svg");
+    for (const std::string& name : std::vector<std::string>{"", "missing", "../hicolor/48x48/apps/secret", "48x48/apps/secret", "..",
+                             (folder.path() / "missing.svg").string()})
+        EXPECT_FALSE(apps::IconTheme::find(name, {data}, 64)) << name;
+}
