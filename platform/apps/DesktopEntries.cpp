@@ -3,9 +3,9 @@
 #include <glib.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <set>
-#include <sstream>
+
+#include "platform/system/UserDirectories.h"
 
 namespace veltrane::apps {
 namespace fs = std::filesystem;
@@ -13,21 +13,6 @@ namespace {
 
 constexpr const char* kGroup = "Desktop Entry";
 constexpr const char* kSuffix = ".desktop";
-
-fs::path homeDirectory() {
-    const char* home = std::getenv("HOME");
-    if (home != nullptr && home[0] == '/') return home;
-    return g_get_home_dir();  // the password database's entry
-}
-
-std::vector<fs::path> absoluteList(const char* value) {
-    std::vector<fs::path> dirs;
-    std::stringstream list(value);
-    std::string item;
-    while (std::getline(list, item, ':'))
-        if (!item.empty() && item[0] == '/') dirs.emplace_back(item);
-    return dirs;
-}
 
 bool endsWith(const std::string& text, const std::string& suffix) {
     return text.size() >= suffix.size() && text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
@@ -66,14 +51,8 @@ void collect(const fs::path& folder, const std::string& prefix, int depth, std::
 }  // namespace
 
 std::vector<fs::path> DesktopEntries::dataDirectories() {
-    std::vector<fs::path> dirs;
-    const char* dataHome = std::getenv("XDG_DATA_HOME");
-    if (dataHome != nullptr && dataHome[0] == '/')
-        dirs.emplace_back(dataHome);
-    else
-        dirs.push_back(homeDirectory() / ".local/share");
-    const char* dataDirs = std::getenv("XDG_DATA_DIRS");
-    auto system = absoluteList(dataDirs != nullptr && dataDirs[0] != '\0' ? dataDirs : "/usr/local/share:/usr/share");
+    std::vector<fs::path> dirs{sys::userDataHome()};
+    auto system = sys::systemDataDirectories();
     dirs.insert(dirs.end(), system.begin(), system.end());
     return dirs;
 }

@@ -1,0 +1,17 @@
+#pragma once
+
+#include <string>
+
+#include "ControlDeckCore/adapters/ClipboardAccessing.h"
+
+namespace veltrane::deck {
+
+class FakeClipboard : public ClipboardAccessing {
+public:
+    std::optional<std::string> readString() override { return text; }
+    void writeString(const std::string& newText) override { text = newText; }
+
+    std::string text;
+};
+
+}  // namespace veltrane::deck

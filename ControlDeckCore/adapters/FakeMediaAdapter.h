@@ -1,0 +1,67 @@
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "ControlDeckCore/adapters/MediaAdapterBase.h"
+#include "ControlDeckCore/server/LockedValue.h"
+
+namespace veltrane::deck {
+
+// A paused sample track with two synced lyric lines. Every operation calls
+// onChange synchronously; onLyricClock is never called. The fields sit in one
+// locked cell so the getters may be read from any queue, as the contract
+// allows.
+class FakeMediaAdapter : public MediaAdapterBase {
+public:
+    struct Fields {
+        std::optional<std::string> title = "Sample Track";
+        std::optional<std::string> artist = "Sample Artist";
+        std::optional<std::string> album = "Sample Album";
+        std::optional<std::string> source = "Music";
+        bool isPlaying = false;
+        std::optional<PNGData> artworkPNG;
+        bool available = true;
+        double duration = 200.0;
+        double elapsed = 12.0;
+        Date elapsedCapturedAt = std::chrono::system_clock::now();
+        bool elapsedKnown = true;
+        double playbackRate = 1.0;
+        std::optional<lyrics::LyricsSnapshot> lyrics = lyrics::LyricsSnapshot{
+            "test", true, {{0.0, "First sample line"}, {4.0, "Second sample line"}}, std::nullopt};
+        std::optional<std::string> karaokeLine;
+        std::optional<bool> liked = false;
+        bool likeSupported = true;
+    };
+
+    // Readable and writable by anyone; writing calls no callback.
+    LockedValue<Fields> fields;
+
+    std::optional<std::string> title() const override { return fields.wrappedValue().title; }
+    std::optional<std::string> artist() const override { return fields.wrappedValue().artist; }
+    std::optional<std::string> album() const override { return fields.wrappedValue().album; }
+    std::optional<std::string> source() const override { return fields.wrappedValue().source; }
+    bool isPlaying() const override { return fields.wrappedValue().isPlaying; }
+    std::optional<PNGData> artworkPNG() const override { return fields.wrappedValue().artworkPNG; }
+    bool available() const override { return fields.wrappedValue().available; }
+    double duration() const override { return fields.wrappedValue().duration; }
+    double elapsed() const override { return fields.wrappedValue().elapsed; }
+    Date elapsedCapturedAt() const override { return fields.wrappedValue().elapsedCapturedAt; }
+    bool elapsedKnown() const override { return fields.wrappedValue().elapsedKnown; }
+    double playbackRate() const override { return fields.wrappedValue().playbackRate; }
+    std::optional<lyrics::LyricsSnapshot> lyrics() const override { return fields.wrappedValue().lyrics; }
+    std::optional<std::string> karaokeLine() const override { return fields.wrappedValue().karaokeLine; }
+    std::optional<bool> liked() const override { return fields.wrappedValue().liked; }
+    bool likeSupported() const override { return fields.wrappedValue().likeSupported; }
+
+    void playPause() override;
+    void nextTrack() override { changed(); }
+    void previousTrack() override { changed(); }
+    // Clamps to 0 and, when the duration is known, to the duration.
+    void seek(double to) override;
+    void setLiked(std::optional<bool> liked) override;  // none toggles; unknown counts as not liked
+    void refresh() override {}
+};
+
+}  // namespace veltrane::deck

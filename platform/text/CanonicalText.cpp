@@ -1,0 +1,25 @@
+#include "platform/text/CanonicalText.h"
+
+#include <cstdint>
+
+#include <unicode/normalizer2.h>
+#include <unicode/stringpiece.h>
+#include <unicode/unistr.h>
+
+namespace veltrane::text {
+
+std::string nfc(std::string_view utf8) {
+    // ICU lengths are 32-bit; nothing we compare comes near that.
+    if (utf8.size() > static_cast<std::size_t>(INT32_MAX)) return std::string(utf8);
+    UErrorCode status = U_ZERO_ERROR;
+    const icu::Normalizer2* normalizer = icu::Normalizer2::getNFCInstance(status);
+    icu::UnicodeString source =
+        icu::UnicodeString::fromUTF8(icu::StringPiece(utf8.data(), static_cast<std::int32_t>(utf8.size())));
+    std::string out;
+    if (U_FAILURE(status)) return source.toUTF8String(out);
+    icu::UnicodeString normalized = normalizer->normalize(source, status);
+    if (U_FAILURE(status)) return source.toUTF8String(out);
+    return normalized.toUTF8String(out);
+}
+
+}  // namespace veltrane::text
