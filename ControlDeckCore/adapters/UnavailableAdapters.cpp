@@ -15,12 +15,4 @@ void UnavailableVolumeAdapter::setVolume(double level, const std::optional<std::
     setVolume(level);
 }
 
-void UnavailableAppLauncher::open(const std::string&) { throw DeckError::notFound(); }
-
-void UnavailableShortcuts::run(const std::string& name) {
-    throw DeckError::invalidState("Shortcut \u201C" + name + "\u201D could not be run.");
-}
-
-void UnavailableBrightnessAdapter::setBrightness(double, const std::string&) { throw DeckError::notFound(); }
-
 }  // namespace veltrane::deck

@@ -61,14 +61,6 @@ private:
     const Date createdAt_ = std::chrono::system_clock::now();
 };
 
-class UnavailableAppLauncher : public AppLaunching {
-public:
-    std::vector<AppRecord> listApplications() override { return {}; }
-    std::optional<PNGData> iconPNG(const std::string&) override { return std::nullopt; }
-    void open(const std::string&) override;  // no installed application matches
-    void refresh() override {}
-};
-
 // Readings of zero; no battery.
 class UnavailableSystemSampler : public SystemSampling {
 public:
@@ -80,45 +72,6 @@ public:
     NetworkSample sample(std::uint16_t serverPort, bool listening) override {
         return {"Offline", std::nullopt, false, false, listening, serverPort};
     }
-};
-
-class UnavailableScreenshot : public ScreenshotCapturing {
-public:
-    PNGData capture(const std::string&) override { throwUnavailable("Taking screenshots"); }
-};
-
-class UnavailableLock : public Locking {
-public:
-    void lock() override { throwUnavailable("Locking the screen"); }
-};
-
-class UnavailableClipboard : public ClipboardAccessing {
-public:
-    std::optional<std::string> readString() override { return std::nullopt; }
-    void writeString(const std::string&) override { throwUnavailable("The clipboard"); }
-};
-
-class UnavailableShortcuts : public ShortcutRunning {
-public:
-    void run(const std::string& name) override;  // "Shortcut “<name>” could not be run."
-};
-
-class UnavailableLinks : public LinkOpening {
-public:
-    void openURL(const std::string&) override { throwUnavailable("Opening links"); }
-    void openPath(const std::string&) override { throwUnavailable("Opening files"); }
-};
-
-// Announcing is best effort by contract: nothing to announce with.
-class UnavailableNotifier : public TimerNotifying {
-public:
-    void timerFinished(const std::string&, const std::string&) override {}
-};
-
-class UnavailableBrightnessAdapter : public BrightnessControlling {
-public:
-    std::vector<DisplayOutput> displays() override { return {}; }
-    void setBrightness(double, const std::string&) override;  // no display has any id
 };
 
 }  // namespace veltrane::deck

@@ -1,6 +1,7 @@
 #include "platform/text/LocalizedCompare.h"
 
 #include <unicode/ucol.h>
+#include <unicode/ustring.h>
 
 #include <cstdlib>
 #include <cstring>
@@ -60,6 +61,30 @@ int localizedCaseInsensitiveCompare(std::string_view a, std::string_view b) {
         if (U_SUCCESS(status)) return r == UCOL_LESS ? -1 : r == UCOL_GREATER ? 1 : 0;
     }
     return a.compare(b) < 0 ? -1 : a == b ? 0 : 1;
+}
+
+namespace {
+
+std::u16string utf16(std::string_view utf8) {
+    UErrorCode status = U_ZERO_ERROR;
+    int32_t length = 0;
+    u_strFromUTF8WithSub(nullptr, 0, &length, utf8.data(), static_cast<int32_t>(utf8.size()), 0xFFFD, nullptr, &status);
+    std::u16string out(static_cast<std::size_t>(length), u'\0');
+    status = U_ZERO_ERROR;
+    u_strFromUTF8WithSub(out.data(), length, nullptr, utf8.data(), static_cast<int32_t>(utf8.size()), 0xFFFD, nullptr,
+                         &status);
+    return U_SUCCESS(status) ? out : std::u16string();
+}
+
+}  // namespace
+
+bool caseInsensitiveEquals(std::string_view a, std::string_view b) {
+    if (a == b) return true;
+    std::u16string left = utf16(a), right = utf16(b);
+    UErrorCode status = U_ZERO_ERROR;
+    int32_t order = u_strCaseCompare(left.data(), static_cast<int32_t>(left.size()), right.data(),
+                                     static_cast<int32_t>(right.size()), U_FOLD_CASE_DEFAULT, &status);
+    return U_SUCCESS(status) && order == 0;
 }
 
 }  // namespace veltrane::text

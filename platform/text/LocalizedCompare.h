@@ -11,4 +11,8 @@ namespace veltrane::text {
 // Safe to call from any thread.
 int localizedCaseInsensitiveCompare(std::string_view a, std::string_view b);
 
+// Whether two UTF-8 texts are equal under Unicode case folding ("Straße"
+// and "STRASSE" are). Invalid UTF-8 is compared as U+FFFD.
+bool caseInsensitiveEquals(std::string_view a, std::string_view b);
+
 }  // namespace veltrane::text

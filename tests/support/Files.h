@@ -1,0 +1,26 @@
+#pragma once
+// Small file helpers for tests.
+
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+namespace veltrane::testsupport {
+
+inline void writeFile(const std::filesystem::path& file, const std::string& text, bool executable = false) {
+    std::filesystem::create_directories(file.parent_path());
+    std::ofstream(file, std::ios::binary) << text;
+    if (executable) chmod(file.c_str(), 0755);
+}
+
+inline std::string readFile(const std::filesystem::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+}  // namespace veltrane::testsupport
