@@ -76,7 +76,8 @@ image::RGBAImage toRGBA(XImage* ximage) {
     for (int y = 0; y < ximage->height; ++y) {
         std::uint8_t* dst = &out.pixels[static_cast<std::size_t>(y) * ximage->width * 4];
         if (common) {
-            const auto* row = reinterpret_cast<const std::uint8_t*>(ximage->data + static_cast<long>(y) * ximage->bytes_per_line);
+            const auto* row =
+                reinterpret_cast<const std::uint8_t*>(ximage->data + static_cast<long>(y) * ximage->bytes_per_line);
             for (int i = 0; i < ximage->width; ++i, row += 4, dst += 4) {
                 dst[0] = row[2];
                 dst[1] = row[1];

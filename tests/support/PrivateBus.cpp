@@ -2,30 +2,22 @@
 
 #include <signal.h>
 
-#include <chrono>
-
 #include "ControlDeckCore/server/Shell.h"
 #include "tests/support/XvfbServer.h"
 
 namespace veltrane::testsupport {
 
-using namespace std::chrono_literals;
-
 std::unique_ptr<PrivateBus> PrivateBus::start(std::string& error) {
     auto daemon = process::ChildProcess::spawn(
         "/bin/sh", {"-c", "exec dbus-daemon --session --nofork --nopidfile --print-address=1 2>/dev/null"}, error);
     if (!daemon) return nullptr;
-    std::string out;
-    const auto deadline = std::chrono::steady_clock::now() + 30s;
-    while (out.find('\n') == std::string::npos && std::chrono::steady_clock::now() < deadline && daemon->pipesOpen())
-        daemon->pump(200ms, [&](process::ChildProcess::Stream, const char* d, std::size_t n) { out.append(d, n); });
-    auto newline = out.find('\n');
-    if (newline == std::string::npos || newline == 0) {
+    auto address = firstLine(*daemon);
+    if (!address) {
         error = "dbus-daemon did not report its address";
         daemon->sendSignal(SIGKILL);
         return nullptr;
     }
-    return std::unique_ptr<PrivateBus>(new PrivateBus(std::move(daemon), out.substr(0, newline)));
+    return std::unique_ptr<PrivateBus>(new PrivateBus(std::move(daemon), *address));
 }
 
 PrivateBus::~PrivateBus() {
@@ -41,6 +33,14 @@ std::optional<std::string> PrivateBus::send(const std::vector<std::string>& argu
     auto result = deck::Shell::run("/usr/bin/dbus-send", all, 30.0);
     if (result.status != 0) return std::nullopt;
     return result.stdout;
+}
+
+bool PrivateBus::addLogindSession(const std::string& id) const {
+    return send({"--dest=org.freedesktop.login1", "/org/freedesktop/login1", "org.freedesktop.DBus.Mock.AddSession",
+                 "string:" + id, "string:seat0", "uint32:1000", "string:user", "boolean:true"}) &&
+           send({"--dest=org.freedesktop.login1", "/org/freedesktop/login1/session/" + id,
+                 "org.freedesktop.DBus.Mock.AddMethod", "string:org.freedesktop.login1.Session", "string:SetBrightness",
+                 "string:ssu", "string:", "string:"});
 }
 
 bool PrivateBus::startMock(const std::vector<std::string>& arguments, const std::string& busName,

@@ -26,6 +26,10 @@ public:
     bool startMock(const std::vector<std::string>& arguments, const std::string& busName,
                    const std::filesystem::path& log);
 
+    // Adds a session with that id to a running logind mock, with a
+    // SetBrightness method that only records its calls.
+    bool addLogindSession(const std::string& id) const;
+
     // dbus-send on this bus; its standard output, or none on failure.
     std::optional<std::string> send(const std::vector<std::string>& arguments) const;
 

@@ -16,17 +16,13 @@ std::unique_ptr<XvfbServer> XvfbServer::start(int width, int height, std::string
                           std::to_string(height) + "x24 2>/dev/null";
     auto child = process::ChildProcess::spawn("/bin/sh", {"-c", command}, error);
     if (!child) return nullptr;
-    std::string out;
-    const auto deadline = std::chrono::steady_clock::now() + 60s;
-    while (out.find('\n') == std::string::npos && std::chrono::steady_clock::now() < deadline && child->pipesOpen())
-        child->pump(200ms, [&](process::ChildProcess::Stream, const char* d, std::size_t n) { out.append(d, n); });
-    auto newline = out.find('\n');
-    if (newline == std::string::npos || newline == 0) {
+    auto number = firstLine(*child);
+    if (!number) {
         error = "Xvfb did not report a display";
         child->sendSignal(SIGKILL);
         return nullptr;
     }
-    return std::unique_ptr<XvfbServer>(new XvfbServer(std::move(child), ":" + out.substr(0, newline)));
+    return std::unique_ptr<XvfbServer>(new XvfbServer(std::move(child), ":" + *number));
 }
 
 XvfbServer::~XvfbServer() {
@@ -50,6 +46,16 @@ ScopedEnv::~ScopedEnv() {
         setenv(name_.c_str(), old_.c_str(), 1);
     else
         unsetenv(name_.c_str());
+}
+
+std::optional<std::string> firstLine(process::ChildProcess& child) {
+    std::string out;
+    const auto deadline = std::chrono::steady_clock::now() + 60s;
+    while (out.find('\n') == std::string::npos && std::chrono::steady_clock::now() < deadline && child.pipesOpen())
+        child.pump(200ms, [&](process::ChildProcess::Stream, const char* d, std::size_t n) { out.append(d, n); });
+    auto newline = out.find('\n');
+    if (newline == std::string::npos || newline == 0) return std::nullopt;
+    return out.substr(0, newline);
 }
 
 bool eventually(const std::function<bool()>& done) {

@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "platform/process/ChildProcess.h"
@@ -39,6 +40,10 @@ private:
     bool had_ = false;
     std::string old_;
 };
+
+// The first line a child writes to its standard output (without the line
+// break); none when it writes no non-empty line within a generous bound.
+std::optional<std::string> firstLine(process::ChildProcess& child);
 
 // Waits (up to a generous bound that only guards against hanging) until
 // `done` is true; returns its last answer.

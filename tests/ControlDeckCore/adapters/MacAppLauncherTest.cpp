@@ -105,7 +105,8 @@ TEST_F(MacAppLauncherTest, IconsAre64PixelPNGsMadeOnce) {
     app(system_, "paint.desktop", "Paint", "Icon=org.example.Paint\n");
     app(system_, "plain.desktop", "Plain");
     const fs::path svg = system_ / "icons" / "hicolor" / "scalable" / "apps" / "org.example.Paint.svg";
-    writeFile(svg, R"(<svg xmlns="http://www.w3.org/2000/svg" width="16" height="16"><circle cx="8" cy="8" r="8" fill="#0000ff"/></svg>)");
+    writeFile(svg, R"(<svg xmlns="http://www.w3.org/2000/svg" width="16" height="16">)"
+                   R"(<circle cx="8" cy="8" r="8" fill="#0000ff"/></svg>)");
 
     MacAppLauncher launcher;
     auto icon = launcher.iconPNG("paint.desktop");

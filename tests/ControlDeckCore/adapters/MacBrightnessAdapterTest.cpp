@@ -120,12 +120,7 @@ TEST_F(MacBrightnessAdapterTest, CallsLogindSetBrightnessOnAPrivateBus) {
     testsupport::ScopedEnv system("DBUS_SYSTEM_BUS_ADDRESS", bus->address().c_str());
     const fs::path log = folder_->path() / "logind.log";
     ASSERT_TRUE(bus->startMock({"--template", "logind"}, "org.freedesktop.login1", log));
-    ASSERT_TRUE(bus->send({"--dest=org.freedesktop.login1", "/org/freedesktop/login1",
-                           "org.freedesktop.DBus.Mock.AddSession", "string:auto", "string:seat0", "uint32:1000",
-                           "string:user", "boolean:true"}));
-    ASSERT_TRUE(bus->send({"--dest=org.freedesktop.login1", "/org/freedesktop/login1/session/auto",
-                           "org.freedesktop.DBus.Mock.AddMethod", "string:org.freedesktop.login1.Session",
-                           "string:SetBrightness", "string:ssu", "string:", "string:"}));
+    ASSERT_TRUE(bus->addLogindSession("auto"));
 
     MacBrightnessAdapter::Host host{[] { return std::optional(std::vector<ScreenOutput>{{71, "eDP-1", "", true}}); },
                                     display::Backlight(root()), dbus::Logind::setBrightness};

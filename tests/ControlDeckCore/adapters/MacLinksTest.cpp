@@ -5,34 +5,20 @@
 #include "platform/apps/Launcher.h"
 #include "platform/system/TemporaryFolder.h"
 #include "tests/support/Files.h"
+#include "tests/support/RecorderDesktop.h"
 #include "tests/support/XvfbServer.h"
 
 using namespace veltrane;
 using namespace veltrane::deck;
 using testsupport::readFile;
-using testsupport::writeFile;
 namespace fs = std::filesystem;
 
-// GIO reads the XDG folders once per process, so the suite sets up one
-// desktop for all its tests: a recorder application chosen through
-// mimeapps.list for https links and for folders; nothing handles ftp.
+// One recorder desktop for the whole suite (GIO reads it once per process).
 class MacLinksTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
         folder_ = new sys::TemporaryFolder(*sys::TemporaryFolder::create("links-test-"));
-        const fs::path root = folder_->path();
-        marker_ = root / "opened";
-        writeFile(root / "record.sh", "#!/bin/sh\necho \"$1\" >> '" + marker_.string() + "'\n", true);
-        writeFile(root / "data" / "applications" / "recorder.desktop",
-                  "[Desktop Entry]\nType=Application\nName=Recorder\nExec=" + (root / "record.sh").string() +
-                      " %u\nMimeType=x-scheme-handler/https;inode/directory;\n");
-        writeFile(root / "config" / "mimeapps.list",
-                  "[Default Applications]\nx-scheme-handler/https=recorder.desktop\ninode/directory=recorder.desktop\n");
-        setenv("XDG_DATA_HOME", (root / "data").c_str(), 1);
-        setenv("XDG_CONFIG_HOME", (root / "config").c_str(), 1);
-        setenv("XDG_DATA_DIRS", (root / "none").c_str(), 1);
-        setenv("DBUS_SESSION_BUS_ADDRESS", ("unix:path=" + (root / "no-bus").string()).c_str(), 1);
-        unsetenv("DISPLAY");
+        marker_ = testsupport::RecorderDesktop::install(folder_->path()).marker;
     }
     static void TearDownTestSuite() { delete folder_; }
     void SetUp() override { fs::remove(marker_); }

@@ -1,22 +1,18 @@
 #include <gtest/gtest.h>
 
-#include <fstream>
 
 #include "platform/apps/DesktopEntries.h"
 #include "platform/apps/IconTheme.h"
 #include "platform/system/TemporaryFolder.h"
+#include "tests/support/Files.h"
 #include "tests/support/XvfbServer.h"
 
 using namespace veltrane;
 using apps::DesktopEntries;
+using testsupport::writeFile;
 namespace fs = std::filesystem;
 
 namespace {
-
-void write(const fs::path& file, const std::string& text) {
-    fs::create_directories(file.parent_path());
-    std::ofstream(file) << text;
-}
 
 std::string entry(const std::string& name, const std::string& extra = "") {
     return "[Desktop Entry]\nType=Application\nName=" + name + "\nExec=true\n" + extra;
@@ -53,26 +49,26 @@ protected:
 };
 
 TEST_F(DesktopEntriesTest, UserEntriesWinAndHiddenOnesMaskTheSameId) {
-    write(user_ / "shared.desktop", entry("User Copy"));
-    write(system_ / "shared.desktop", entry("System Copy"));
-    write(user_ / "masked.desktop", entry("Masked", "Hidden=true\n"));
-    write(system_ / "masked.desktop", entry("Masked Below"));
-    write(system_ / "quiet.desktop", entry("Quiet", "NoDisplay=true\n"));
-    write(system_ / "link.desktop", "[Desktop Entry]\nType=Link\nName=Link\nURL=https://example.org\n");
-    write(system_ / "broken.desktop", "no group here\n");
-    write(user_ / "later.desktop", "not an entry either");
-    write(system_ / "later.desktop", entry("Later"));
-    write(system_ / ".secret.desktop", entry("Secret"));
-    write(system_ / "notes.txt", entry("Notes"));
+    writeFile(user_ / "shared.desktop", entry("User Copy"));
+    writeFile(system_ / "shared.desktop", entry("System Copy"));
+    writeFile(user_ / "masked.desktop", entry("Masked", "Hidden=true\n"));
+    writeFile(system_ / "masked.desktop", entry("Masked Below"));
+    writeFile(system_ / "quiet.desktop", entry("Quiet", "NoDisplay=true\n"));
+    writeFile(system_ / "link.desktop", "[Desktop Entry]\nType=Link\nName=Link\nURL=https://example.org\n");
+    writeFile(system_ / "broken.desktop", "no group here\n");
+    writeFile(user_ / "later.desktop", "not an entry either");
+    writeFile(system_ / "later.desktop", entry("Later"));
+    writeFile(system_ / ".secret.desktop", entry("Secret"));
+    writeFile(system_ / "notes.txt", entry("Notes"));
 
     EXPECT_EQ(scan(), (std::vector<Listed>{{"later.desktop", "Later", "system"},
                                             {"shared.desktop", "User Copy", "user"}}));
 }
 
 TEST_F(DesktopEntriesTest, SubfoldersGivePrefixedIdsOneLevelDeep) {
-    write(system_ / "kde" / "editor.desktop", entry("Editor"));
-    write(system_ / "kde" / "deeper" / "buried.desktop", entry("Buried"));
-    write(user_ / "kde-editor.desktop", entry("Mine"));
+    writeFile(system_ / "kde" / "editor.desktop", entry("Editor"));
+    writeFile(system_ / "kde" / "deeper" / "buried.desktop", entry("Buried"));
+    writeFile(user_ / "kde-editor.desktop", entry("Mine"));
     EXPECT_EQ(scan(), (std::vector<Listed>{{"kde-editor.desktop", "Mine", "user"}}));
 
     fs::remove(user_ / "kde-editor.desktop");
@@ -80,8 +76,8 @@ TEST_F(DesktopEntriesTest, SubfoldersGivePrefixedIdsOneLevelDeep) {
 }
 
 TEST_F(DesktopEntriesTest, NamesFollowTheLanguageThenNameThenTheFileStem) {
-    write(system_ / "greeter.desktop", entry("Hello", "Name[de]=Hallo\n"));
-    write(system_ / "plain.desktop", "[Desktop Entry]\nType=Application\nExec=true\n");
+    writeFile(system_ / "greeter.desktop", entry("Hello", "Name[de]=Hallo\n"));
+    writeFile(system_ / "plain.desktop", "[Desktop Entry]\nType=Application\nExec=true\n");
     {
         testsupport::ScopedEnv language("LANGUAGE", "de");
         EXPECT_EQ(scan(), (std::vector<Listed>{{"greeter.desktop", "Hallo", "system"},
@@ -122,7 +118,7 @@ TEST(IconTheme, PrefersTheExactSizeThenScalableThenLargerThenSmaller) {
     auto folder = *sys::TemporaryFolder::create("icons-test-");
     const fs::path first = folder.path() / "first", second = folder.path() / "second";
     auto icon = [](const fs::path& dir, const std::string& size, const std::string& file) {
-        write(dir / "icons" / "hicolor" / size / "apps" / file, "x");
+        writeFile(dir / "icons" / "hicolor" / size / "apps" / file, "x");
         return dir / "icons" / "hicolor" / size / "apps" / file;
     };
     auto small = icon(first, "32x32", "tool.png");
@@ -142,12 +138,13 @@ TEST(IconTheme, PrefersTheExactSizeThenScalableThenLargerThenSmaller) {
 TEST(IconTheme, AbsolutePathsPixmapsAndRefusedNames) {
     auto folder = *sys::TemporaryFolder::create("icons-test-");
     const fs::path data = folder.path() / "data";
-    write(data / "pixmaps" / "old.png", "x");
-    write(data / "icons" / "hicolor" / "48x48" / "apps" / "secret.png", "x");
-    write(folder.path() / "abs.svg", "x");
+    writeFile(data / "pixmaps" / "old.png", "x");
+    writeFile(data / "icons" / "hicolor" / "48x48" / "apps" / "secret.png", "x");
+    writeFile(folder.path() / "abs.svg", "x");
     EXPECT_EQ(apps::IconTheme::find("old", {data}, 64), data / "pixmaps" / "old.png");
     EXPECT_EQ(apps::IconTheme::find((folder.path() / "abs.svg").string(), {data}, 64), folder.path() / "abs.svg");
-    for (const std::string& name : std::vector<std::string>{"", "missing", "../hicolor/48x48/apps/secret", "48x48/apps/secret", "..",
-                             (folder.path() / "missing.svg").string()})
+    const std::vector<std::string> refused{"",   "missing", "../hicolor/48x48/apps/secret", "48x48/apps/secret",
+                                           "..", (folder.path() / "missing.svg").string()};
+    for (const auto& name : refused)
         EXPECT_FALSE(apps::IconTheme::find(name, {data}, 64)) << name;
 }

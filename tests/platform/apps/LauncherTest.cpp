@@ -1,11 +1,8 @@
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-
-#include <fstream>
-#include <sstream>
 
 #include "platform/apps/Launcher.h"
 #include "platform/system/TemporaryFolder.h"
+#include "tests/support/RecorderDesktop.h"
 #include "tests/support/XvfbServer.h"
 
 using namespace veltrane;
@@ -13,68 +10,38 @@ using apps::LaunchError;
 using apps::Launcher;
 namespace fs = std::filesystem;
 
-namespace {
-
-void write(const fs::path& file, const std::string& text, bool executable = false) {
-    fs::create_directories(file.parent_path());
-    std::ofstream(file) << text;
-    if (executable) chmod(file.c_str(), 0755);
-}
-
-std::string readAll(const fs::path& file) {
-    std::ifstream in(file);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-}  // namespace
-
-// GIO reads the XDG folders once per process, so the whole suite shares one
-// desktop: a recorder application that is the default for https links and
-// folders, and nothing for ftp.
+// One recorder desktop for the whole suite (GIO reads it once per process).
 class LauncherTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
         folder_ = new sys::TemporaryFolder(*sys::TemporaryFolder::create("launcher-test-"));
-        const fs::path root = folder_->path();
-        marker_ = root / "marker";
-        write(root / "recorder.sh", "#!/bin/sh\necho \"$1\" >> '" + marker_.string() + "'\n", true);
-        write(root / "data" / "applications" / "recorder.desktop",
-              "[Desktop Entry]\nType=Application\nName=Recorder\nExec=" + (root / "recorder.sh").string() +
-                  " %u\nMimeType=x-scheme-handler/https;inode/directory;\n");
-        write(root / "config" / "mimeapps.list",
-              "[Default Applications]\nx-scheme-handler/https=recorder.desktop\ninode/directory=recorder.desktop\n");
-        for (auto [name, value] : {std::pair{"XDG_DATA_HOME", root / "data"}, {"XDG_CONFIG_HOME", root / "config"},
-                                   {"XDG_DATA_DIRS", root / "nothing"}, {"HOME", root}})
-            setenv(name, value.c_str(), 1);
-        // No session bus: GIO's launch announcement has nowhere to go.
-        setenv("DBUS_SESSION_BUS_ADDRESS", ("unix:path=" + (root / "no-bus").string()).c_str(), 1);
-        unsetenv("DISPLAY");
+        auto desktop = testsupport::RecorderDesktop::install(folder_->path());
+        marker_ = desktop.marker;
+        entry_ = desktop.entry;
     }
     static void TearDownTestSuite() { delete folder_; }
 
     void SetUp() override { fs::remove(marker_); }
 
     static std::string recorded() {
-        testsupport::eventually([] { return fs::exists(marker_) && readAll(marker_).find('\n') != std::string::npos; });
-        return fs::exists(marker_) ? readAll(marker_) : "";
+        testsupport::eventually([] { return fs::exists(marker_) && testsupport::readFile(marker_).find('\n') != std::string::npos; });
+        return fs::exists(marker_) ? testsupport::readFile(marker_) : "";
     }
 
     static inline sys::TemporaryFolder* folder_ = nullptr;
-    static inline fs::path marker_;
+    static inline fs::path marker_, entry_;
 };
 
 TEST_F(LauncherTest, StartsTheProgramOfADesktopFile) {
-    Launcher::launchDesktopFile(folder_->path() / "data" / "applications" / "recorder.desktop");
+    Launcher::launchDesktopFile(entry_);
     EXPECT_EQ(recorded(), "\n") << "started without an argument";
 }
 
 TEST_F(LauncherTest, ReportsWhatGIOReportsWhenAProgramCannotStart) {
     // An entry that asks for a terminal where there is none.
     const fs::path entry = folder_->path() / "console.desktop";
-    write(entry, "[Desktop Entry]\nType=Application\nName=Console\nTerminal=true\nExec=" +
-                     (folder_->path() / "recorder.sh").string() + "\n");
+    testsupport::writeFile(entry, "[Desktop Entry]\nType=Application\nName=Console\nTerminal=true\nExec=" +
+                                      (folder_->path() / "record.sh").string() + "\n");
     {
         testsupport::ScopedEnv path("PATH", folder_->path().c_str());
         try {
@@ -87,7 +54,7 @@ TEST_F(LauncherTest, ReportsWhatGIOReportsWhenAProgramCannotStart) {
     EXPECT_FALSE(fs::exists(marker_));
     // An entry whose program is not there at all is refused when loading.
     const fs::path missing = folder_->path() / "missing.desktop";
-    write(missing, "[Desktop Entry]\nType=Application\nName=Missing\nExec=/nonexistent/program\n");
+    testsupport::writeFile(missing, "[Desktop Entry]\nType=Application\nName=Missing\nExec=/nonexistent/program\n");
     for (const auto& file : {missing, folder_->path() / "absent.desktop"})
         EXPECT_THROW(Launcher::launchDesktopFile(file), LaunchError) << file;
 }

@@ -1,28 +1,15 @@
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <sstream>
-
 #include "platform/dbus/Logind.h"
 #include "platform/dbus/Notifications.h"
 #include "platform/dbus/ScreenSaver.h"
 #include "platform/system/TemporaryFolder.h"
+#include "tests/support/Files.h"
 #include "tests/support/PrivateBus.h"
 #include "tests/support/XvfbServer.h"
 
 using namespace veltrane;
 namespace fs = std::filesystem;
-
-namespace {
-
-std::string readAll(const fs::path& file) {
-    std::ifstream in(file);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-}  // namespace
 
 class DesktopBusTest : public ::testing::Test {
 protected:
@@ -39,7 +26,7 @@ protected:
     fs::path log(const std::string& name) const { return folder_->path() / name; }
 
     bool logged(const std::string& name, const std::string& text) const {
-        return testsupport::eventually([&] { return readAll(log(name)).find(text) != std::string::npos; });
+        return testsupport::eventually([&] { return testsupport::readFile(log(name)).find(text) != std::string::npos; });
     }
 
     std::optional<sys::TemporaryFolder> folder_;
@@ -59,12 +46,7 @@ TEST_F(DesktopBusTest, LogindLocksAndSetsBrightnessOnTheAutoSession) {
     EXPECT_TRUE(logged("logind.log", "LockSession \"auto\""));
 
     EXPECT_FALSE(dbus::Logind::setBrightness("backlight", "panel", 5)) << "no such session yet";
-    ASSERT_TRUE(bus_->send({"--dest=org.freedesktop.login1", "/org/freedesktop/login1",
-                            "org.freedesktop.DBus.Mock.AddSession", "string:auto", "string:seat0", "uint32:1000",
-                            "string:user", "boolean:true"}));
-    ASSERT_TRUE(bus_->send({"--dest=org.freedesktop.login1", "/org/freedesktop/login1/session/auto",
-                            "org.freedesktop.DBus.Mock.AddMethod", "string:org.freedesktop.login1.Session",
-                            "string:SetBrightness", "string:ssu", "string:", "string:"}));
+    ASSERT_TRUE(bus_->addLogindSession("auto"));
     EXPECT_TRUE(dbus::Logind::setBrightness("backlight", "panel", 1234));
     EXPECT_TRUE(logged("logind.log", "SetBrightness \"backlight\" \"panel\" 1234"));
 }

@@ -22,7 +22,9 @@ void writeFile(const std::filesystem::path& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary) << bytes;
 }
 
-const std::uint8_t* pixel(const RGBAImage& img, int x, int y) { return &img.pixels[(static_cast<std::size_t>(y) * img.width + x) * 4]; }
+const std::uint8_t* pixel(const RGBAImage& img, int x, int y) {
+    return &img.pixels[(static_cast<std::size_t>(y) * img.width + x) * 4];
+}
 
 }  // namespace
 
@@ -52,7 +54,8 @@ TEST(IconRenderer, FitsSVGAndPNGIntoTheSquareKeepingTheirShape) {
     auto folder = *sys::TemporaryFolder::create("icon-test-");
     // A wide red bar: fitted into 64x64 it fills the middle rows only.
     writeFile(folder.path() / "wide.svg",
-              R"(<svg xmlns="http://www.w3.org/2000/svg" width="40" height="20"><rect width="40" height="20" fill="#ff0000"/></svg>)");
+              R"(<svg xmlns="http://www.w3.org/2000/svg" width="40" height="20">)"
+              R"(<rect width="40" height="20" fill="#ff0000"/></svg>)");
     RGBAImage green{8, 4, {}};
     for (int i = 0; i < 32; ++i) green.pixels.insert(green.pixels.end(), {0, 255, 0, 255});
     writeFile(folder.path() / "wide.png", *PNGImage::encode(green));
