@@ -23,4 +23,8 @@ inline std::string readFile(const std::filesystem::path& file) {
     return s.str();
 }
 
+// What a program has appended to `file` once it holds a complete line (a
+// program may create the file before it writes); empty when it never does.
+std::string waitForLines(const std::filesystem::path& file);
+
 }  // namespace veltrane::testsupport

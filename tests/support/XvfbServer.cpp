@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <thread>
 
+#include "tests/support/Files.h"
+
 namespace veltrane::testsupport {
 
 using namespace std::chrono_literals;
@@ -56,6 +58,15 @@ std::optional<std::string> firstLine(process::ChildProcess& child) {
     auto newline = out.find('\n');
     if (newline == std::string::npos || newline == 0) return std::nullopt;
     return out.substr(0, newline);
+}
+
+std::string waitForLines(const std::filesystem::path& file) {
+    std::string text;
+    eventually([&] {
+        text = std::filesystem::exists(file) ? readFile(file) : "";
+        return !text.empty() && text.back() == '\n';
+    });
+    return !text.empty() && text.back() == '\n' ? text : "";
 }
 
 bool eventually(const std::function<bool()>& done) {

@@ -12,7 +12,6 @@
 
 using namespace veltrane;
 using namespace veltrane::deck;
-using testsupport::readFile;
 using testsupport::ScopedEnv;
 using testsupport::writeFile;
 namespace fs = std::filesystem;
@@ -45,10 +44,7 @@ protected:
         return out;
     }
 
-    std::string launched() {
-        testsupport::eventually([&] { return fs::exists(marker_); });
-        return fs::exists(marker_) ? readFile(marker_) : "";
-    }
+    std::string launched() { return testsupport::waitForLines(marker_); }
 
     std::optional<sys::TemporaryFolder> folder_;
     fs::path user_, system_, marker_;

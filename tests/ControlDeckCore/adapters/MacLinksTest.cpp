@@ -10,7 +10,6 @@
 
 using namespace veltrane;
 using namespace veltrane::deck;
-using testsupport::readFile;
 namespace fs = std::filesystem;
 
 // One recorder desktop for the whole suite (GIO reads it once per process).
@@ -23,10 +22,7 @@ protected:
     static void TearDownTestSuite() { delete folder_; }
     void SetUp() override { fs::remove(marker_); }
 
-    static std::string opened() {
-        testsupport::eventually([] { return fs::exists(marker_); });
-        return fs::exists(marker_) ? readFile(marker_) : "";
-    }
+    static std::string opened() { return testsupport::waitForLines(marker_); }
 
     static inline sys::TemporaryFolder* folder_ = nullptr;
     static inline fs::path marker_;

@@ -23,10 +23,7 @@ protected:
 
     void SetUp() override { fs::remove(marker_); }
 
-    static std::string recorded() {
-        testsupport::eventually([] { return fs::exists(marker_) && testsupport::readFile(marker_).find('\n') != std::string::npos; });
-        return fs::exists(marker_) ? testsupport::readFile(marker_) : "";
-    }
+    static std::string recorded() { return testsupport::waitForLines(marker_); }
 
     static inline sys::TemporaryFolder* folder_ = nullptr;
     static inline fs::path marker_, entry_;
