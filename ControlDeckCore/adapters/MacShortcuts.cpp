@@ -2,11 +2,15 @@
 
 #include "ControlDeckCore/server/DeckError.h"
 #include "ControlDeckCore/server/Shell.h"
-#include "platform/system/UserDirectories.h"
+#include "platform/fs/UserDirectories.h"
 
 namespace veltrane::deck {
 
-std::filesystem::path MacShortcuts::folder() { return sys::userConfigHome() / "veltrane" / "shortcuts"; }
+std::optional<std::filesystem::path> MacShortcuts::folder() {
+    auto config = fs::configurationDirectory();
+    if (!config) return std::nullopt;
+    return *config / "veltrane" / "shortcuts";
+}
 
 bool MacShortcuts::isSingleComponent(const std::string& name) {
     return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos &&
@@ -15,8 +19,9 @@ bool MacShortcuts::isSingleComponent(const std::string& name) {
 
 void MacShortcuts::run(const std::string& name) {
     if (!isSingleComponent(name)) throw DeckError::malformedPayload();
-    ShellResult result = Shell::run((folder() / name).string(), {}, timeout_);
-    if (result.status != 0) throw DeckError::invalidState("Shortcut \u201C" + name + "\u201D could not be run.");
+    auto shortcuts = folder();
+    if (!shortcuts || Shell::run((*shortcuts / name).string(), {}, timeout_).status != 0)
+        throw DeckError::invalidState("Shortcut \u201C" + name + "\u201D could not be run.");
 }
 
 }  // namespace veltrane::deck

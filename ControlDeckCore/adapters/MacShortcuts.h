@@ -3,6 +3,7 @@
 // $XDG_CONFIG_HOME/veltrane/shortcuts, run by name.
 
 #include <filesystem>
+#include <optional>
 
 #include "ControlDeckCore/adapters/ShortcutRunning.h"
 
@@ -21,7 +22,8 @@ public:
     // "Shortcut “<name>” could not be run.".
     void run(const std::string& name) override;
 
-    static std::filesystem::path folder();  // $XDG_CONFIG_HOME/veltrane/shortcuts
+    // $XDG_CONFIG_HOME/veltrane/shortcuts; none without a home folder.
+    static std::optional<std::filesystem::path> folder();
 
     // Not empty, no "/" or NUL, not "." or "..".
     static bool isSingleComponent(const std::string& name);

@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <set>
 
-#include "platform/system/UserDirectories.h"
+#include "platform/fs/UserDirectories.h"
 
 namespace veltrane::apps {
 namespace fs = std::filesystem;
@@ -51,8 +51,9 @@ void collect(const fs::path& folder, const std::string& prefix, int depth, std::
 }  // namespace
 
 std::vector<fs::path> DesktopEntries::dataDirectories() {
-    std::vector<fs::path> dirs{sys::userDataHome()};
-    auto system = sys::systemDataDirectories();
+    std::vector<fs::path> dirs;
+    if (auto home = veltrane::fs::applicationSupportDirectory()) dirs.push_back(*home);
+    auto system = veltrane::fs::systemDataDirectories();
     dirs.insert(dirs.end(), system.begin(), system.end());
     return dirs;
 }

@@ -22,9 +22,9 @@ struct DesktopEntries {
     static constexpr int kMaxDepth = 1;
 
     // The XDG data directories in precedence order: $XDG_DATA_HOME (else
-    // ~/.local/share), then each of $XDG_DATA_DIRS (else /usr/local/share
-    // and /usr/share). Relative entries are ignored, as the base-directory
-    // rules say.
+    // ~/.local/share; left out without a home folder), then each of
+    // $XDG_DATA_DIRS (else /usr/local/share and /usr/share). Relative
+    // entries are ignored, as the base-directory rules say.
     static std::vector<std::filesystem::path> dataDirectories();
 
     // The "applications" folder of each data directory, same order.

@@ -1,5 +1,6 @@
 #include "platform/crypto/Crypto.h"
 
+#include <openssl/crypto.h>
 #include <openssl/evp.h>
 #include <openssl/rand.h>
 #include <openssl/sha.h>
@@ -49,6 +50,11 @@ std::string hex(const std::uint8_t* bytes, std::size_t size) {
         out += digits[bytes[i] & 0xF];
     }
     return out;
+}
+
+bool constantTimeEqual(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    return a.empty() || CRYPTO_memcmp(a.data(), b.data(), a.size()) == 0;
 }
 
 }  // namespace veltrane::crypto

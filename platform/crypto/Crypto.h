@@ -21,4 +21,9 @@ std::string base64(std::string_view bytes);  // standard alphabet, padded
 
 std::string hex(const std::uint8_t* bytes, std::size_t size);
 
+// Byte equality in time that depends only on the length, not on where the
+// inputs differ (OpenSSL's CRYPTO_memcmp). Inputs of different lengths are
+// unequal at once: the length is not a secret here.
+bool constantTimeEqual(std::string_view a, std::string_view b);
+
 }  // namespace veltrane::crypto

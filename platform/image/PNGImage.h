@@ -22,6 +22,8 @@ struct PNGImage {
 
     // None when the image is empty, too large or inconsistent.
     static std::optional<std::string> encode(const RGBAImage& image);
+    // 8-bit grey, one byte a pixel, rows top to bottom; none as above.
+    static std::optional<std::string> encodeGray(int width, int height, const std::vector<std::uint8_t>& pixels);
     // None for anything that is not a complete, readable PNG.
     static std::optional<RGBAImage> decode(std::string_view bytes);
 };

@@ -5,8 +5,9 @@
 
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
+
+#include "tests/support/TempDirectory.h"
 
 namespace veltrane::testsupport {
 
@@ -16,12 +17,7 @@ inline void writeFile(const std::filesystem::path& file, const std::string& text
     if (executable) chmod(file.c_str(), 0755);
 }
 
-inline std::string readFile(const std::filesystem::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+using testing::readFile;
 
 // What a program has appended to `file` once it holds a complete line (a
 // program may create the file before it writes); empty when it never does.

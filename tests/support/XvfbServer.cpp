@@ -32,24 +32,6 @@ XvfbServer::~XvfbServer() {
     eventually([&] { return !child_->isRunning(); });
 }
 
-ScopedEnv::ScopedEnv(std::string name, const char* value) : name_(std::move(name)) {
-    if (const char* old = std::getenv(name_.c_str())) {
-        had_ = true;
-        old_ = old;
-    }
-    if (value != nullptr)
-        setenv(name_.c_str(), value, 1);
-    else
-        unsetenv(name_.c_str());
-}
-
-ScopedEnv::~ScopedEnv() {
-    if (had_)
-        setenv(name_.c_str(), old_.c_str(), 1);
-    else
-        unsetenv(name_.c_str());
-}
-
 std::optional<std::string> firstLine(process::ChildProcess& child) {
     std::string out;
     const auto deadline = std::chrono::steady_clock::now() + 60s;

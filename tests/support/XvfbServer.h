@@ -26,21 +26,6 @@ private:
     std::string display_;
 };
 
-// Sets an environment variable for the life of the object and restores the
-// old value (or its absence) afterwards.
-class ScopedEnv {
-public:
-    ScopedEnv(std::string name, const char* value);
-    ~ScopedEnv();
-    ScopedEnv(const ScopedEnv&) = delete;
-    ScopedEnv& operator=(const ScopedEnv&) = delete;
-
-private:
-    std::string name_;
-    bool had_ = false;
-    std::string old_;
-};
-
 // The first line a child writes to its standard output (without the line
 // break); none when it writes no non-empty line within a generous bound.
 std::optional<std::string> firstLine(process::ChildProcess& child);

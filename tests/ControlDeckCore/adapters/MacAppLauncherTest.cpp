@@ -8,11 +8,12 @@
 #include "platform/image/PNGImage.h"
 #include "platform/system/TemporaryFolder.h"
 #include "tests/support/Files.h"
+#include "tests/support/ScopedEnvironment.h"
 #include "tests/support/XvfbServer.h"
 
 using namespace veltrane;
 using namespace veltrane::deck;
-using testsupport::ScopedEnv;
+using veltrane::testing::ScopedVariable;
 using testsupport::writeFile;
 namespace fs = std::filesystem;
 
@@ -48,7 +49,7 @@ protected:
 
     std::optional<sys::TemporaryFolder> folder_;
     fs::path user_, system_, marker_;
-    std::list<ScopedEnv> env_;
+    std::list<ScopedVariable> env_;
 };
 
 TEST_F(MacAppLauncherTest, ListsEachIdOnceSortedWithoutRegardToCase) {
@@ -92,7 +93,7 @@ TEST_F(MacAppLauncherTest, ALaunchTheDesktopRefusesPassesItsErrorOn) {
     app(system_, "console.desktop", "Console", "Terminal=true\n");
     MacAppLauncher launcher;
     ASSERT_EQ(launcher.listApplications().size(), 1u);
-    ScopedEnv path("PATH", folder_->path().c_str());  // no terminal to be found
+    ScopedVariable path("PATH", folder_->path().c_str());  // no terminal to be found
     EXPECT_THROW(launcher.open("Console"), apps::LaunchError);
     EXPECT_FALSE(fs::exists(marker_));
 }

@@ -8,6 +8,7 @@
 #include "platform/system/TemporaryFolder.h"
 #include "tests/support/Files.h"
 #include "tests/support/PrivateBus.h"
+#include "tests/support/ScopedEnvironment.h"
 #include "tests/support/XvfbServer.h"
 
 using namespace veltrane;
@@ -117,7 +118,7 @@ TEST_F(MacBrightnessAdapterTest, CallsLogindSetBrightnessOnAPrivateBus) {
     std::string error;
     auto bus = testsupport::PrivateBus::start(error);
     ASSERT_TRUE(bus) << error;
-    testsupport::ScopedEnv system("DBUS_SYSTEM_BUS_ADDRESS", bus->address().c_str());
+    veltrane::testing::ScopedVariable system("DBUS_SYSTEM_BUS_ADDRESS", bus->address().c_str());
     const fs::path log = folder_->path() / "logind.log";
     ASSERT_TRUE(bus->startMock({"--template", "logind"}, "org.freedesktop.login1", log));
     ASSERT_TRUE(bus->addLogindSession("auto"));

@@ -6,11 +6,12 @@
 #include "platform/image/PNGImage.h"
 #include "platform/system/TemporaryFolder.h"
 #include "tests/support/Files.h"
+#include "tests/support/ScopedEnvironment.h"
 #include "tests/support/XvfbServer.h"
 
 using namespace veltrane;
 using namespace veltrane::deck;
-using testsupport::ScopedEnv;
+using veltrane::testing::ScopedVariable;
 namespace fs = std::filesystem;
 
 // Every capture goes through $TMPDIR, which the test points at a folder of
@@ -25,14 +26,14 @@ protected:
     bool leftNothing() const { return fs::is_empty(tmp_->path()); }
 
     std::optional<sys::TemporaryFolder> tmp_;
-    std::optional<ScopedEnv> tmpdir_;
+    std::optional<ScopedVariable> tmpdir_;
 };
 
 TEST_F(MacScreenshotTest, CapturesThePNGOfTheScreenSize) {
     std::string error;
     auto xvfb = testsupport::XvfbServer::start(400, 300, error);
     ASSERT_TRUE(xvfb) << error;
-    ScopedEnv display("DISPLAY", xvfb->display().c_str());
+    ScopedVariable display("DISPLAY", xvfb->display().c_str());
     MacScreenshot screenshot;
     for (const char* mode : {"full", "window", "Window"}) {
         auto png = image::PNGImage::decode(screenshot.capture(mode));
@@ -44,7 +45,7 @@ TEST_F(MacScreenshotTest, CapturesThePNGOfTheScreenSize) {
 }
 
 TEST_F(MacScreenshotTest, WithoutADisplayThePermissionError) {
-    ScopedEnv display("DISPLAY", nullptr);
+    ScopedVariable display("DISPLAY", nullptr);
     try {
         MacScreenshot().capture("full");
         FAIL() << "captured";

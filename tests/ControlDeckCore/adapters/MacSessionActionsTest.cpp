@@ -8,12 +8,13 @@
 #include "platform/system/TemporaryFolder.h"
 #include "tests/support/Files.h"
 #include "tests/support/PrivateBus.h"
+#include "tests/support/ScopedEnvironment.h"
 #include "tests/support/XvfbServer.h"
 
 using namespace veltrane;
 using namespace veltrane::deck;
 using testsupport::readFile;
-using testsupport::ScopedEnv;
+using veltrane::testing::ScopedVariable;
 namespace fs = std::filesystem;
 
 // Lock and notifications against python-dbusmock services on a private bus
@@ -36,7 +37,7 @@ protected:
 
     std::optional<sys::TemporaryFolder> folder_;
     std::unique_ptr<testsupport::PrivateBus> bus_;
-    std::optional<ScopedEnv> system_, session_;
+    std::optional<ScopedVariable> system_, session_;
 };
 
 TEST_F(MacBusActionsTest, LockAsksTheLoginSession) {
@@ -74,7 +75,7 @@ TEST_F(MacBusActionsTest, AFinishedTimerIsANotificationWithItsLabel) {
 }
 
 TEST(MacNotifierWithoutBus, NeverFails) {
-    ScopedEnv session("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/bus");
+    ScopedVariable session("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/bus");
     EXPECT_NO_THROW(MacNotifier().timerFinished("T", "Tea"));
 }
 
@@ -89,7 +90,7 @@ protected:
     static std::string shell(const std::string& command) { return Shell::run("/bin/sh", {"-c", command}, 30.0).stdout; }
 
     std::unique_ptr<testsupport::XvfbServer> xvfb_;
-    std::optional<ScopedEnv> display_;
+    std::optional<ScopedVariable> display_;
 };
 
 TEST_F(MacClipboardTest, SharesTextBothWays) {
@@ -103,7 +104,7 @@ TEST_F(MacClipboardTest, SharesTextBothWays) {
 }
 
 TEST(MacClipboardWithoutDisplay, AFailedWriteIsReported) {
-    ScopedEnv display("DISPLAY", nullptr);
+    ScopedVariable display("DISPLAY", nullptr);
     MacClipboard clipboard;
     EXPECT_EQ(clipboard.readString(), std::nullopt);
     try {

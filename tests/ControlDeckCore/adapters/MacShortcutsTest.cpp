@@ -4,6 +4,7 @@
 #include "ControlDeckCore/server/DeckError.h"
 #include "platform/system/TemporaryFolder.h"
 #include "tests/support/Files.h"
+#include "tests/support/ScopedEnvironment.h"
 #include "tests/support/XvfbServer.h"
 
 using namespace veltrane;
@@ -27,13 +28,13 @@ protected:
     }
 
     void shortcut(const std::string& name, const std::string& body) {
-        writeFile(MacShortcuts::folder() / name, "#!/bin/sh\n" + body + "\n", true);
+        writeFile(*MacShortcuts::folder() / name, "#!/bin/sh\n" + body + "\n", true);
     }
 
     std::string ran() const { return fs::exists(marker_) ? testsupport::readFile(marker_) : ""; }
 
     std::optional<sys::TemporaryFolder> folder_;
-    std::optional<testsupport::ScopedEnv> config_;
+    std::optional<veltrane::testing::ScopedVariable> config_;
     fs::path marker_;
 };
 

@@ -5,6 +5,7 @@
 #include "platform/apps/IconTheme.h"
 #include "platform/system/TemporaryFolder.h"
 #include "tests/support/Files.h"
+#include "tests/support/ScopedEnvironment.h"
 #include "tests/support/XvfbServer.h"
 
 using namespace veltrane;
@@ -79,11 +80,11 @@ TEST_F(DesktopEntriesTest, NamesFollowTheLanguageThenNameThenTheFileStem) {
     writeFile(system_ / "greeter.desktop", entry("Hello", "Name[de]=Hallo\n"));
     writeFile(system_ / "plain.desktop", "[Desktop Entry]\nType=Application\nExec=true\n");
     {
-        testsupport::ScopedEnv language("LANGUAGE", "de");
+        veltrane::testing::ScopedVariable language("LANGUAGE", "de");
         EXPECT_EQ(scan(), (std::vector<Listed>{{"greeter.desktop", "Hallo", "system"},
                                                 {"plain.desktop", "plain", "system"}}));
     }
-    testsupport::ScopedEnv language("LANGUAGE", "fr");
+    veltrane::testing::ScopedVariable language("LANGUAGE", "fr");
     EXPECT_EQ(scan()[0].name, "Hello");
 }
 
@@ -103,10 +104,10 @@ TEST(DesktopEntryFolders, FollowTheBaseDirectoryRules) {
         {"relative", "relative:/only::", {"/home/u/.local/share", "/only"}},
         {"/h", "", {"/h", "/usr/local/share", "/usr/share"}},
     };
-    testsupport::ScopedEnv home("HOME", "/home/u");
+    veltrane::testing::ScopedVariable home("HOME", "/home/u");
     for (const auto& c : cases) {
-        testsupport::ScopedEnv dataHome("XDG_DATA_HOME", c.dataHome);
-        testsupport::ScopedEnv dataDirs("XDG_DATA_DIRS", c.dataDirs);
+        veltrane::testing::ScopedVariable dataHome("XDG_DATA_HOME", c.dataHome);
+        veltrane::testing::ScopedVariable dataDirs("XDG_DATA_DIRS", c.dataDirs);
         std::vector<std::string> got;
         for (auto& dir : DesktopEntries::dataDirectories()) got.push_back(dir.string());
         EXPECT_EQ(got, c.expected) << (c.dataHome ? c.dataHome : "(unset)");

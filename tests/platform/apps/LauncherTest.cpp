@@ -3,6 +3,7 @@
 #include "platform/apps/Launcher.h"
 #include "platform/system/TemporaryFolder.h"
 #include "tests/support/RecorderDesktop.h"
+#include "tests/support/ScopedEnvironment.h"
 #include "tests/support/XvfbServer.h"
 
 using namespace veltrane;
@@ -40,7 +41,7 @@ TEST_F(LauncherTest, ReportsWhatGIOReportsWhenAProgramCannotStart) {
     testsupport::writeFile(entry, "[Desktop Entry]\nType=Application\nName=Console\nTerminal=true\nExec=" +
                                       (folder_->path() / "record.sh").string() + "\n");
     {
-        testsupport::ScopedEnv path("PATH", folder_->path().c_str());
+        veltrane::testing::ScopedVariable path("PATH", folder_->path().c_str());
         try {
             Launcher::launchDesktopFile(entry);
             FAIL() << "launched";

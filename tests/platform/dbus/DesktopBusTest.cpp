@@ -6,6 +6,7 @@
 #include "platform/system/TemporaryFolder.h"
 #include "tests/support/Files.h"
 #include "tests/support/PrivateBus.h"
+#include "tests/support/ScopedEnvironment.h"
 #include "tests/support/XvfbServer.h"
 
 using namespace veltrane;
@@ -31,7 +32,7 @@ protected:
 
     std::optional<sys::TemporaryFolder> folder_;
     std::unique_ptr<testsupport::PrivateBus> bus_;
-    std::optional<testsupport::ScopedEnv> system_, session_;
+    std::optional<veltrane::testing::ScopedVariable> system_, session_;
 };
 
 TEST_F(DesktopBusTest, NothingAnswersOnAnEmptyBus) {
@@ -71,8 +72,8 @@ TEST_F(DesktopBusTest, NotifySendsSummaryAndBody) {
 }
 
 TEST(DesktopBusWithoutBus, EverythingFails) {
-    testsupport::ScopedEnv system("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=/nonexistent/bus");
-    testsupport::ScopedEnv session("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/bus");
+    veltrane::testing::ScopedVariable system("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=/nonexistent/bus");
+    veltrane::testing::ScopedVariable session("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/bus");
     EXPECT_FALSE(dbus::Logind::lockSession());
     EXPECT_FALSE(dbus::ScreenSaver::lock());
     EXPECT_FALSE(dbus::Notifications::notify("Veltrane", "Timer finished", "x"));

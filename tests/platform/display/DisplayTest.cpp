@@ -5,6 +5,7 @@
 #include "platform/display/Backlight.h"
 #include "platform/display/ScreenOutputs.h"
 #include "platform/system/TemporaryFolder.h"
+#include "tests/support/ScopedEnvironment.h"
 #include "tests/support/XvfbServer.h"
 
 using namespace veltrane;
@@ -91,13 +92,13 @@ TEST(ScreenOutputs, BuiltinConnectorsAndEDIDNames) {
 
 TEST(ScreenOutputs, ListsTheVirtualScreenAndNothingWithoutAServer) {
     {
-        testsupport::ScopedEnv display("DISPLAY", nullptr);
+        veltrane::testing::ScopedVariable display("DISPLAY", nullptr);
         EXPECT_FALSE(ScreenOutputs::list());
     }
     std::string error;
     auto xvfb = testsupport::XvfbServer::start(320, 200, error);
     ASSERT_TRUE(xvfb) << error;
-    testsupport::ScopedEnv display("DISPLAY", xvfb->display().c_str());
+    veltrane::testing::ScopedVariable display("DISPLAY", xvfb->display().c_str());
     auto outputs = ScreenOutputs::list();
     ASSERT_TRUE(outputs);
     ASSERT_EQ(outputs->size(), 1u);

@@ -2,6 +2,7 @@
 
 #include "ControlDeckCore/server/Shell.h"
 #include "platform/x11/ClipboardSelection.h"
+#include "tests/support/ScopedEnvironment.h"
 #include "tests/support/XvfbServer.h"
 
 using namespace veltrane;
@@ -32,7 +33,7 @@ protected:
 
     // Declared first so the clipboard goes before the server it talks to.
     std::unique_ptr<testsupport::XvfbServer> xvfb_;
-    std::optional<testsupport::ScopedEnv> display_;
+    std::optional<veltrane::testing::ScopedVariable> display_;
     ClipboardSelection clipboard_;
 };
 
@@ -83,7 +84,7 @@ TEST_F(ClipboardSelectionTest, SurvivesTheServerGoingAwayAndUsesTheNextOne) {
 }
 
 TEST(ClipboardSelectionWithoutServer, ReadsNothingAndRefusesWrites) {
-    testsupport::ScopedEnv display("DISPLAY", nullptr);
+    veltrane::testing::ScopedVariable display("DISPLAY", nullptr);
     ClipboardSelection clipboard;
     EXPECT_EQ(clipboard.read(), std::nullopt);
     EXPECT_FALSE(clipboard.write("text"));

@@ -10,6 +10,7 @@
 #include "platform/image/PNGImage.h"
 #include "platform/system/TemporaryFolder.h"
 #include "platform/x11/ScreenCapture.h"
+#include "tests/support/ScopedEnvironment.h"
 #include "tests/support/XvfbServer.h"
 
 using namespace veltrane;
@@ -59,7 +60,7 @@ protected:
     }
 
     std::unique_ptr<testsupport::XvfbServer> xvfb_;
-    std::optional<testsupport::ScopedEnv> display_;
+    std::optional<veltrane::testing::ScopedVariable> display_;
     Display* x_ = nullptr;
 };
 
@@ -111,7 +112,7 @@ TEST_F(ScreenCaptureTest, WritesAPrivatePNGAndNeverOverwrites) {
 }
 
 TEST(ScreenCaptureWithoutServer, CapturesNothing) {
-    testsupport::ScopedEnv display("DISPLAY", nullptr);
+    veltrane::testing::ScopedVariable display("DISPLAY", nullptr);
     auto folder = *sys::TemporaryFolder::create("capture-test-");
     EXPECT_FALSE(ScreenCapture::capture(false));
     EXPECT_FALSE(ScreenCapture::writePNG(true, folder.path() / "shot.png"));

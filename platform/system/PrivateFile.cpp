@@ -1,0 +1,111 @@
+#include "platform/system/PrivateFile.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+
+namespace veltrane::sys {
+
+namespace {
+
+constexpr mode_t kDirectoryMode = 0700;
+constexpr mode_t kFileMode = 0600;
+
+std::error_code lastError() { return {errno, std::generic_category()}; }
+
+class FileDescriptor {
+public:
+    explicit FileDescriptor(int fd) : fd_(fd) {}
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+    ~FileDescriptor() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    int get() const { return fd_; }
+    // Closes now so that a failing close (a delayed write error) is seen.
+    std::error_code close() {
+        int fd = fd_;
+        fd_ = -1;
+        return ::close(fd) == 0 ? std::error_code{} : lastError();
+    }
+
+private:
+    int fd_;
+};
+
+// Opens the private directory; on success `fd` holds it, made 0700.
+std::error_code openPrivateDirectory(const std::filesystem::path& directory, int& fd) {
+    fd = -1;
+    if (directory.has_parent_path()) {
+        std::error_code ec;
+        std::filesystem::create_directories(directory.parent_path(), ec);
+        if (ec) return ec;
+    }
+    if (::mkdir(directory.c_str(), kDirectoryMode) != 0 && errno != EEXIST) return lastError();
+    int opened = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (opened < 0) return lastError();
+    // Through the open descriptor, so the folder restricted is the one used.
+    if (::fchmod(opened, kDirectoryMode) != 0) {
+        auto ec = lastError();
+        ::close(opened);
+        return ec;
+    }
+    fd = opened;
+    return {};
+}
+
+std::error_code writeAll(int fd, std::string_view bytes) {
+    while (!bytes.empty()) {
+        ssize_t n = ::write(fd, bytes.data(), bytes.size());
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return lastError();
+        }
+        bytes.remove_prefix(static_cast<std::size_t>(n));
+    }
+    return {};
+}
+
+}  // namespace
+
+std::error_code makePrivateDirectory(const std::filesystem::path& directory) {
+    int fd = -1;
+    auto ec = openPrivateDirectory(directory, fd);
+    if (!ec) ::close(fd);
+    return ec;
+}
+
+std::error_code writePrivateFile(const std::filesystem::path& directory, const std::string& name,
+                                 std::string_view bytes) {
+    int rawDirectory = -1;
+    if (auto ec = openPrivateDirectory(directory, rawDirectory)) return ec;
+    FileDescriptor dir(rawDirectory);
+
+    static std::atomic<unsigned> sequence{0};
+    const std::string temporary =
+        "." + name + "." + std::to_string(::getpid()) + "." + std::to_string(sequence.fetch_add(1)) + ".tmp";
+    const int flags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
+    int rawFile = ::openat(dir.get(), temporary.c_str(), flags, kFileMode);
+    if (rawFile < 0 && errno == EEXIST) {
+        // Left behind by an earlier process with the same id.
+        ::unlinkat(dir.get(), temporary.c_str(), 0);
+        rawFile = ::openat(dir.get(), temporary.c_str(), flags, kFileMode);
+    }
+    if (rawFile < 0) return lastError();
+    FileDescriptor file(rawFile);
+
+    std::error_code ec;
+    // The creation mode passes through the umask; this makes it exact.
+    if (::fchmod(file.get(), kFileMode) != 0) ec = lastError();
+    if (!ec) ec = writeAll(file.get(), bytes);
+    if (!ec && ::fsync(file.get()) != 0) ec = lastError();
+    if (auto closed = file.close(); !ec) ec = closed;
+    if (!ec && ::renameat(dir.get(), temporary.c_str(), dir.get(), name.c_str()) != 0) ec = lastError();
+    if (ec) ::unlinkat(dir.get(), temporary.c_str(), 0);
+    return ec;
+}
+
+}  // namespace veltrane::sys

@@ -1,0 +1,55 @@
+#include "platform/text/UnicodeText.h"
+
+#include <unicode/ubrk.h>
+#include <unicode/uchar.h>
+#include <unicode/utext.h>
+#include <unicode/utypes.h>
+#include <unicode/utf8.h>
+
+#include <cstdint>
+#include <memory>
+#include <stdexcept>
+
+namespace veltrane::text {
+
+namespace {
+
+struct UTextCloser {
+    void operator()(UText* t) const { utext_close(t); }
+};
+struct BreakIteratorCloser {
+    void operator()(UBreakIterator* b) const { ubrk_close(b); }
+};
+
+bool startsWithNumeric(std::string_view cluster) {
+    std::int32_t offset = 0;
+    UChar32 c = 0;
+    U8_NEXT(reinterpret_cast<const std::uint8_t*>(cluster.data()), offset, static_cast<std::int32_t>(cluster.size()), c);
+    return c >= 0 && u_getIntPropertyValue(c, UCHAR_NUMERIC_TYPE) != U_NT_NONE;
+}
+
+}  // namespace
+
+std::string numericCharacters(std::string_view utf8) {
+    std::string out;
+    if (utf8.empty()) return out;
+    UErrorCode status = U_ZERO_ERROR;
+    // Over UTF-8 text the iterator's boundaries are byte offsets into `utf8`.
+    std::unique_ptr<UText, UTextCloser> text(
+        utext_openUTF8(nullptr, utf8.data(), static_cast<std::int64_t>(utf8.size()), &status));
+    std::unique_ptr<UBreakIterator, BreakIteratorCloser> characters(
+        ubrk_open(UBRK_CHARACTER, "", nullptr, 0, &status));
+    if (U_FAILURE(status)) throw std::runtime_error(std::string("character iterator: ") + u_errorName(status));
+    ubrk_setUText(characters.get(), text.get(), &status);
+    if (U_FAILURE(status)) throw std::runtime_error(std::string("character iterator: ") + u_errorName(status));
+
+    std::int32_t start = ubrk_first(characters.get());
+    for (std::int32_t end = ubrk_next(characters.get()); end != UBRK_DONE;
+         start = end, end = ubrk_next(characters.get())) {
+        auto cluster = utf8.substr(static_cast<std::size_t>(start), static_cast<std::size_t>(end - start));
+        if (startsWithNumeric(cluster)) out += cluster;
+    }
+    return out;
+}
+
+}  // namespace veltrane::text
