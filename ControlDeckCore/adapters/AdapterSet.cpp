@@ -17,20 +17,23 @@
 #include "ControlDeckCore/adapters/MacClipboard.h"
 #include "ControlDeckCore/adapters/MacLinks.h"
 #include "ControlDeckCore/adapters/MacLock.h"
+#include "ControlDeckCore/adapters/MacNetworkSampler.h"
 #include "ControlDeckCore/adapters/MacNotifier.h"
 #include "ControlDeckCore/adapters/MacScreenshot.h"
 #include "ControlDeckCore/adapters/MacShortcuts.h"
+#include "ControlDeckCore/adapters/MacSystemSampler.h"
+#include "ControlDeckCore/adapters/MacVolumeAdapter.h"
 #include "ControlDeckCore/adapters/UnavailableAdapters.h"
 
 namespace veltrane::deck {
 
 AdapterSet AdapterSet::mac() {
     return {
-        std::make_shared<UnavailableVolumeAdapter>(),
+        MacVolumeAdapter::create(),
         std::make_shared<UnavailableMediaAdapter>(),
         std::make_shared<MacAppLauncher>(),
-        std::make_shared<UnavailableSystemSampler>(),
-        std::make_shared<UnavailableNetworkSampler>(),
+        std::make_shared<MacSystemSampler>(),
+        MacNetworkSampler::create(),
         std::make_shared<MacScreenshot>(),
         std::make_shared<MacLock>(),
         std::make_shared<MacClipboard>(),

@@ -1,8 +1,7 @@
 #pragma once
-// Stand-ins that the host set holds for a capability that has no host
-// adapter on this computer: they report nothing and refuse every action with
-// a clear error, so a real user never sees invented values or a success that
-// did not happen. Each is replaced by its host adapter as that arrives.
+// The stand-in that the host set holds for now-playing media until its host
+// adapter arrives: it reports nothing, so a real user never sees invented
+// values.
 
 #include <functional>
 
@@ -11,25 +10,6 @@
 #include "ControlDeckCore/server/LockedValue.h"
 
 namespace veltrane::deck {
-
-// DeckError::invalidState "<capability> is not available on this computer."
-[[noreturn]] void throwUnavailable(const std::string& capability);
-
-class UnavailableVolumeAdapter : public VolumeControlling {
-public:
-    double volume() const override { return 0; }
-    bool isMuted() const override { return false; }
-    std::function<void()> onChange() const override { return onChange_.wrappedValue(); }
-    void setOnChange(std::function<void()> callback) override { onChange_.setWrappedValue(std::move(callback)); }
-    void setVolume(double) override { throwUnavailable("Volume control"); }
-    void setMuted(bool) override { throwUnavailable("Volume control"); }
-    std::vector<AudioOutput> outputs() override { return {}; }
-    void selectOutput(const std::string&) override;  // no output has any id
-    void setVolume(double level, const std::optional<std::string>& deviceId) override;
-
-private:
-    LockedValue<std::function<void()>> onChange_;
-};
 
 // Nothing is playing; the playback commands have nothing to act on.
 class UnavailableMediaAdapter : public MediaAdapterBase {
@@ -59,19 +39,6 @@ public:
 
 private:
     const Date createdAt_ = std::chrono::system_clock::now();
-};
-
-// Readings of zero; no battery.
-class UnavailableSystemSampler : public SystemSampling {
-public:
-    SystemSample sample() override { return {}; }
-};
-
-class UnavailableNetworkSampler : public NetworkSampling {
-public:
-    NetworkSample sample(std::uint16_t serverPort, bool listening) override {
-        return {"Offline", std::nullopt, false, false, listening, serverPort};
-    }
 };
 
 }  // namespace veltrane::deck
