@@ -18,6 +18,8 @@ template <class... Fs>
 struct Overloaded : Fs... {
     using Fs::operator()...;
 };
+template <class... Fs>
+Overloaded(Fs...) -> Overloaded<Fs...>;
 
 void requireFeature(bool enabled, const char* feature) {
     if (!enabled) throw DeckError::featureDisabled(feature);
