@@ -19,7 +19,7 @@ cleanup() {
   rm -rf "$work"
 }
 trap cleanup EXIT
-build/default/app/control-deck/control-deck --port 0 --loopback --fake-adapters --auto-approve --data-dir "$work/data" \
+build/default/app/control-deck --port 0 --loopback --fake-adapters --auto-approve --data-dir "$work/data" \
   >"$work/log" 2>&1 &
 deck=$!
 port="" code=""
