@@ -59,6 +59,22 @@ bool staysUnencoded(unsigned char c) {
     }
 }
 
+std::string percentEncoded(std::string_view bytes) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    for (char byte : bytes) {
+        auto c = static_cast<unsigned char>(byte);
+        if (staysUnencoded(c)) {
+            out += byte;
+        } else {
+            out += '%';
+            out += kHex[c >> 4];
+            out += kHex[c & 0x0F];
+        }
+    }
+    return out;
+}
+
 }  // namespace
 
 namespace transfer {
@@ -109,29 +125,19 @@ std::string FileTransferService::safeMime(const std::optional<std::string>& mime
 std::string FileTransferService::contentDisposition(std::string_view name) {
     const bool valid = utf8::isValid(name);
     std::string fallback;
-    std::string encoded;
-    for (std::size_t i = 0; i < name.size(); ++i) {
-        auto c = static_cast<unsigned char>(name[i]);
+    for (char byte : name) {
+        auto c = static_cast<unsigned char>(byte);
         // One "_" per character: continuation bytes of a valid sequence add none.
         if (c >= 0x80) {
             if (!valid || (c & 0xC0) != 0x80) fallback += '_';
         } else if (c < 0x20 || c == 0x7F || c == '"' || c == '\\') {
             fallback += '_';
         } else {
-            fallback += static_cast<char>(c);
-        }
-        if (staysUnencoded(c)) {
-            encoded += static_cast<char>(c);
-        } else {
-            static constexpr char kHex[] = "0123456789ABCDEF";
-            encoded += '%';
-            encoded += kHex[c >> 4];
-            encoded += kHex[c & 0x0F];
+            fallback += byte;
         }
     }
-    // Bytes that are not UTF-8 have no percent-encoded UTF-8 form.
-    if (!valid) encoded = fallback;
-    return "attachment; filename=\"" + fallback + "\"; filename*=UTF-8''" + encoded;
+    // Bytes that are not UTF-8 have no UTF-8 form: the fallback stands in.
+    return "attachment; filename=\"" + fallback + "\"; filename*=UTF-8''" + percentEncoded(valid ? name : fallback);
 }
 
 bool FileTransferService::isWellFormedId(std::string_view id) {

@@ -129,8 +129,9 @@ TEST(FileTransferNames, ContentDisposition) {
         // A parameter separator inside the encoded value would end it early.
         {"a;b,c'd (1).txt", "attachment; filename=\"a;b,c'd (1).txt\"; filename*=UTF-8''a%3Bb%2Cc%27d%20%281%29.txt"},
         {"ok-._~!$&+.txt", "attachment; filename=\"ok-._~!$&+.txt\"; filename*=UTF-8''ok-._~!$&+.txt"},
-        // Bytes that are not UTF-8 have no encoded form: the fallback is used.
+        // Bytes that are not UTF-8 have no encoded form: the fallback is encoded instead.
         {"bad\xFF.txt", "attachment; filename=\"bad_.txt\"; filename*=UTF-8''bad_.txt"},
+        {"a b\xFF;.txt", "attachment; filename=\"a b_;.txt\"; filename*=UTF-8''a%20b_%3B.txt"},
     };
     for (const auto& c : cases) EXPECT_EQ(FileTransferService::contentDisposition(c.name), c.header) << c.name;
 }
