@@ -3,7 +3,7 @@
 #include <cstdlib>
 
 #include "platform/system/HostName.h"
-#include "platform/system/UserDirectories.h"
+#include "platform/fs/UserDirectories.h"
 
 namespace veltrane::deck {
 namespace {
@@ -19,10 +19,10 @@ std::filesystem::path fileURL(const std::string& path, const std::filesystem::pa
 
 RuntimeOptions::Environment RuntimeOptions::Environment::ofThisProcess() {
     Environment environment;
-    environment.dataHome = sys::userDataHome();
-    environment.hostName = sys::localizedHostName();
     std::error_code error;
     environment.currentDirectory = std::filesystem::current_path(error);
+    environment.dataHome = fs::applicationSupportDirectory().value_or(environment.currentDirectory);
+    environment.hostName = sys::localizedHostName();
     if (const char* testMode = std::getenv(kTestModeVariable)) environment.testMode = testMode;
     return environment;
 }

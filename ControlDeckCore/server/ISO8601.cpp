@@ -49,7 +49,12 @@ std::optional<Date> parse(std::string_view s) {
     }
     year_month_day ymd{year{y}, month{static_cast<unsigned>(mo)}, day{static_cast<unsigned>(d)}};
     if (!ymd.ok() || h > 23 || mi > 59 || se > 59) return std::nullopt;
-    return Date(sys_days(ymd)) + hours(h) + minutes(mi) + seconds(se) - minutes(offsetMinutes);
+    sys_seconds when = sys_days(ymd) + hours(h) + minutes(mi) + seconds(se) - minutes(offsetMinutes);
+    // Date counts nanoseconds, about 292 years either side of 1970; a year
+    // like 4050 must not wrap around.
+    constexpr seconds limit = duration_cast<seconds>(Date::duration::max());
+    if (when.time_since_epoch() > limit || when.time_since_epoch() < -limit) return std::nullopt;
+    return time_point_cast<Date::duration>(when);
 }
 
 }  // namespace veltrane::deck::iso8601
