@@ -51,22 +51,7 @@ DecodingError DecodingError::inside(std::string_view segment) const {
 
 namespace coding {
 
-std::optional<Json> parse(std::string_view bytes) {
-    bool tooDeep = false;
-    // The callback sees each container open at the depth of its parent;
-    // refusing one drops it without building what is inside.
-    auto callback = [&tooDeep](int depth, Json::parse_event_t event, Json&) {
-        if ((event == Json::parse_event_t::object_start || event == Json::parse_event_t::array_start) &&
-            depth >= maxNestingDepth) {
-            tooDeep = true;
-            return false;
-        }
-        return true;
-    };
-    Json parsed = Json::parse(bytes.begin(), bytes.end(), callback, /*allow_exceptions=*/false);
-    if (tooDeep || parsed.is_discarded()) return std::nullopt;
-    return parsed;
-}
+std::optional<Json> parse(std::string_view bytes) { return JSON::parse(bytes); }
 
 std::string Reader<std::string>::read(const Json& json) {
     if (!json.is_string()) throw DecodingError("expected a string");

@@ -34,12 +34,9 @@ private:
 
 namespace coding {
 
-// Deeper nesting is refused, as the system's JSON reader does: records are
-// shallow, and free-form values are walked recursively.
-constexpr int maxNestingDepth = 512;
+constexpr int maxNestingDepth = JSON::kMaxNestingDepth;
 
-// The data files' and layout requests' JSON reader: nullopt for text that is
-// not JSON or nests arrays and objects deeper than maxNestingDepth.
+// The data files' and layout requests' JSON reader (JSON::parse).
 std::optional<Json> parse(std::string_view bytes);
 
 // Reads a T from one JSON value or throws DecodingError. Records provide

@@ -206,8 +206,19 @@ std::string JSON::text(const Json& value) { return writeAll(value, -1).value_or(
 std::optional<std::string> JSON::prettyText(const Json& value) { return writeAll(value, 0); }
 
 std::optional<Json> JSON::parse(std::string_view text) {
-    Json parsed = Json::parse(text.begin(), text.end(), nullptr, /*allow_exceptions=*/false);
-    if (parsed.is_discarded()) return std::nullopt;
+    bool tooDeep = false;
+    // The callback sees each container open at the depth of its parent;
+    // refusing one drops it without building what is inside.
+    auto callback = [&tooDeep](int depth, Json::parse_event_t event, Json&) {
+        if ((event == Json::parse_event_t::object_start || event == Json::parse_event_t::array_start) &&
+            depth >= kMaxNestingDepth) {
+            tooDeep = true;
+            return false;
+        }
+        return true;
+    };
+    Json parsed = Json::parse(text.begin(), text.end(), callback, /*allow_exceptions=*/false);
+    if (tooDeep || parsed.is_discarded()) return std::nullopt;
     return parsed;
 }
 

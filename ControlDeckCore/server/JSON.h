@@ -44,7 +44,12 @@ struct JSON {
     // caller can refuse to replace a good file.
     static std::optional<std::string> prettyText(const Json& value);
 
-    // Parses JSON text; nullopt when it is not valid JSON.
+    // Deeper nesting is refused: every walk over parsed values (JSONValue,
+    // the writer) is recursive, and no request or file of ours nests deeply.
+    static constexpr int kMaxNestingDepth = 512;
+
+    // Parses JSON text; nullopt when it is not valid JSON or nests arrays and
+    // objects deeper than kMaxNestingDepth.
     static std::optional<Json> parse(std::string_view text);
 };
 

@@ -93,6 +93,9 @@ TEST(JSONCoercion, Bool) {
 TEST(JSONParse, RejectsInvalidText) {
     EXPECT_FALSE(JSON::parse("{\"a\":"));
     EXPECT_FALSE(JSON::parse(""));
+    EXPECT_TRUE(JSON::parse(std::string(JSON::kMaxNestingDepth, '[') + std::string(JSON::kMaxNestingDepth, ']')));
+    EXPECT_FALSE(JSON::parse(std::string(JSON::kMaxNestingDepth + 1, '[') + std::string(JSON::kMaxNestingDepth + 1, ']')));
+    EXPECT_FALSE(JSON::parse(std::string(1 << 20, '[')));
     ASSERT_TRUE(JSON::parse("{\"a\":[1,2]}"));
     const Json obj = Json{{"k", 1}};
     EXPECT_NE(JSON::member(obj, "k"), nullptr);
