@@ -12,17 +12,20 @@
 #include "ControlDeckCore/adapters/FakeShortcuts.h"
 #include "ControlDeckCore/adapters/FakeSystemSampler.h"
 #include "ControlDeckCore/adapters/FakeVolumeAdapter.h"
+#include "ControlDeckCore/adapters/MacNetworkSampler.h"
+#include "ControlDeckCore/adapters/MacSystemSampler.h"
+#include "ControlDeckCore/adapters/MacVolumeAdapter.h"
 #include "ControlDeckCore/adapters/UnavailableAdapters.h"
 
 namespace veltrane::deck {
 
 AdapterSet AdapterSet::mac() {
     return {
-        std::make_shared<UnavailableVolumeAdapter>(),
+        MacVolumeAdapter::create(),
         std::make_shared<UnavailableMediaAdapter>(),
         std::make_shared<UnavailableAppLauncher>(),
-        std::make_shared<UnavailableSystemSampler>(),
-        std::make_shared<UnavailableNetworkSampler>(),
+        std::make_shared<MacSystemSampler>(),
+        MacNetworkSampler::create(),
         std::make_shared<UnavailableScreenshot>(),
         std::make_shared<UnavailableLock>(),
         std::make_shared<UnavailableClipboard>(),

@@ -15,22 +15,6 @@ namespace veltrane::deck {
 // DeckError::invalidState "<capability> is not available on this computer."
 [[noreturn]] void throwUnavailable(const std::string& capability);
 
-class UnavailableVolumeAdapter : public VolumeControlling {
-public:
-    double volume() const override { return 0; }
-    bool isMuted() const override { return false; }
-    std::function<void()> onChange() const override { return onChange_.wrappedValue(); }
-    void setOnChange(std::function<void()> callback) override { onChange_.setWrappedValue(std::move(callback)); }
-    void setVolume(double) override { throwUnavailable("Volume control"); }
-    void setMuted(bool) override { throwUnavailable("Volume control"); }
-    std::vector<AudioOutput> outputs() override { return {}; }
-    void selectOutput(const std::string&) override;  // no output has any id
-    void setVolume(double level, const std::optional<std::string>& deviceId) override;
-
-private:
-    LockedValue<std::function<void()>> onChange_;
-};
-
 // Nothing is playing; the playback commands have nothing to act on.
 class UnavailableMediaAdapter : public MediaAdapterBase {
 public:
@@ -67,19 +51,6 @@ public:
     std::optional<PNGData> iconPNG(const std::string&) override { return std::nullopt; }
     void open(const std::string&) override;  // no installed application matches
     void refresh() override {}
-};
-
-// Readings of zero; no battery.
-class UnavailableSystemSampler : public SystemSampling {
-public:
-    SystemSample sample() override { return {}; }
-};
-
-class UnavailableNetworkSampler : public NetworkSampling {
-public:
-    NetworkSample sample(std::uint16_t serverPort, bool listening) override {
-        return {"Offline", std::nullopt, false, false, listening, serverPort};
-    }
 };
 
 class UnavailableScreenshot : public ScreenshotCapturing {

@@ -1,0 +1,65 @@
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <vector>
+
+namespace veltrane::deck {
+
+// The HTTP connections a server holds, in the order they arrived, so that
+// neither slow nor idle peers can pile up descriptors and buffers.
+//
+// A connection is either waiting on its peer (still sending its request, or
+// not yet reading the answer) or being handled (the request handler has it).
+// At capacity, the connection that arrived first among those waiting on their
+// peer is dropped for the newcomer; handled ones are never dropped, and when
+// every connection is being handled the newcomer is refused. A connection
+// still sending its request past the deadline is dropped as well.
+class ConnectionRoster {
+public:
+    using Clock = std::chrono::steady_clock;
+    using Cancel = std::function<void()>;
+    using Id = std::uint64_t;
+
+    enum class Phase { reading, handling, writing };
+
+    explicit ConnectionRoster(std::size_t capacity) : capacity_(capacity) {}
+
+    struct Admission {
+        std::optional<Id> id;        // absent: refused
+        std::vector<Cancel> evicted;  // to run outside the roster, after admit()
+    };
+    // Registers a new connection in the reading phase; `cancel` drops it.
+    Admission admit(Cancel cancel, Clock::time_point now);
+
+    void setPhase(Id id, Phase phase);
+    // Forgets a connection (closed, or handed over). Unknown ids are ignored.
+    void remove(Id id);
+
+    // Removes and returns the connections still reading that arrived more
+    // than `deadline` before `now`.
+    std::vector<Cancel> expire(Clock::time_point now, Clock::duration deadline);
+
+    // Removes every connection and returns their cancels (the server is going away).
+    std::vector<Cancel> removeAll();
+
+    std::size_t size() const;
+
+private:
+    struct Entry {
+        Cancel cancel;
+        Clock::time_point arrived;
+        Phase phase = Phase::reading;
+    };
+    const std::size_t capacity_;
+    mutable std::mutex mutex_;
+    std::map<Id, Entry> entries_;  // ids grow, so this is arrival order
+    Id nextId_ = 1;
+};
+
+}  // namespace veltrane::deck

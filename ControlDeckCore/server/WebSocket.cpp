@@ -1,0 +1,198 @@
+#include "ControlDeckCore/server/WebSocket.h"
+
+#include "ControlDeckCore/server/UTF8.h"
+
+namespace veltrane::deck {
+
+namespace {
+
+// The first complete frame in `bytes`; `consumed` says how much it took.
+std::optional<WebSocket::Frame> decodeFrom(std::string_view bytes, std::size_t& consumed) {
+    consumed = 0;
+    if (bytes.size() < 2) return std::nullopt;
+    auto at = [&](std::size_t i) { return static_cast<std::uint8_t>(bytes[i]); };
+    const std::uint8_t opcode = at(0) & 0x0F;
+    std::uint64_t length = at(1) & 0x7F;
+    std::size_t header = 2;
+    auto refuse = [&] {
+        // Nothing after a frame we will not read can be framed reliably.
+        consumed = bytes.size();
+        return WebSocket::Frame{WebSocket::kClose, {}};
+    };
+    if (length == 126) {
+        if (bytes.size() < 4) return std::nullopt;
+        length = (std::uint64_t{at(2)} << 8) | at(3);
+        header = 4;
+    } else if (length == 127) {
+        if (bytes.size() < 10) return std::nullopt;
+        length = 0;
+        for (std::size_t i = 2; i < 10; ++i) length = (length << 8) | at(i);
+        header = 10;
+        if (length > WebSocket::kMaxClientPayload) return refuse();
+    }
+    if ((at(1) & 0x80) == 0) return refuse();  // clients must mask
+    const std::size_t total = header + 4 + static_cast<std::size_t>(length);
+    if (bytes.size() < total) return std::nullopt;
+    const std::uint8_t* key = reinterpret_cast<const std::uint8_t*>(bytes.data()) + header;
+    std::string payload(bytes.substr(header + 4, static_cast<std::size_t>(length)));
+    for (std::size_t i = 0; i < payload.size(); ++i) payload[i] = static_cast<char>(payload[i] ^ key[i % 4]);
+    consumed = total;
+    return WebSocket::Frame{opcode, std::move(payload)};
+}
+
+}  // namespace
+
+std::string WebSocket::encode(std::uint8_t opcode, std::string_view payload) {
+    std::string frame;
+    frame.reserve(payload.size() + 10);
+    frame += static_cast<char>(0x80 | (opcode & 0x0F));
+    const std::uint64_t n = payload.size();
+    if (n < 126) {
+        frame += static_cast<char>(n);
+    } else if (n < 65'536) {
+        frame += static_cast<char>(126);
+        frame += static_cast<char>(n >> 8);
+        frame += static_cast<char>(n & 0xFF);
+    } else {
+        frame += static_cast<char>(127);
+        for (int shift = 56; shift >= 0; shift -= 8) frame += static_cast<char>((n >> shift) & 0xFF);
+    }
+    frame += payload;
+    return frame;
+}
+
+std::optional<WebSocket::Frame> WebSocket::decode(std::string& buffer) {
+    std::size_t consumed = 0;
+    auto frame = decodeFrom(buffer, consumed);
+    buffer.erase(0, consumed);
+    return frame;
+}
+
+std::shared_ptr<WebSocket> WebSocket::create(std::shared_ptr<net::Connection> connection, Released released,
+                                             Limits limits) {
+    return std::shared_ptr<WebSocket>(new WebSocket(std::move(connection), std::move(released), limits));
+}
+
+WebSocket::WebSocket(std::shared_ptr<net::Connection> connection, Released released, Limits limits)
+    : connection_(std::move(connection)), released_(std::move(released)), limits_(limits) {}
+
+WebSocket::~WebSocket() { connection_->cancel(); }
+
+void WebSocket::start(std::string received) {
+    queue()->async([weak = weak_from_this(), received = std::move(received)]() mutable {
+        auto self = weak.lock();
+        if (!self) return;
+        if (!received.empty()) {
+            self->buffer_ = std::move(received);
+            self->drain();
+        }
+        if (!self->finished_) self->receive();
+    });
+}
+
+void WebSocket::receive() {
+    connection_->receive(kReceiveChunk,
+                         [weak = weak_from_this()](std::string data, bool isComplete, std::error_code error) {
+                             if (auto self = weak.lock()) self->received(std::move(data), isComplete, error);
+                         });
+}
+
+void WebSocket::received(std::string data, bool isComplete, std::error_code error) {
+    if (finished_) return;
+    buffer_ += data;
+    drain();
+    if (!isComplete && !error) {
+        receive();
+        return;
+    }
+    // The peer went away without a closing handshake: nothing to send.
+    if (!closed_.exchange(true)) finish();
+}
+
+void WebSocket::drain() {
+    std::string_view pending(buffer_);
+    std::size_t used = 0;
+    for (;;) {
+        std::size_t consumed = 0;
+        auto frame = decodeFrom(pending.substr(used), consumed);
+        if (!frame) break;
+        used += consumed;
+        switch (frame->opcode) {
+        case kPing:
+            transmit(encode(kPong, frame->payload));
+            break;
+        case kClose:
+            // Frames already behind it are still acted on in this pass.
+            queue()->async([weak = weak_from_this()] {
+                if (auto self = weak.lock()) self->closeNow(kNormalClosure);
+            });
+            break;
+        case kText:
+            if (utf8::isValid(frame->payload)) {
+                if (auto handler = onText.get()) (*handler)(frame->payload);
+            }
+            break;
+        default:
+            break;  // continuation, binary, pong and reserved opcodes
+        }
+        if (finished_) return;
+    }
+    buffer_.erase(0, used);
+}
+
+void WebSocket::send(std::string_view text) {
+    queue()->async([weak = weak_from_this(), frame = encode(kText, text)]() mutable {
+        if (auto self = weak.lock()) self->transmit(std::move(frame));
+    });
+}
+
+void WebSocket::sendJSON(const Json& object) { send(JSON::text(object)); }
+
+void WebSocket::ping() {
+    queue()->async([weak = weak_from_this()] {
+        if (auto self = weak.lock()) self->transmit(encode(kPing, {}));
+    });
+}
+
+void WebSocket::transmit(std::string frame) {
+    if (closed_) return;
+    const std::size_t waiting = connection_->queuedBytes();
+    if (waiting > 0 && waiting + frame.size() > limits_.maxQueuedBytes) {
+        // The client has stopped reading; queuing more would only grow the
+        // backlog. A close frame could not get through either. (With nothing
+        // waiting, one message goes out whatever its size.)
+        closed_ = true;
+        finish();
+        return;
+    }
+    connection_->send(std::move(frame), {});
+}
+
+void WebSocket::close(std::uint16_t code) {
+    // Held until the close has run, so that a socket nobody else keeps (the
+    // server's table empties on stop()) still says goodbye.
+    queue()->async([self = shared_from_this(), code] { self->closeNow(code); });
+}
+
+void WebSocket::closeNow(std::uint16_t code) {
+    if (closed_.exchange(true)) return;
+    const char payload[2] = {static_cast<char>(code >> 8), static_cast<char>(code & 0xFF)};
+    auto weak = weak_from_this();
+    connection_->send(encode(kClose, std::string_view(payload, 2)),
+                      [self = shared_from_this()](std::error_code) { self->finish(); });
+    // A client that does not read would hold the close frame, and with it the
+    // descriptor, for ever.
+    queue()->asyncAfter(limits_.closeGrace, [weak] {
+        if (auto self = weak.lock()) self->finish();
+    });
+}
+
+void WebSocket::finish() {
+    if (finished_) return;
+    finished_ = true;
+    connection_->cancel();
+    if (auto handler = onClose.get()) (*handler)();
+    if (released_) released_(this);
+}
+
+}  // namespace veltrane::deck

@@ -1,0 +1,48 @@
+#pragma once
+// One accepted TCP connection, as the Control Deck's HTTP layer sees it.
+
+#include <cstddef>
+#include <functional>
+#include <memory>
+#include <string>
+#include <system_error>
+
+#include "platform/dispatch/DispatchQueue.h"
+
+namespace veltrane::net {
+
+// Every completion runs as work of the connection's own serial queue, and a
+// pending receive or send keeps the connection alive. Dropping the last
+// reference closes the socket; cancel() closes it at once.
+class Connection {
+public:
+    // `isComplete` is true once the peer has finished sending (data is then
+    // empty); `error` is set when the read failed or the connection was
+    // cancelled. Otherwise `data` holds at least one byte.
+    using ReceiveHandler = std::function<void(std::string data, bool isComplete, std::error_code error)>;
+    using SendHandler = std::function<void(std::error_code error)>;
+
+    virtual ~Connection() = default;
+
+    virtual const std::shared_ptr<dispatch::DispatchQueue>& queue() const = 0;
+
+    // Reads up to `maximumLength` bytes. One receive at a time.
+    virtual void receive(std::size_t maximumLength, ReceiveHandler handler) = 0;
+
+    // Queues `data` behind earlier sends; `handler` (may be empty) runs once it
+    // has all been handed to the system, or failed.
+    virtual void send(std::string data, SendHandler handler) = 0;
+
+    // Bytes passed to send() whose writing has not completed yet.
+    virtual std::size_t queuedBytes() const = 0;
+
+    // Closes the socket and releases its descriptor; pending operations
+    // complete with an error. Safe from any thread, more than once.
+    virtual void cancel() = 0;
+
+    // The peer's address as text: dotted IPv4 (also for an IPv4-mapped IPv6
+    // peer) or IPv6; empty when the peer has no IP address.
+    virtual const std::string& remoteHost() const = 0;
+};
+
+}  // namespace veltrane::net

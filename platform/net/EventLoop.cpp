@@ -1,0 +1,59 @@
+#include "platform/net/EventLoop.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <system_error>
+
+#include <asio/error.hpp>
+
+#include "platform/dispatch/Scheduler.h"
+
+namespace veltrane::net {
+
+namespace {
+unsigned threadCount() {
+    unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+    return std::clamp(cores / 2, 2u, 4u);
+}
+// A completion still running at exit may hold up the exit this long.
+constexpr auto kExitWait = std::chrono::seconds(2);
+}  // namespace
+
+EventLoop& EventLoop::shared() {
+    static EventLoop* loop = new EventLoop;
+    return *loop;
+}
+
+EventLoop::EventLoop() : keepRunning_(asio::make_work_guard(context_)) {
+    // Statics that completions use are built before the exit handler is
+    // registered, so they are destroyed only after it has run.
+    dispatch::Scheduler::shared();
+    (void)std::system_category();
+    (void)std::generic_category();
+    (void)asio::error::get_system_category();
+    (void)asio::error::get_misc_category();
+    (void)asio::error::get_netdb_category();
+    (void)asio::error::get_addrinfo_category();
+
+    const unsigned n = threadCount();
+    threads_.reserve(n);
+    for (unsigned i = 0; i < n; ++i) threads_.emplace_back([this] { runThenPark(); });
+    std::atexit([] { shared().quiesce(); });
+}
+
+void EventLoop::runThenPark() {
+    context_.run();
+    std::unique_lock lock(mutex_);
+    ++parked_;
+    parkedChanged_.notify_all();
+    // Only at exit: this thread never runs anything again.
+    parkedChanged_.wait(lock, [] { return false; });
+}
+
+void EventLoop::quiesce() {
+    context_.stop();
+    std::unique_lock lock(mutex_);
+    parkedChanged_.wait_for(lock, kExitWait, [this] { return parked_ == threads_.size(); });
+}
+
+}  // namespace veltrane::net

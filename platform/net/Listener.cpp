@@ -1,0 +1,155 @@
+#include "platform/net/Listener.h"
+
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <mutex>
+
+#include <asio/ip/tcp.hpp>
+#include <asio/steady_timer.hpp>
+
+#include "platform/net/EventLoop.h"
+#include "platform/net/TCPConnection.h"
+
+namespace veltrane::net {
+
+namespace {
+// After running out of descriptors or memory the pending connection stays in
+// the backlog and accept() would fail again at once: wait a little instead of
+// spinning.
+constexpr auto kAcceptRetryDelay = std::chrono::milliseconds(50);
+
+bool isResourceShortage(const asio::error_code& ec) {
+    return ec == std::errc::too_many_files_open || ec == std::errc::too_many_files_open_in_system ||
+           ec == std::errc::no_buffer_space || ec == std::errc::not_enough_memory;
+}
+
+void setCloseOnExec(int fd) {
+    int flags = ::fcntl(fd, F_GETFD);
+    if (flags >= 0) ::fcntl(fd, F_SETFD, flags | FD_CLOEXEC);
+}
+}  // namespace
+
+struct Listener::Impl : std::enable_shared_from_this<Impl> {
+    explicit Impl(std::string label)
+        : label(std::move(label)), acceptor(EventLoop::shared().context()), retry(EventLoop::shared().context()) {}
+
+    void acceptNext() {
+        // Called with `mutex` held.
+        acceptor.async_accept([self = shared_from_this()](asio::error_code ec, asio::ip::tcp::socket socket) {
+            self->accepted(ec, std::move(socket));
+        });
+    }
+
+    void accepted(const asio::error_code& ec, asio::ip::tcp::socket socket) {
+        AcceptHandler current;
+        {
+            std::lock_guard lock(mutex);
+            if (closed) return;
+            if (ec && isResourceShortage(ec)) {
+                retry.expires_after(kAcceptRetryDelay);
+                retry.async_wait([self = shared_from_this()](asio::error_code waitError) {
+                    std::lock_guard lock(self->mutex);
+                    if (!waitError && !self->closed) self->acceptNext();
+                });
+                return;
+            }
+            acceptNext();
+            if (ec) return;  // this one attempt failed (e.g. the peer gave up)
+            current = handler;
+        }
+        // Asio's accept does not ask for close-on-exec; no child may inherit a
+        // client's socket.
+        setCloseOnExec(socket.native_handle());
+        asio::error_code ignored;
+        socket.set_option(asio::ip::tcp::no_delay(true), ignored);
+        current(TCPConnection::create(std::move(socket), label));
+    }
+
+    const std::string label;
+    std::mutex mutex;  // guards the acceptor between the caller's thread and completions
+    asio::ip::tcp::acceptor acceptor;
+    asio::steady_timer retry;
+    asio::ip::tcp protocol = asio::ip::tcp::v4();
+    asio::ip::address address;
+    AcceptHandler handler;
+    bool closed = false;
+};
+
+std::shared_ptr<Listener> Listener::create(const std::string& address, std::string connectionLabel) {
+    auto impl = std::make_shared<Impl>(std::move(connectionLabel));
+    int fd = -1;
+    if (address.empty()) {
+        fd = ::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (fd >= 0) {
+            int off = 0;  // IPv4 peers arrive as IPv4-mapped addresses
+            ::setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &off, sizeof off);
+            impl->protocol = asio::ip::tcp::v6();
+            impl->address = asio::ip::address_v6::any();
+        } else if (errno == EAFNOSUPPORT) {
+            impl->address = asio::ip::address_v4::any();
+        } else {
+            throw std::system_error(errno, std::system_category(), "listener socket");
+        }
+    } else {
+        asio::error_code ec;
+        impl->address = asio::ip::make_address(address, ec);
+        if (ec) throw std::system_error(ec, "listener address " + address);
+        impl->protocol = impl->address.is_v6() ? asio::ip::tcp::v6() : asio::ip::tcp::v4();
+    }
+    if (fd < 0) fd = ::socket(impl->protocol.family(), SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) throw std::system_error(errno, std::system_category(), "listener socket");
+    if (impl->address.is_v6() && impl->address.to_v6().is_v4_mapped()) {
+        int off = 0;  // a mapped IPv4 address only works on a dual-stack socket
+        ::setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &off, sizeof off);
+    }
+    asio::error_code ec;
+    impl->acceptor.assign(impl->protocol, fd, ec);
+    if (ec) {
+        ::close(fd);
+        throw std::system_error(ec, "listener socket");
+    }
+    return std::shared_ptr<Listener>(new Listener(std::move(impl)));
+}
+
+Listener::~Listener() { cancel(); }
+
+std::error_code Listener::bind(std::uint16_t port) {
+    std::lock_guard lock(impl_->mutex);
+    if (impl_->closed) return std::make_error_code(std::errc::operation_canceled);
+    asio::error_code ec;
+    impl_->acceptor.set_option(asio::socket_base::reuse_address(true), ec);
+    if (!ec) impl_->acceptor.bind(asio::ip::tcp::endpoint(impl_->address, port), ec);
+    if (!ec) impl_->acceptor.listen(asio::socket_base::max_listen_connections, ec);
+    return standardError(ec);
+}
+
+std::uint16_t Listener::port() const {
+    std::lock_guard lock(impl_->mutex);
+    asio::error_code ec;
+    auto endpoint = impl_->acceptor.local_endpoint(ec);
+    return ec ? 0 : endpoint.port();
+}
+
+void Listener::start(AcceptHandler handler) {
+    std::lock_guard lock(impl_->mutex);
+    if (impl_->closed) return;
+    impl_->handler = std::move(handler);
+    impl_->acceptNext();
+}
+
+void Listener::cancel() {
+    std::lock_guard lock(impl_->mutex);
+    if (impl_->closed) return;
+    impl_->closed = true;
+    asio::error_code ignored;
+    impl_->acceptor.close(ignored);
+    impl_->retry.cancel();
+    impl_->handler = nullptr;
+}
+
+}  // namespace veltrane::net

@@ -1,0 +1,227 @@
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <condition_variable>
+#include <future>
+#include <mutex>
+
+#include "platform/dispatch/DispatchQueue.h"
+#include "platform/net/Listener.h"
+#include "tests/support/LoopbackSocket.h"
+
+using namespace veltrane;
+using namespace std::chrono_literals;
+using test::LoopbackSocket;
+
+namespace {
+// Accepts connections and hands them to the test one by one.
+struct Accepted {
+    void operator()(std::shared_ptr<net::Connection> connection) {
+        std::lock_guard lock(mutex);
+        connections.push_back(std::move(connection));
+        changed.notify_all();
+    }
+    std::shared_ptr<net::Connection> next() {
+        std::unique_lock lock(mutex);
+        if (!changed.wait_for(lock, 20s, [&] { return taken < connections.size(); })) return nullptr;
+        return connections[taken++];
+    }
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::vector<std::shared_ptr<net::Connection>> connections;
+    std::size_t taken = 0;
+};
+
+std::shared_ptr<net::Listener> listening(const std::string& address, const std::shared_ptr<Accepted>& accepted) {
+    auto listener = net::Listener::create(address, "deck.http.conn");
+    EXPECT_FALSE(listener->bind(0));
+    listener->start([accepted](std::shared_ptr<net::Connection> c) { (*accepted)(std::move(c)); });
+    return listener;
+}
+
+// A listener, a client connected to it, and the server's side of that connection.
+struct Pair {
+    std::shared_ptr<Accepted> accepted = std::make_shared<Accepted>();
+    std::shared_ptr<net::Listener> listener;
+    LoopbackSocket client;
+    std::shared_ptr<net::Connection> connection;
+};
+Pair connectedPair(const std::string& listenAddress = "127.0.0.1", const std::string& clientAddress = "127.0.0.1") {
+    Pair pair;
+    pair.listener = listening(listenAddress, pair.accepted);
+    pair.client = LoopbackSocket::connect(pair.listener->port(), clientAddress);
+    pair.connection = pair.accepted->next();
+    return pair;
+}
+
+bool closeOnExec(int fd) { return (::fcntl(fd, F_GETFD) & FD_CLOEXEC) != 0; }
+
+int optionValue(int fd, int level, int name) {
+    int value = -1;
+    socklen_t size = sizeof value;
+    ::getsockopt(fd, level, name, &value, &size);
+    return value;
+}
+
+// This process's sockets whose local port is `port`.
+std::vector<int> socketsOnPort(std::uint16_t port) {
+    std::vector<int> fds;
+    for (int fd = 0; fd < 4096; ++fd) {
+        sockaddr_storage address{};
+        socklen_t size = sizeof address;
+        if (::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) != 0) continue;
+        std::uint16_t local = 0;
+        if (address.ss_family == AF_INET) local = ntohs(reinterpret_cast<sockaddr_in*>(&address)->sin_port);
+        if (address.ss_family == AF_INET6) local = ntohs(reinterpret_cast<sockaddr_in6*>(&address)->sin6_port);
+        if (local == port) fds.push_back(fd);
+    }
+    return fds;
+}
+
+struct Received {
+    std::string data;
+    bool complete = false;
+    std::error_code error;
+    std::string queueLabel;
+};
+
+Received receiveOnce(const std::shared_ptr<net::Connection>& connection) {
+    auto promise = std::make_shared<std::promise<Received>>();
+    connection->receive(65536, [promise](std::string data, bool complete, std::error_code error) {
+        promise->set_value({std::move(data), complete, error, dispatch::DispatchQueue::currentLabel()});
+    });
+    auto future = promise->get_future();
+    if (future.wait_for(20s) != std::future_status::ready)
+        return {"", false, std::make_error_code(std::errc::timed_out), ""};
+    return future.get();
+}
+
+bool haveIPv6Loopback() {
+    int probe = ::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (probe < 0) return false;
+    sockaddr_in6 loop6{};
+    loop6.sin6_family = AF_INET6;
+    loop6.sin6_addr = in6addr_loopback;
+    bool ok = ::bind(probe, reinterpret_cast<sockaddr*>(&loop6), sizeof loop6) == 0;
+    ::close(probe);
+    return ok;
+}
+}  // namespace
+
+TEST(Listener, EveryDescriptorIsCloseOnExecAndOnlyAddressReuseIsAllowed) {
+    auto accepted = std::make_shared<Accepted>();
+    auto listener = listening("127.0.0.1", accepted);
+    ASSERT_NE(listener->port(), 0);
+    auto client = LoopbackSocket::connect(listener->port());
+    ASSERT_NE(accepted->next(), nullptr);
+
+    auto fds = socketsOnPort(listener->port());
+    std::erase(fds, client.fd());
+    ASSERT_EQ(fds.size(), 2u) << "the listening socket and the accepted one";
+    for (int fd : fds) {
+        EXPECT_TRUE(closeOnExec(fd)) << "descriptor " << fd << " would leak into child processes";
+        EXPECT_EQ(optionValue(fd, SOL_SOCKET, SO_REUSEPORT), 0) << "SO_REUSEPORT would hide a second server";
+    }
+    int listenerFd = optionValue(fds[0], SOL_SOCKET, SO_ACCEPTCONN) == 1 ? fds[0] : fds[1];
+    EXPECT_EQ(optionValue(listenerFd, SOL_SOCKET, SO_ACCEPTCONN), 1);
+    EXPECT_EQ(optionValue(listenerFd, SOL_SOCKET, SO_REUSEADDR), 1);
+}
+
+TEST(Listener, BindErrorsComeBackAsStandardCodes) {
+    auto first = net::Listener::create("127.0.0.1", "deck.http.conn");
+    ASSERT_FALSE(first->bind(0));
+    auto second = net::Listener::create("127.0.0.1", "deck.http.conn");
+    EXPECT_EQ(second->bind(first->port()), std::errc::address_in_use);
+    EXPECT_THROW(net::Listener::create("not an address", "deck.http.conn"), std::system_error);
+}
+
+TEST(Listener, RemoteHostPrintsMappedIPv4AsDottedIPv4) {
+    if (!haveIPv6Loopback()) GTEST_SKIP() << "no IPv6 on this machine";
+    // An IPv6 socket that takes IPv4 peers sees them as ::ffff:127.0.0.1.
+    auto pair = connectedPair("::ffff:127.0.0.1", "127.0.0.1");
+    ASSERT_NE(pair.connection, nullptr);
+    EXPECT_EQ(pair.connection->remoteHost(), "127.0.0.1");
+}
+
+TEST(Listener, RemoteHostOfAnIPv6Peer) {
+    if (!haveIPv6Loopback()) GTEST_SKIP() << "no IPv6 loopback on this machine";
+    auto pair = connectedPair("::1", "::1");
+    ASSERT_NE(pair.connection, nullptr);
+    EXPECT_EQ(pair.connection->remoteHost(), "::1");
+}
+
+TEST(Connection, ReceiveSendAndEndOfStreamOnItsOwnQueue) {
+    auto [accepted, listener, client, connection] = connectedPair();
+    ASSERT_NE(connection, nullptr);
+
+    client.sendAll("ping");
+    auto first = receiveOnce(connection);
+    EXPECT_EQ(first.data, "ping");
+    EXPECT_FALSE(first.complete);
+    EXPECT_FALSE(first.error);
+    EXPECT_EQ(first.queueLabel, "deck.http.conn");
+
+    // Sends leave in order; queuedBytes() counts what has not been written.
+    auto written = std::make_shared<std::promise<std::size_t>>();
+    connection->send("a", nullptr);
+    connection->send("bc", [connection, written](std::error_code error) {
+        written->set_value(error ? 999 : connection->queuedBytes());
+    });
+    auto left = written->get_future();
+    ASSERT_EQ(left.wait_for(20s), std::future_status::ready);
+    EXPECT_EQ(left.get(), 0u);
+    EXPECT_EQ(client.readExactly(3), std::optional<std::string>("abc"));
+
+    client.shutdownWrite();
+    auto end = receiveOnce(connection);
+    EXPECT_TRUE(end.complete);
+    EXPECT_TRUE(end.data.empty());
+    EXPECT_FALSE(end.error);
+}
+
+TEST(Connection, LargeSendsArriveWholeAndInOrder) {
+    auto [accepted, listener, client, connection] = connectedPair();
+    ASSERT_NE(connection, nullptr);
+    std::string expected;
+    for (char c : std::string("abcdefgh")) {
+        std::string block(1 << 20, c);  // far more than a socket buffer holds
+        expected += block;
+        connection->send(std::move(block), nullptr);
+    }
+    EXPECT_EQ(client.readExactly(expected.size()), std::optional<std::string>(expected));
+}
+
+TEST(Connection, CancelClosesTheSocketAndFailsWhatIsPending) {
+    auto [accepted, listener, client, connection] = connectedPair();
+    ASSERT_NE(connection, nullptr);
+
+    auto pending = std::make_shared<std::promise<std::error_code>>();
+    connection->receive(100, [pending](std::string, bool, std::error_code error) { pending->set_value(error); });
+    connection->cancel();
+    connection->cancel();
+    auto error = pending->get_future();
+    ASSERT_EQ(error.wait_for(20s), std::future_status::ready);
+    EXPECT_EQ(error.get(), std::errc::operation_canceled);
+    EXPECT_EQ(client.readToEnd(), std::optional<std::string>("")) << "the peer sees the end of the stream";
+
+    auto late = std::make_shared<std::promise<std::error_code>>();
+    connection->send("x", [late](std::error_code e) { late->set_value(e); });
+    auto lateError = late->get_future();
+    ASSERT_EQ(lateError.wait_for(20s), std::future_status::ready);
+    EXPECT_EQ(lateError.get(), std::errc::operation_canceled);
+    EXPECT_EQ(connection->queuedBytes(), 0u);
+}
+
+TEST(Listener, CancelStopsAcceptingAndFreesThePort) {
+    auto accepted = std::make_shared<Accepted>();
+    auto listener = listening("127.0.0.1", accepted);
+    const auto port = listener->port();
+    listener->cancel();
+    EXPECT_FALSE(LoopbackSocket::tryConnect(port).valid());
+    auto again = net::Listener::create("127.0.0.1", "deck.http.conn");
+    EXPECT_FALSE(again->bind(port)) << "the port is free again at once";
+}
