@@ -12,7 +12,15 @@
 #include "ControlDeckCore/adapters/FakeShortcuts.h"
 #include "ControlDeckCore/adapters/FakeSystemSampler.h"
 #include "ControlDeckCore/adapters/FakeVolumeAdapter.h"
+#include "ControlDeckCore/adapters/MacAppLauncher.h"
+#include "ControlDeckCore/adapters/MacBrightnessAdapter.h"
+#include "ControlDeckCore/adapters/MacClipboard.h"
+#include "ControlDeckCore/adapters/MacLinks.h"
+#include "ControlDeckCore/adapters/MacLock.h"
 #include "ControlDeckCore/adapters/MacNetworkSampler.h"
+#include "ControlDeckCore/adapters/MacNotifier.h"
+#include "ControlDeckCore/adapters/MacScreenshot.h"
+#include "ControlDeckCore/adapters/MacShortcuts.h"
 #include "ControlDeckCore/adapters/MacSystemSampler.h"
 #include "ControlDeckCore/adapters/MacVolumeAdapter.h"
 #include "ControlDeckCore/adapters/UnavailableAdapters.h"
@@ -23,16 +31,16 @@ AdapterSet AdapterSet::mac() {
     return {
         MacVolumeAdapter::create(),
         std::make_shared<UnavailableMediaAdapter>(),
-        std::make_shared<UnavailableAppLauncher>(),
+        std::make_shared<MacAppLauncher>(),
         std::make_shared<MacSystemSampler>(),
         MacNetworkSampler::create(),
-        std::make_shared<UnavailableScreenshot>(),
-        std::make_shared<UnavailableLock>(),
-        std::make_shared<UnavailableClipboard>(),
-        std::make_shared<UnavailableShortcuts>(),
-        std::make_shared<UnavailableLinks>(),
-        std::make_shared<UnavailableNotifier>(),
-        std::make_shared<UnavailableBrightnessAdapter>(),
+        std::make_shared<MacScreenshot>(),
+        std::make_shared<MacLock>(),
+        std::make_shared<MacClipboard>(),
+        std::make_shared<MacShortcuts>(),
+        std::make_shared<MacLinks>(),
+        std::make_shared<MacNotifier>(),
+        std::make_shared<MacBrightnessAdapter>(),
     };
 }
 

@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 
+#include "ControlDeckCore/server/DecimalText.h"
 #include "platform/system/HostName.h"
 #include "platform/fs/UserDirectories.h"
 
@@ -28,20 +29,9 @@ RuntimeOptions::Environment RuntimeOptions::Environment::ofThisProcess() {
 }
 
 std::optional<std::uint16_t> RuntimeOptions::parsePort(std::string_view text) {
-    bool negative = false;
-    if (!text.empty() && (text.front() == '+' || text.front() == '-')) {
-        negative = text.front() == '-';
-        text.remove_prefix(1);
-    }
-    if (text.empty()) return std::nullopt;
-    std::uint32_t value = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9') return std::nullopt;
-        value = value * 10 + static_cast<std::uint32_t>(c - '0');
-        if (value > 65535) return std::nullopt;  // checked every digit, so no overflow
-    }
-    if (negative && value != 0) return std::nullopt;
-    return static_cast<std::uint16_t>(value);
+    auto value = parseUnsignedDecimal(text, 65535);
+    if (!value) return std::nullopt;
+    return static_cast<std::uint16_t>(*value);
 }
 
 RuntimeOptions RuntimeOptions::parse(const std::vector<std::string>& arguments) {

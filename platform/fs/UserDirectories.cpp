@@ -44,6 +44,26 @@ std::optional<Path> applicationSupportDirectory() {
     return *home / ".local" / "share";
 }
 
+std::optional<Path> configurationDirectory() {
+    if (auto config = absoluteFromEnvironment("XDG_CONFIG_HOME")) return config;
+    auto home = homeDirectory();
+    if (!home) return std::nullopt;
+    return *home / ".config";
+}
+
+std::vector<Path> systemDataDirectories() {
+    const char* value = std::getenv("XDG_DATA_DIRS");
+    std::string_view list = value && value[0] != '\0' ? value : "/usr/local/share:/usr/share";
+    std::vector<Path> dirs;
+    while (!list.empty()) {
+        auto end = list.find(':');
+        std::string_view item = list.substr(0, end);
+        if (!item.empty() && item.front() == '/') dirs.emplace_back(item);
+        list = end == std::string_view::npos ? std::string_view() : list.substr(end + 1);
+    }
+    return dirs;
+}
+
 std::optional<Path> downloadDirectoryFromUserDirs(std::string_view text, const Path& home) {
     constexpr std::string_view key = "XDG_DOWNLOAD_DIR=";
     std::optional<Path> found;
@@ -77,7 +97,7 @@ std::optional<Path> downloadDirectoryFromUserDirs(std::string_view text, const P
 std::optional<Path> downloadsDirectory() {
     auto home = homeDirectory();
     if (!home) return std::nullopt;
-    Path config = absoluteFromEnvironment("XDG_CONFIG_HOME").value_or(*home / ".config");
+    Path config = configurationDirectory().value_or(*home / ".config");
     if (auto text = FileSystem::local()->readFile(config / "user-dirs.dirs")) {
         if (auto downloads = downloadDirectoryFromUserDirs(*text, *home)) return downloads;
     }

@@ -1,11 +1,12 @@
 #include "platform/image/QRCodeImage.h"
 
-#include <png.h>
 #include <qrencode.h>
 
 #include <algorithm>
 #include <memory>
 #include <vector>
+
+#include "platform/image/PNGImage.h"
 
 namespace veltrane::image {
 
@@ -16,24 +17,7 @@ struct QRcodeDeleter {
 };
 
 std::string encodeGrayPNG(const std::vector<unsigned char>& pixels, int side) {
-    png_image image{};
-    image.version = PNG_IMAGE_VERSION;
-    image.width = static_cast<png_uint_32>(side);
-    image.height = static_cast<png_uint_32>(side);
-    image.format = PNG_FORMAT_GRAY;
-
-    png_alloc_size_t size = 0;
-    if (!png_image_write_to_memory(&image, nullptr, &size, 0, pixels.data(), side, nullptr)) {
-        png_image_free(&image);
-        return {};
-    }
-    std::string out(size, '\0');
-    if (!png_image_write_to_memory(&image, out.data(), &size, 0, pixels.data(), side, nullptr)) {
-        png_image_free(&image);
-        return {};
-    }
-    out.resize(size);
-    return out;
+    return PNGImage::encodeGray(side, side, pixels).value_or("");
 }
 
 }  // namespace

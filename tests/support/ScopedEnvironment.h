@@ -39,4 +39,16 @@ private:
     std::map<std::string, std::optional<std::string>> saved_;
 };
 
+// One variable set (or, given nullptr, unset) for the life of the object.
+class ScopedVariable {
+public:
+    ScopedVariable(const std::string& name, const char* value) {
+        if (value) environment_.set(name, value);
+        else environment_.unset(name);
+    }
+
+private:
+    ScopedEnvironment environment_;
+};
+
 }  // namespace veltrane::testing

@@ -1,37 +1,27 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <functional>
 #include <memory>
 
 #include "ControlDeckCore/adapters/AdapterSet.h"
+#include "ControlDeckCore/adapters/MacAppLauncher.h"
+#include "ControlDeckCore/adapters/MacBrightnessAdapter.h"
+#include "ControlDeckCore/adapters/MacClipboard.h"
+#include "ControlDeckCore/adapters/MacLinks.h"
+#include "ControlDeckCore/adapters/MacLock.h"
 #include "ControlDeckCore/adapters/MacNetworkSampler.h"
+#include "ControlDeckCore/adapters/MacNotifier.h"
+#include "ControlDeckCore/adapters/MacScreenshot.h"
+#include "ControlDeckCore/adapters/MacShortcuts.h"
 #include "ControlDeckCore/adapters/MacSystemSampler.h"
 #include "ControlDeckCore/adapters/MacVolumeAdapter.h"
-#include "ControlDeckCore/server/DeckError.h"
 
 using namespace veltrane::deck;
-
-namespace {
-
-std::optional<DeckError> errorOf(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const DeckError& error) {
-        return error;
-    }
-    return std::nullopt;
-}
-
-}  // namespace
 
 // Until a capability has its host adapter, the host set must show nothing
 // rather than the Fake set's invented values.
 TEST(HostAdapterSet, ReportsNothing) {
     auto set = AdapterSet::mac();
-    EXPECT_TRUE(set.brightness->displays().empty());
-    EXPECT_TRUE(set.apps->listApplications().empty());
-    EXPECT_EQ(set.clipboard->readString(), std::nullopt);
 
     auto& media = *set.media;
     EXPECT_FALSE(media.available());
@@ -65,37 +55,6 @@ TEST(HostAdapterSet, SamplesTheHost) {
     EXPECT_EQ(network.ip, MacNetworkSampler::primaryIPv4());
 }
 
-TEST(HostAdapterSet, RefusesActionsWithAClearError) {
-    auto set = AdapterSet::mac();
-    struct Row {
-        const char* name;
-        std::function<void()> action;
-        DeckError expected;
-    };
-    const Row rows[] = {
-        {"brightness", [&] { set.brightness->setBrightness(0.5, "1"); }, DeckError::notFound()},
-        {"open app", [&] { set.apps->open("Safari"); }, DeckError::notFound()},
-        {"screenshot", [&] { set.screenshot->capture("screen"); },
-         DeckError::invalidState("Taking screenshots is not available on this computer.")},
-        {"lock", [&] { set.lock->lock(); },
-         DeckError::invalidState("Locking the screen is not available on this computer.")},
-        {"clipboard", [&] { set.clipboard->writeString("x"); },
-         DeckError::invalidState("The clipboard is not available on this computer.")},
-        {"shortcut", [&] { set.shortcuts->run("Tea"); },
-         DeckError::invalidState("Shortcut \u201CTea\u201D could not be run.")},
-        {"url", [&] { set.links->openURL("https://example.com"); },
-         DeckError::invalidState("Opening links is not available on this computer.")},
-        {"path", [&] { set.links->openPath("/"); },
-         DeckError::invalidState("Opening files is not available on this computer.")},
-    };
-    for (const auto& row : rows) {
-        auto error = errorOf(row.action);
-        ASSERT_TRUE(error) << row.name;
-        EXPECT_EQ(*error, row.expected) << row.name << ": " << error->message();
-    }
-    EXPECT_NO_THROW(set.notifier->timerFinished("T", "Tea"));
-}
-
 TEST(HostAdapterSet, KeepsTheCallbacksItIsGiven) {
     auto set = AdapterSet::mac();
     // The volume adapter may call back from its own queue at any time.
@@ -110,4 +69,17 @@ TEST(HostAdapterSet, KeepsTheCallbacksItIsGiven) {
     set.volume->onChange()();
     EXPECT_GE(*volumeCalls - before, 1);
     EXPECT_FALSE(set.media->onLyricClock());
+}
+
+TEST(HostAdapterSet, HoldsTheDesktopAdapters) {
+    auto set = AdapterSet::mac();
+    EXPECT_NE(dynamic_cast<MacAppLauncher*>(set.apps.get()), nullptr);
+    EXPECT_NE(dynamic_cast<MacScreenshot*>(set.screenshot.get()), nullptr);
+    EXPECT_NE(dynamic_cast<MacLock*>(set.lock.get()), nullptr);
+    EXPECT_NE(dynamic_cast<MacClipboard*>(set.clipboard.get()), nullptr);
+    EXPECT_NE(dynamic_cast<MacShortcuts*>(set.shortcuts.get()), nullptr);
+    EXPECT_NE(dynamic_cast<MacLinks*>(set.links.get()), nullptr);
+    EXPECT_NE(dynamic_cast<MacNotifier*>(set.notifier.get()), nullptr);
+    EXPECT_NE(dynamic_cast<MacBrightnessAdapter*>(set.brightness.get()), nullptr);
+    EXPECT_NE(AdapterSet::mac().clipboard, set.clipboard) << "every call builds new adapters";
 }

@@ -56,3 +56,34 @@ TEST(UserDirectories, FollowsTheEnvironment) {
     environment.set("XDG_DATA_HOME", "relative");
     EXPECT_EQ(applicationSupportDirectory(), home / ".local" / "share") << "relative values are ignored";
 }
+
+TEST(UserDirectories, ConfigurationAndSystemDataFolders) {
+    ScopedEnvironment environment;
+    environment.set("HOME", "/home/ann");
+    struct Case {
+        const char* value;
+        std::optional<Path> expected;
+    };
+    for (const auto& c : {Case{"/etc/xdg-ann", Path("/etc/xdg-ann")}, Case{nullptr, Path("/home/ann/.config")},
+                          Case{"", Path("/home/ann/.config")}, Case{"relative/config", Path("/home/ann/.config")}}) {
+        if (c.value) environment.set("XDG_CONFIG_HOME", c.value);
+        else environment.unset("XDG_CONFIG_HOME");
+        EXPECT_EQ(configurationDirectory(), c.expected) << (c.value ? c.value : "(unset)");
+    }
+
+    struct Dirs {
+        const char* value;
+        std::vector<Path> expected;
+    };
+    const Dirs dirs[] = {
+        {"/a:/b/", {"/a", "/b/"}},
+        {nullptr, {"/usr/local/share", "/usr/share"}},
+        {"", {"/usr/local/share", "/usr/share"}},
+        {"relative:/only::", {"/only"}},
+    };
+    for (const auto& c : dirs) {
+        if (c.value) environment.set("XDG_DATA_DIRS", c.value);
+        else environment.unset("XDG_DATA_DIRS");
+        EXPECT_EQ(systemDataDirectories(), c.expected) << (c.value ? c.value : "(unset)");
+    }
+}

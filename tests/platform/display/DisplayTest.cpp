@@ -1,0 +1,108 @@
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "platform/display/Backlight.h"
+#include "platform/display/ScreenOutputs.h"
+#include "platform/system/TemporaryFolder.h"
+#include "tests/support/ScopedEnvironment.h"
+#include "tests/support/XvfbServer.h"
+
+using namespace veltrane;
+using display::Backlight;
+using display::ScreenOutputs;
+namespace fs = std::filesystem;
+
+namespace {
+
+void device(const fs::path& root, const std::string& name, const std::string& type, const std::string& brightness,
+            const std::string& max) {
+    fs::create_directories(root / name);
+    std::ofstream(root / name / "type") << type << "\n";
+    std::ofstream(root / name / "brightness") << brightness << "\n";
+    std::ofstream(root / name / "max_brightness") << max << "\n";
+}
+
+std::string read(const fs::path& file) {
+    std::ifstream in(file);
+    std::string line;
+    std::getline(in, line);
+    return line;
+}
+
+// A minimal 128-byte EDID with one descriptor at `slot`.
+std::string edid(int slot, unsigned char tag, const std::string& text) {
+    std::string block(128, '\0');
+    const unsigned char header[] = {0x00, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x00};
+    block.replace(0, 8, reinterpret_cast<const char*>(header), 8);
+    std::size_t at = 54 + 18 * static_cast<std::size_t>(slot);
+    block[at + 3] = static_cast<char>(tag);
+    block.replace(at + 5, text.size(), text);
+    return block;
+}
+
+}  // namespace
+
+TEST(Backlight, ListsUsableDevicesAndPicksThePanelByType) {
+    auto folder = *sys::TemporaryFolder::create("backlight-test-");
+    const fs::path root = folder.path();
+    device(root, "intel_backlight", "raw", "300", "1000");
+    device(root, "acpi_video0", "firmware", "7", "10");
+    device(root, "zero_max", "firmware", "1", "0");
+    device(root, "garbled", "platform", "x", "10");
+    device(root, "over", "platform", "50", "20");
+
+    Backlight backlight(root);
+    auto devices = backlight.devices();
+    ASSERT_EQ(devices.size(), 3u);
+    EXPECT_EQ(devices[0].name, "acpi_video0");
+    EXPECT_EQ(devices[2].name, "over");
+    EXPECT_EQ(devices[2].brightness, 20u) << "clamped to the maximum";
+    ASSERT_TRUE(backlight.panel());
+    EXPECT_EQ(backlight.panel()->name, "acpi_video0");
+    EXPECT_FALSE(Backlight(root / "missing").panel());
+}
+
+TEST(Backlight, WritesOnlyToAKnownDeviceFolder) {
+    auto folder = *sys::TemporaryFolder::create("backlight-test-");
+    device(folder.path() / "class", "panel", "raw", "1", "100");
+    std::ofstream(folder.path() / "brightness") << "untouched\n";
+    Backlight backlight(folder.path() / "class");
+
+    EXPECT_TRUE(backlight.write("panel", 42));
+    EXPECT_EQ(read(folder.path() / "class" / "panel" / "brightness"), "42");
+    for (const char* name : {"..", ".", "", "panel/../..", "absent"}) EXPECT_FALSE(backlight.write(name, 1)) << name;
+    EXPECT_EQ(read(folder.path() / "brightness"), "untouched");
+}
+
+TEST(ScreenOutputs, BuiltinConnectorsAndEDIDNames) {
+    for (auto [connector, builtin] : {std::pair{"eDP-1", true}, {"LVDS1", true}, {"DSI-1", true}, {"HDMI-1", false},
+                                      {"DP-2", false}, {"screen", false}, {"", false}})
+        EXPECT_EQ(ScreenOutputs::isBuiltinConnector(connector), builtin) << connector;
+
+    EXPECT_EQ(ScreenOutputs::edidMonitorName(edid(1, 0xFC, "DELL U2720Q\n  ")), "DELL U2720Q");
+    EXPECT_EQ(ScreenOutputs::edidMonitorName(edid(3, 0xFC, "Panel")), "Panel");
+    EXPECT_EQ(ScreenOutputs::edidMonitorName(edid(0, 0xFF, "SERIAL123")), "") << "a serial number is not a name";
+    EXPECT_EQ(ScreenOutputs::edidMonitorName(edid(0, 0xFC, "Bad\x01Name")), "");
+    EXPECT_EQ(ScreenOutputs::edidMonitorName(edid(0, 0xFC, "Short").substr(0, 100)), "");
+    std::string noHeader = edid(0, 0xFC, "Name");
+    noHeader[1] = 0;
+    EXPECT_EQ(ScreenOutputs::edidMonitorName(noHeader), "");
+}
+
+TEST(ScreenOutputs, ListsTheVirtualScreenAndNothingWithoutAServer) {
+    {
+        veltrane::testing::ScopedVariable display("DISPLAY", nullptr);
+        EXPECT_FALSE(ScreenOutputs::list());
+    }
+    std::string error;
+    auto xvfb = testsupport::XvfbServer::start(320, 200, error);
+    ASSERT_TRUE(xvfb) << error;
+    veltrane::testing::ScopedVariable display("DISPLAY", xvfb->display().c_str());
+    auto outputs = ScreenOutputs::list();
+    ASSERT_TRUE(outputs);
+    ASSERT_EQ(outputs->size(), 1u);
+    EXPECT_NE(outputs->front().id, 0u);
+    EXPECT_FALSE(outputs->front().connector.empty());
+    EXPECT_FALSE(outputs->front().builtin);
+}

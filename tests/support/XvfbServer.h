@@ -1,0 +1,37 @@
+#pragma once
+// A virtual X display server of the test's own (Debian's Xvfb), started on a
+// free display number and stopped when the object goes.
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "platform/process/ChildProcess.h"
+
+namespace veltrane::testsupport {
+
+class XvfbServer {
+public:
+    // Null (with the reason in `error`) when Xvfb cannot be started.
+    static std::unique_ptr<XvfbServer> start(int width, int height, std::string& error);
+    ~XvfbServer();
+
+    const std::string& display() const { return display_; }  // ":N"
+
+private:
+    XvfbServer(std::unique_ptr<process::ChildProcess> child, std::string display)
+        : child_(std::move(child)), display_(std::move(display)) {}
+    std::unique_ptr<process::ChildProcess> child_;
+    std::string display_;
+};
+
+// The first line a child writes to its standard output (without the line
+// break); none when it writes no non-empty line within a generous bound.
+std::optional<std::string> firstLine(process::ChildProcess& child);
+
+// Waits (up to a generous bound that only guards against hanging) until
+// `done` is true; returns its last answer.
+bool eventually(const std::function<bool()>& done);
+
+}  // namespace veltrane::testsupport
