@@ -11,6 +11,7 @@
 #include "ControlDeckCore/server/DeckError.h"
 #include "ControlDeckCore/transfer/FileTransferService.h"
 #include "tests/support/SmallDisk.h"
+#include "tests/support/Files.h"
 #include "tests/support/TempDirectory.h"
 
 using veltrane::deck::Date;
@@ -20,8 +21,8 @@ using veltrane::deck::FileTransferService;
 using veltrane::deck::Json;
 using veltrane::fs::TransferStorage;
 using Path = std::filesystem::path;
-using veltrane::testing::readFile;
-using veltrane::testing::writeFile;
+using veltrane::testsupport::readFile;
+using veltrane::testsupport::writeFile;
 
 namespace {
 
@@ -118,7 +119,7 @@ protected:
         return files.completeInbox(started.id);
     }
 
-    Path offered(const std::string& name, std::string_view bytes) {
+    Path offered(const std::string& name, const std::string& bytes) {
         Path dir = temp.path() / "desktop";
         std::filesystem::create_directories(dir);
         writeFile(dir / name, bytes);

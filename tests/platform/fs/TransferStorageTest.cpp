@@ -7,12 +7,13 @@
 
 #include "platform/fs/TransferStorage.h"
 #include "tests/support/SmallDisk.h"
+#include "tests/support/Files.h"
 #include "tests/support/TempDirectory.h"
 
 using veltrane::fs::TransferStorage;
 using Path = std::filesystem::path;
-using veltrane::testing::readFile;
-using veltrane::testing::writeFile;
+using veltrane::testsupport::readFile;
+using veltrane::testsupport::writeFile;
 
 namespace {
 
