@@ -1,15 +1,10 @@
 #!/usr/bin/env bash
-# Installs what the build needs, builds, and runs the main program.
-# Arguments are passed to the program.
+# Installs what the build needs, builds, and starts the Control Deck host
+# (the host adapter set, port 8741, data in $XDG_DATA_HOME). Arguments are
+# passed to it, for example: ./scripts/run.sh --fake-adapters --loopback
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/install-deps.sh
 cmake --preset default >/dev/null
 cmake --build --preset default
-host=build/default/app/control-deck
-if [ -x "$host" ]; then
-  exec "$host" "$@"
-fi
-# The host program arrives with the runtime; until then run what exists.
-echo "control-deck host not built yet; running the server-core benchmarks instead"
-exec build/default/bench/bench_deck_server "$@"
+exec build/default/app/control-deck "$@"

@@ -1,0 +1,304 @@
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <stdexcept>
+#include <string>
+#include <type_traits>
+#include <variant>
+#include <vector>
+
+#include "ControlDeckCore/adapters/AdapterSet.h"
+#include "ControlDeckCore/data/ClipboardHistoryItem.h"
+#include "ControlDeckCore/data/CustomActionDef.h"
+#include "ControlDeckCore/data/DeckSettings.h"
+#include "ControlDeckCore/data/FileStore.h"
+#include "ControlDeckCore/data/LayoutDocument.h"
+#include "ControlDeckCore/runtime/DeckState.h"
+#include "ControlDeckCore/runtime/RuntimeOptions.h"
+#include "ControlDeckCore/runtime/TimerEngine.h"
+#include "ControlDeckCore/server/DeckError.h"
+#include "ControlDeckCore/server/DeckLogger.h"
+#include "ControlDeckCore/server/HTTPServer.h"
+#include "ControlDeckCore/server/JSON.h"
+#include "ControlDeckCore/server/LockedValue.h"
+#include "ControlDeckCore/server/PairingRecords.h"
+#include "ControlDeckCore/server/PairingStore.h"
+#include "ControlDeckCore/server/VeltraneLink.h"
+#include "ControlDeckCore/server/WebSocket.h"
+#include "platform/dispatch/DispatchTimer.h"
+#include "platform/dispatch/SerialQueue.h"
+
+namespace veltrane::deck {
+
+// The Control Deck's central object, the one thing a host creates. It owns
+// the server, the stores, the adapters and the timers, and keeps every
+// mutable field on its serial queue "deck.runtime". Every public member may
+// be called from any thread: it runs its body on that queue (inline when
+// already there). The health check and OPTIONS answer from values the queue
+// publishes for other threads, without waiting for it.
+class DeckRuntime : public std::enable_shared_from_this<DeckRuntime> {
+public:
+    // One open WebSocket.
+    struct WSClient {
+        std::shared_ptr<WebSocket> ws;
+        std::string deviceId;  // empty until the socket authenticates
+        bool sessionAuthed = false;
+        std::optional<std::string> pendingToken;
+    };
+
+    static constexpr std::chrono::milliseconds kReadyWait{3000};
+    static constexpr std::chrono::milliseconds kReadyGrace{200};
+    static constexpr double kPollInterval = 2.5;   // seconds
+    static constexpr double kMediaInterval = 1.5;  // seconds
+    static constexpr std::size_t kPairingAttemptsPerWindow = 8;
+    static constexpr std::chrono::seconds kPairingAttemptWindow{10};
+    static constexpr std::uint16_t kClosePolicy = 4001;  // WebSocket close code for lost trust
+
+    // Never fails and writes no data file; a missing or undecodable file gives
+    // its default. Without an adapter set the options choose the host or the
+    // Fake set.
+    static std::shared_ptr<DeckRuntime> create(RuntimeOptions options,
+                                               std::optional<AdapterSet> adapters = std::nullopt);
+    ~DeckRuntime();
+    DeckRuntime(const DeckRuntime&) = delete;
+    DeckRuntime& operator=(const DeckRuntime&) = delete;
+
+    // Life cycle. start() blocks for at most about 3.2 s while the listener
+    // becomes ready; it throws the data directory's error, the server's error,
+    // or DeckError::invalidState naming why the port could not be bound.
+    void start();
+    // Cancels the timers and stops the server (closing every WebSocket).
+    // Safe before start() and more than once.
+    void stop();
+
+    // Application interface.
+    const RuntimeOptions& options() const { return options_; }
+    const AdapterSet& adapters() const { return adapters_; }
+    const DeckLogger& logger() const { return logger_; }
+    std::uint16_t port() const;  // the bound port, else the settings' port
+    bool isListening() const { return listening_.load(); }
+    std::vector<std::string> dashboardURLs() const;
+    std::vector<PairedDevice> devices() const;
+    std::vector<PairingRequest> pendingPairing() const;
+    std::filesystem::path mirroringTicketsURL() const;
+    DeckState uiState() const;
+    DeckState snapshot() const { return uiState(); }
+    DeckSettings settings() const;
+    void setSettings(DeckSettings settings);
+    LayoutDocument layout() const;
+    std::vector<CustomActionDef> actions() const;
+    // Stores the settings, writes settings.json and broadcasts the state. The
+    // running server is not touched: a new port or name applies at the next start.
+    void updateSettings(DeckSettings settings);
+    void resetConfiguration();
+    void setMirroringState(std::uint16_t port, bool ready, std::optional<std::string> error);
+    void revokeDevice(const std::string& id);
+    void renameDevice(const std::string& id, const std::string& name);
+    void dropDeviceSockets(const std::string& deviceId);
+
+    // Callbacks to the application. onPairingRequest and onMirroringRequest
+    // are always called asynchronously on the main queue.
+    using StateCallback = std::function<void(const DeckState&)>;
+    using PairingCallback = std::function<void(const PairingRequest&)>;
+    using LogCallback = std::function<void(const std::string&)>;
+    using MirroringCallback = std::function<void()>;
+    StateCallback onStateChange() const { return onStateChange_.wrappedValue(); }
+    void setOnStateChange(StateCallback callback) { onStateChange_.setWrappedValue(std::move(callback)); }
+    PairingCallback onPairingRequest() const { return onPairingRequest_.wrappedValue(); }
+    void setOnPairingRequest(PairingCallback callback) { onPairingRequest_.setWrappedValue(std::move(callback)); }
+    LogCallback onLog() const { return onLog_.wrappedValue(); }
+    void setOnLog(LogCallback callback) { onLog_.setWrappedValue(std::move(callback)); }
+    MirroringCallback onMirroringRequest() const { return onMirroringRequest_.wrappedValue(); }
+    void setOnMirroringRequest(MirroringCallback callback) {
+        onMirroringRequest_.setWrappedValue(std::move(callback));
+    }
+
+    // Server identity and pairing.
+    PairingOffer beginPairing();
+    void approvePairing(const std::string& id);
+    void denyPairing(const std::string& id);
+    void forgetAllDevices();
+    void rotatePairingIdentity();
+    void persistIdentity();
+    void consumePairingRateLimit();
+    HTTPResponse pairingWaitPayload(const PairingRequest& request);
+
+    // Requests. The handler that start() installs; it holds the runtime
+    // weakly and answers 503 "stopping" once the runtime is gone.
+    static std::function<HTTPServer::Handler> requestHandler(std::weak_ptr<DeckRuntime> runtime);
+    HTTPResponse handle(const HTTPRequest& request);
+    HTTPResponse dispatchCommand(const std::string& body, const AuthContext& auth);
+    void handleWS(const HTTPRequest& request, std::shared_ptr<WebSocket> socket);
+
+    // Data routes.
+    HTTPResponse layoutResponse();
+    Json appsPayload();
+    void applySettings(const std::string& body);
+    Json actionsPayload();
+    void replaceActions(const std::string& body);
+    HTTPResponse serveStatic(const std::string& path);
+
+    // State snapshot and broadcasts.
+    Json buildState();
+    Json snapshotDict() { return buildState(); }
+    Json audioOutputs();
+    Json displayOutputs();
+    void broadcastState();
+    void broadcast(const Json& message);
+    std::set<std::string> connectedDeviceIds() const;
+
+private:
+    // What threads other than the runtime queue may read: the health check,
+    // OPTIONS and the port.
+    struct Published {
+        std::string name;
+        std::string serverId;
+        bool pairingCode = false;
+        std::uint16_t settingsPort = 0;
+    };
+
+    DeckRuntime(RuntimeOptions options, AdapterSet adapters);
+
+    // Runs `body` on the runtime queue (inline when already there), then
+    // republishes the values other threads read.
+    template <class F>
+    auto onQueue(F&& body) -> decltype(body()) {
+        auto republished = [&]() -> decltype(body()) {
+            struct Republish {
+                DeckRuntime* self;
+                ~Republish() { self->publish(); }
+            } republish{this};
+            return body();
+        };
+        if (queue_->isCurrent()) return republished();
+        return acrossQueue(republished);
+    }
+    template <class F>
+    auto readOnQueue(F&& body) const -> decltype(body()) {
+        if (queue_->isCurrent()) return body();
+        return acrossQueue(body);
+    }
+    // Runs `body` on the runtime queue from another thread. A failure comes
+    // back as a value and is thrown again here as a copy, so no exception
+    // object is ever shared between two threads.
+    template <class F>
+    auto acrossQueue(F& body) const -> decltype(body()) {
+        using R = decltype(body());
+        using Value = std::conditional_t<std::is_void_v<R>, std::monostate, R>;
+        struct Outcome {
+            std::optional<Value> value;
+            std::optional<DeckError> deckError;
+            std::string failure;
+        };
+        Outcome outcome = queue_->sync([&] {
+            Outcome result;
+            try {
+                if constexpr (std::is_void_v<R>) {
+                    body();
+                    result.value.emplace();
+                } else {
+                    result.value.emplace(body());
+                }
+            } catch (const DeckError& error) {
+                result.deckError = error;
+            } catch (const std::exception& error) {
+                result.failure = error.what();
+            }
+            return result;
+        });
+        if (outcome.deckError) throw *outcome.deckError;
+        if (!outcome.value) throw std::runtime_error(outcome.failure);
+        if constexpr (!std::is_void_v<R>) return std::move(*outcome.value);
+    }
+
+    void publish();
+    void wireAdapters();
+    void startPolling();
+    void cancelPolling();
+    void log(const std::string& message) const { logger_.info(message); }
+    bool hasAuthenticatedClient() const;
+    std::vector<PairedDevice> allDevicesOnQueue() const;
+    DeckState uiStateOnQueue() const;
+    std::vector<std::string> dashboardURLsFor(std::uint16_t port) const;
+    VeltraneLink& veltraneLink();
+    void forgetAllDevicesOnQueue();
+    void revokeOnQueue(const std::string& id);
+    void writeSettingsFile();
+    void writeActionsFile();
+    // The application adapter is not safe for concurrent use, and icons are
+    // rendered outside the runtime queue: every call into it holds appsLock_.
+    template <class F>
+    auto withApps(F&& body) -> std::invoke_result_t<F&, AppLaunching&> {
+        std::lock_guard lock(appsLock_);
+        return body(*adapters_.apps);
+    }
+    HTTPResponse iconResponse(const HTTPRequest& request);
+    HTTPResponse renderIcon(const std::string& path);
+    static std::string iconIdFromPath(const std::string& path);
+
+    // Route bodies.
+    HTTPResponse route(const HTTPRequest& request);
+    HTTPResponse answerWithoutQueue(const HTTPRequest& request) const;
+    AuthContext authenticate(const HTTPRequest& request);
+    HTTPResponse healthRoute() const;
+    HTTPResponse pairingInfoRoute();
+    HTTPResponse pairingRequestRoute(const HTTPRequest& request);
+    HTTPResponse pairingWaitRoute(const HTTPRequest& request);
+    HTTPResponse pairingAnswerRoute(const HTTPRequest& request, bool approve);
+    HTTPResponse sessionRoute(const HTTPRequest& request);
+    HTTPResponse mirroringRoute(const HTTPRequest& request, const AuthContext& auth);
+    HTTPResponse devicesRoute();
+    HTTPResponse renameDeviceRoute(const HTTPRequest& request);
+    HTTPResponse revokeDeviceRoute(const HTTPRequest& request);
+    HTTPResponse screenshotRoute(const HTTPRequest& request);
+    HTTPResponse fileTransferRoute(const HTTPRequest& request);
+    Json filesPublicState() const;
+
+    // Construction, in the order the fields are set.
+    const RuntimeOptions options_;
+    AdapterSet adapters_;
+    FileStore store_;
+    std::filesystem::path inboxDirectory_;
+    PairingStore pairing_;
+    std::shared_ptr<HTTPServer> server_;
+    TimerEngine timers_;
+    std::shared_ptr<dispatch::SerialQueue> queue_;
+    DeckLogger logger_;
+
+    // Owned by the runtime queue.
+    DeckSettings settings_;
+    LayoutDocument layout_;
+    std::vector<CustomActionDef> actions_;
+    std::vector<ClipboardHistoryItem> clipboardHistory_;
+    std::optional<std::string> lastScreenshotId_;
+    std::optional<Date> lastScreenshotAt_;
+    std::map<const WebSocket*, WSClient> clients_;
+    std::deque<std::chrono::steady_clock::time_point> pairingRequestTimes_;
+    std::unique_ptr<VeltraneLink> veltraneLink_;
+
+    // Owned by the thread that calls start() and stop().
+    std::shared_ptr<dispatch::SerialQueue> mediaQueue_;
+    std::unique_ptr<dispatch::DispatchTimer> pollTimer_;
+    std::unique_ptr<dispatch::DispatchTimer> mediaTimer_;
+
+    // Read from any thread.
+    LockedValue<Published> published_;
+    std::atomic<bool> listening_{false};
+    std::mutex appsLock_;
+    LockedValue<StateCallback> onStateChange_;
+    LockedValue<PairingCallback> onPairingRequest_;
+    LockedValue<LogCallback> onLog_;
+    LockedValue<MirroringCallback> onMirroringRequest_;
+};
+
+}  // namespace veltrane::deck

@@ -1,0 +1,219 @@
+// The state object and the broadcasts that carry it to tablets.
+
+#include <algorithm>
+#include <cmath>
+
+#include "ControlDeckCore/runtime/DeckRuntime.h"
+#include "platform/crypto/Crypto.h"
+#include "platform/system/HostStatistics.h"
+
+namespace veltrane::deck {
+
+namespace {
+
+constexpr std::size_t kMaxLyricLines = 400;
+constexpr std::size_t kMaxPlainLyricCharacters = 4000;
+constexpr std::size_t kMaxArtworkBytes = 219'999;
+
+Json optionalText(const std::optional<std::string>& text) { return text ? Json(*text) : Json(nullptr); }
+
+// The first `count` characters (code points) of UTF-8 text.
+std::string prefixCharacters(const std::string& text, std::size_t count) {
+    std::size_t characters = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80) {
+            if (characters == count) return text.substr(0, i);
+            ++characters;
+        }
+    }
+    return text;
+}
+
+std::int64_t millisecondsTruncated(Date date) { return millisecondsSince1970(date); }
+
+Json mediaObject(const MediaControlling& media, bool available) {
+    const Date now = std::chrono::system_clock::now();
+    const bool known = media.elapsedKnown();
+    const bool playing = media.isPlaying();
+    const double duration = media.duration();
+    double elapsed = media.elapsed();
+    std::int64_t elapsedAt = millisecondsTruncated(media.elapsedCapturedAt());
+    if (known) {
+        if (playing) {
+            const double rate = media.playbackRate() > 0 ? media.playbackRate() : 1;
+            elapsed += rate * std::chrono::duration<double>(now - media.elapsedCapturedAt()).count();
+        }
+        if (elapsed < 0) elapsed = 0;
+        if (duration > 0 && elapsed > duration) elapsed = duration;
+        elapsedAt = millisecondsTruncated(now);
+    }
+    Json object{{"available", available},
+                {"title", optionalText(media.title())},
+                {"artist", optionalText(media.artist())},
+                {"album", optionalText(media.album())},
+                {"source", optionalText(media.source())},
+                {"playing", playing},
+                {"duration", duration},
+                {"elapsed", elapsed},
+                {"elapsedAt", elapsedAt},
+                {"elapsedKnown", known},
+                {"playbackRate", media.playbackRate()},
+                {"likeSupported", media.likeSupported()}};
+    if (std::optional<bool> liked = media.liked()) object["liked"] = *liked;
+    if (std::optional<PNGData> artwork = media.artworkPNG()) {
+        if (!artwork->empty() && artwork->size() <= kMaxArtworkBytes) {
+            const bool png = artwork->size() >= 4 && artwork->compare(0, 4, "\x89PNG") == 0;
+            object["artwork"] =
+                std::string("data:") + (png ? "image/png" : "image/jpeg") + ";base64," + crypto::base64(*artwork);
+        }
+    }
+    if (std::optional<lyrics::LyricsSnapshot> lyrics = media.lyrics()) {
+        Json block{{"provider", lyrics->provider}, {"synced", lyrics->synced}};
+        if (lyrics->synced) {
+            Json lines = Json::array();
+            const std::size_t count = std::min(lyrics->lines.size(), kMaxLyricLines);
+            for (std::size_t i = 0; i < count; ++i)
+                lines.push_back(Json{{"t", lyrics->lines[i].time}, {"text", lyrics->lines[i].text}});
+            block["lines"] = std::move(lines);
+        }
+        if (lyrics->plain && !lyrics->plain->empty())
+            block["text"] = prefixCharacters(*lyrics->plain, kMaxPlainLyricCharacters);
+        if (std::optional<std::string> line = media.karaokeLine(); line && !line->empty()) block["current"] = *line;
+        object["lyrics"] = std::move(block);
+    }
+    return object;
+}
+
+}  // namespace
+
+Json DeckRuntime::audioOutputs() {
+    Json list = Json::array();
+    for (const AudioOutput& output : adapters_.volume->outputs()) {
+        list.push_back(Json{{"id", output.id},
+                            {"name", output.name},
+                            {"volume", output.volume},
+                            {"muted", output.muted},
+                            {"current", output.current}});
+    }
+    return list;
+}
+
+Json DeckRuntime::displayOutputs() {
+    Json list = Json::array();
+    for (const DisplayOutput& display : adapters_.brightness->displays()) {
+        list.push_back(Json{{"id", display.id},
+                            {"name", display.name},
+                            {"brightness", display.brightness},
+                            {"builtin", display.builtin}});
+    }
+    return list;
+}
+
+Json DeckRuntime::buildState() {
+    return onQueue([&] {
+        Json system;
+        if (settings_.systemStatsEnabled) {
+            const SystemSample sample = adapters_.system->sample();
+            system = Json{{"cpu", sample.cpu},
+                          {"memory", sample.memory},
+                          {"battery", sample.battery ? Json(*sample.battery) : Json(nullptr)},
+                          {"charging", sample.charging},
+                          {"uptime", sample.uptime}};
+        } else {
+            system = Json{{"cpu", 0},
+                          {"memory", 0},
+                          {"battery", nullptr},
+                          {"charging", false},
+                          {"uptime", sys::HostStatistics().uptime().value_or(0)}};
+        }
+
+        const NetworkSample net = adapters_.network->sample(port(), true);
+        Json network{{"interface", net.interface},
+                     {"ip", optionalText(net.ip)},
+                     {"wifi", net.wifi},
+                     {"ethernet", net.ethernet},
+                     {"serverListening", net.serverListening},
+                     {"port", net.port}};
+
+        Json clipboard{{"enabled", settings_.clipboardEnabled},
+                       {"historyEnabled", settings_.clipboardHistoryEnabled}};
+        if (settings_.clipboardEnabled) {
+            clipboard["text"] = adapters_.clipboard->readString().value_or("");
+            if (settings_.clipboardHistoryEnabled) {
+                const Date now = std::chrono::system_clock::now();
+                const double ttl = static_cast<double>(settings_.clipboardHistoryTTLSeconds);
+                std::erase_if(clipboardHistory_, [&](const ClipboardHistoryItem& item) {
+                    return std::chrono::duration<double>(now - item.createdAt).count() > ttl;
+                });
+                Json history = Json::array();
+                for (const ClipboardHistoryItem& item : clipboardHistory_) {
+                    history.push_back(
+                        Json{{"id", item.id}, {"text", item.text}, {"createdAt", iso8601::format(item.createdAt)}});
+                }
+                clipboard["history"] = std::move(history);
+            }
+        }
+
+        Json media = mediaObject(*adapters_.media, settings_.mediaEnabled);
+
+        Json features{{"clipboard", settings_.clipboardEnabled},
+                      {"clipboardEnabled", settings_.clipboardEnabled},
+                      {"media", settings_.mediaEnabled},
+                      {"mediaEnabled", settings_.mediaEnabled},
+                      {"screenshots", settings_.screenshotsEnabled},
+                      {"screenshotsEnabled", settings_.screenshotsEnabled},
+                      {"systemStats", settings_.systemStatsEnabled},
+                      {"systemStatsEnabled", settings_.systemStatsEnabled},
+                      {"files", settings_.fileTransferEnabled},
+                      {"fileTransferEnabled", settings_.fileTransferEnabled}};
+
+        return Json{{"hostName", settings_.deviceName},
+                    {"serverId", pairing_.serverId()},
+                    {"online", true},
+                    {"volume", adapters_.volume->volume()},
+                    {"muted", adapters_.volume->isMuted()},
+                    {"outputs", audioOutputs()},
+                    {"displays", displayOutputs()},
+                    {"media", std::move(media)},
+                    {"system", std::move(system)},
+                    {"network", std::move(network)},
+                    {"clipboard", std::move(clipboard)},
+                    {"timers", timers_.publicList()},
+                    {"features", std::move(features)},
+                    {"files", filesPublicState()},
+                    {"lastScreenshotId", optionalText(lastScreenshotId_)},
+                    {"permissions", {{"accessibility", true}, {"screenRecording", settings_.screenshotsEnabled}}},
+                    {"connectedDevices", pairing_.publicDevices(connectedDeviceIds())}};
+    });
+}
+
+void DeckRuntime::broadcastState() {
+    onQueue([&] {
+        Json state = buildState();
+        if (StateCallback callback = onStateChange()) callback(uiStateOnQueue());
+        broadcast(Json{{"type", "state"}, {"payload", std::move(state)}});
+    });
+}
+
+void DeckRuntime::broadcast(const Json& message) {
+    onQueue([&] {
+        const std::string text = JSON::text(message);
+        for (const auto& [key, client] : clients_)
+            if (client.sessionAuthed) client.ws->send(text);
+    });
+}
+
+std::set<std::string> DeckRuntime::connectedDeviceIds() const {
+    return readOnQueue([&] {
+        std::set<std::string> ids;
+        for (const auto& [key, client] : clients_)
+            if (client.sessionAuthed) ids.insert(client.deviceId);
+        return ids;
+    });
+}
+
+bool DeckRuntime::hasAuthenticatedClient() const {
+    return std::any_of(clients_.begin(), clients_.end(), [](const auto& entry) { return entry.second.sessionAuthed; });
+}
+
+}  // namespace veltrane::deck

@@ -1,0 +1,44 @@
+#include "ControlDeckCore/runtime/RequestBody.h"
+
+#include "ControlDeckCore/server/DeckError.h"
+
+namespace veltrane::deck {
+
+namespace {
+
+// RFC 3986 path characters: unreserved, sub-delims, ":", "@" and "/".
+bool allowedInPath(unsigned char c) {
+    if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9')) return true;
+    return std::string_view("-._~!$&'()*+,;=:@/").find(static_cast<char>(c)) != std::string_view::npos;
+}
+
+}  // namespace
+
+Json parseBody(std::string_view body) {
+    std::optional<Json> json = JSON::parse(body);
+    if (!json) throw BodyNotJSON();
+    return std::move(*json);
+}
+
+Json parseObjectBody(std::string_view body) {
+    Json json = parseBody(body);
+    if (!json.is_object()) throw DeckError::malformedPayload();
+    return json;
+}
+
+std::string percentEncodedPath(std::string_view text) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    for (unsigned char c : text) {
+        if (allowedInPath(c)) {
+            out.push_back(static_cast<char>(c));
+        } else {
+            out.push_back('%');
+            out.push_back(kHex[c >> 4]);
+            out.push_back(kHex[c & 0xF]);
+        }
+    }
+    return out;
+}
+
+}  // namespace veltrane::deck
