@@ -193,22 +193,4 @@ HTTPResponse DeckRuntime::route(const HTTPRequest& request) {
     throw DeckError::notFound();
 }
 
-// File transfer arrives with its own service; until then its routes keep
-// their access rules and the gate, and answer with an empty transfer list.
-HTTPResponse DeckRuntime::fileTransferRoute(const HTTPRequest& request) {
-    authenticate(request);
-    const std::string& path = request.path;
-    const bool recordsRoute = path == "/api/files/records" || startsWith(path, kFilesRecordsPrefix);
-    if (!recordsRoute && !settings_.fileTransferEnabled) throw DeckError::featureDisabled("File transfer");
-    if (request.method == "GET" && path == "/api/files") return HTTPResponse::ok(filesPublicState());
-    throw DeckError::notFound();
-}
-
-Json DeckRuntime::filesPublicState() const {
-    return Json{{"enabled", settings_.fileTransferEnabled},
-                {"inboxDir", inboxDirectory_.string()},
-                {"inbox", Json::array()},
-                {"outbox", Json::array()}};
-}
-
 }  // namespace veltrane::deck
