@@ -13,6 +13,7 @@
 #include <set>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <type_traits>
 #include <variant>
 #include <vector>
@@ -64,6 +65,9 @@ public:
     static constexpr std::size_t kPairingAttemptsPerWindow = 8;
     static constexpr std::chrono::seconds kPairingAttemptWindow{10};
     static constexpr std::uint16_t kClosePolicy = 4001;  // WebSocket close code for lost trust
+    static constexpr std::string_view kFilesRecordsPrefix = "/api/files/records/";
+    static constexpr std::string_view kFilesInboxPrefix = "/api/files/inbox/";
+    static constexpr std::string_view kFilesOutboxPrefix = "/api/files/outbox/";
 
     // Never fails and writes no data file; a missing or undecodable file gives
     // its default. Without an adapter set the options choose the host or the

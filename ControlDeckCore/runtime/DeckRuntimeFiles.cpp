@@ -12,12 +12,7 @@ namespace veltrane::deck {
 
 namespace {
 
-constexpr std::string_view kRecordsPrefix = "/api/files/records/";
-constexpr std::string_view kInboxPrefix = "/api/files/inbox/";
-constexpr std::string_view kOutboxPrefix = "/api/files/outbox/";
 constexpr std::string_view kCompleteSuffix = "/complete";
-
-bool startsWith(std::string_view text, std::string_view prefix) { return text.substr(0, prefix.size()) == prefix; }
 
 // The pieces of `rest` between slashes, empty ones dropped.
 std::vector<std::string> pathPieces(std::string_view rest) {
@@ -72,8 +67,8 @@ HTTPResponse DeckRuntime::fileTransferRoute(const HTTPRequest& request) {
         broadcastState();
         return HTTPResponse::ok(Json{{"cleared", true}});
     }
-    if (startsWith(path, kRecordsPrefix)) {
-        std::vector<std::string> pieces = pathPieces(std::string_view(path).substr(kRecordsPrefix.size()));
+    if (std::string_view(path).starts_with(kFilesRecordsPrefix)) {
+        std::vector<std::string> pieces = pathPieces(std::string_view(path).substr(kFilesRecordsPrefix.size()));
         if (pieces.size() != 2) throw DeckError::notFound();
         files_->clearRecords(pieces[0], pieces[1]);
         broadcastState();
@@ -86,8 +81,8 @@ HTTPResponse DeckRuntime::fileTransferRoute(const HTTPRequest& request) {
         files_->revealInbox();
         return HTTPResponse::ok(Json{{"path", files_->inboxDir().string()}});
     }
-    if (startsWith(path, kInboxPrefix)) return handleInboxPath(request);
-    if (startsWith(path, kOutboxPrefix)) return handleOutboxPath(request);
+    if (std::string_view(path).starts_with(kFilesInboxPrefix)) return handleInboxPath(request);
+    if (std::string_view(path).starts_with(kFilesOutboxPrefix)) return handleOutboxPath(request);
     throw DeckError::notFound();
 }
 
@@ -103,10 +98,9 @@ HTTPResponse DeckRuntime::startInbox(const HTTPRequest& request) {
 }
 
 HTTPResponse DeckRuntime::handleInboxPath(const HTTPRequest& request) {
-    std::string_view rest = std::string_view(request.path).substr(kInboxPrefix.size());
+    std::string_view rest = std::string_view(request.path).substr(kFilesInboxPrefix.size());
     const std::string& method = request.method;
-    if (method == "POST" && rest.size() > kCompleteSuffix.size() &&
-        rest.substr(rest.size() - kCompleteSuffix.size()) == kCompleteSuffix) {
+    if (method == "POST" && rest.size() > kCompleteSuffix.size() && rest.ends_with(kCompleteSuffix)) {
         std::string id = wellFormedId(rest.substr(0, rest.size() - kCompleteSuffix.size()));
         FileRecord record = files_->completeInbox(id);
         if (!options_.useFakeAdapters) files_->revealInboxSelecting(record.name);
@@ -129,7 +123,7 @@ HTTPResponse DeckRuntime::handleInboxPath(const HTTPRequest& request) {
 }
 
 HTTPResponse DeckRuntime::handleOutboxPath(const HTTPRequest& request) {
-    std::string_view rest = std::string_view(request.path).substr(kOutboxPrefix.size());
+    std::string_view rest = std::string_view(request.path).substr(kFilesOutboxPrefix.size());
     if (request.method == "GET") {
         FileTransferService::OutboxFile file = files_->outboxFile(wellFormedId(rest));
         return HTTPResponse{200,

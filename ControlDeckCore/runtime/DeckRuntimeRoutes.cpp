@@ -13,9 +13,6 @@ namespace {
 
 constexpr std::string_view kAppsPrefix = "/api/apps/";
 constexpr std::string_view kIconSuffix = "/icon";
-constexpr std::string_view kFilesRecordsPrefix = "/api/files/records/";
-constexpr std::string_view kFilesInboxPrefix = "/api/files/inbox/";
-constexpr std::string_view kFilesOutboxPrefix = "/api/files/outbox/";
 constexpr std::string_view kScreenshotsPrefix = "/api/screenshots/";
 constexpr std::string_view kDevicesPrefix = "/api/devices/";
 constexpr const char* kGenericFailure = "The Mac could not complete that action.";

@@ -9,6 +9,7 @@
 #include <system_error>
 #include <vector>
 
+#include "platform/fs/Descriptor.h"
 #include "platform/fs/TransferStorage.h"
 
 namespace veltrane::fs {
@@ -20,26 +21,6 @@ using Path = TransferStorage::Path;
 [[noreturn]] void fail(int error, const std::string& operation, const Path& path) {
     throw std::system_error(error, std::generic_category(), operation + " " + path.string());
 }
-
-class Descriptor {
-public:
-    explicit Descriptor(int fd) : fd_(fd) {}
-    ~Descriptor() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    int get() const { return fd_; }
-    // close(2) may report a delayed write error.
-    int close() {
-        int fd = fd_;
-        fd_ = -1;
-        return ::close(fd) == 0 ? 0 : errno;
-    }
-
-private:
-    int fd_;
-};
 
 // 0 or the errno of the first failing write.
 int writeAllAt(int fd, std::string_view bytes, off_t offset) {
@@ -53,12 +34,6 @@ int writeAllAt(int fd, std::string_view bytes, off_t offset) {
         offset += n;
     }
     return 0;
-}
-
-// A rename lives in its folder; without this a crash could undo it.
-void syncFolder(const Path& folder) {
-    Descriptor dir(::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (dir.get() >= 0) ::fsync(dir.get());
 }
 
 Path temporaryBeside(const Path& file) {
@@ -78,8 +53,6 @@ int copyContent(int in, int out) {
         if (errno != EINVAL && errno != ENOSYS) return errno;
         break;  // this pair of files cannot use sendfile: copy through a buffer
     }
-    off_t at = ::lseek(out, 0, SEEK_CUR);
-    if (at < 0) return errno;
     std::vector<char> buffer(kStep);
     for (;;) {
         ssize_t n = ::read(in, buffer.data(), buffer.size());
@@ -88,8 +61,7 @@ int copyContent(int in, int out) {
             return errno;
         }
         if (n == 0) return 0;
-        if (int error = writeAllAt(out, std::string_view(buffer.data(), static_cast<std::size_t>(n)), at)) return error;
-        at += n;
+        if (int error = writeAll(out, std::string_view(buffer.data(), static_cast<std::size_t>(n)))) return error;
     }
 }
 
@@ -128,7 +100,7 @@ public:
         Path temporary = temporaryBeside(file);
         Descriptor out(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666));
         if (out.get() < 0) fail(errno, "writing", file);
-        int error = writeAllAt(out.get(), bytes, 0);
+        int error = writeAll(out.get(), bytes);
         if (!error && ::fsync(out.get()) != 0) error = errno;
         if (int closed = out.close(); !error) error = closed;
         if (!error && ::rename(temporary.c_str(), file.c_str()) != 0) error = errno;
@@ -164,28 +136,7 @@ public:
         return ::lstat(path.c_str(), &info) == 0 || errno != ENOENT;
     }
 
-    std::optional<std::string> readWhole(const Path& file) override {
-        // Non-blocking, so a FIFO put in place of a file cannot hang us.
-        Descriptor in(::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
-        if (in.get() < 0) return std::nullopt;
-        struct stat info {};
-        if (::fstat(in.get(), &info) != 0 || !S_ISREG(info.st_mode)) return std::nullopt;
-        std::string out;
-        out.resize(static_cast<std::size_t>(info.st_size));
-        std::size_t filled = 0;
-        for (;;) {
-            if (filled == out.size()) out.resize(out.size() + 65536);  // the file grew
-            ssize_t n = ::read(in.get(), out.data() + filled, out.size() - filled);
-            if (n < 0) {
-                if (errno == EINTR) continue;
-                return std::nullopt;
-            }
-            if (n == 0) break;
-            filled += static_cast<std::size_t>(n);
-        }
-        out.resize(filled);
-        return out;
-    }
+    std::optional<std::string> readWhole(const Path& file) override { return readRegularFile(file); }
 
     bool moveWithoutReplacing(const Path& from, const Path& to) override {
         if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) {

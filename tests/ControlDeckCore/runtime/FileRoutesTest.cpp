@@ -15,20 +15,11 @@ namespace veltrane::deck::testing {
 namespace {
 
 using ::testing::HasSubstr;
+using veltrane::testsupport::patternBytes;
 using veltrane::testsupport::readFile;
 using veltrane::testsupport::writeFile;
 
 constexpr std::size_t kMiB = 1 << 20;
-
-std::string pattern(std::size_t size, unsigned seed) {
-    std::string out(size, '\0');
-    std::uint32_t state = seed * 2654435761u + 7;
-    for (char& c : out) {
-        state = state * 1664525u + 1013904223u;
-        c = static_cast<char>(state >> 24);
-    }
-    return out;
-}
 
 class FileRoutes : public RuntimeFixture {
 protected:
@@ -95,7 +86,7 @@ protected:
 };
 
 TEST_F(FileRoutes, ChunkedUploadsArriveByteIdenticalUnderSafeNames) {
-    const std::string bytes = pattern(2 * kMiB + 12345, 1);
+    const std::string bytes = patternBytes(2 * kMiB + 12345, 1);
     Json first = upload("../x:y.txt", bytes, 3);
     EXPECT_EQ(first["name"], "x-y.txt");
     EXPECT_EQ(first["size"], bytes.size());
@@ -103,7 +94,7 @@ TEST_F(FileRoutes, ChunkedUploadsArriveByteIdenticalUnderSafeNames) {
     EXPECT_EQ(readFile(inbox() / "x-y.txt"), bytes);
     EXPECT_EQ(stateChanges.load(), 1);  // only the completion pushes the state
 
-    const std::string other = pattern(1000, 2);
+    const std::string other = patternBytes(1000, 2);
     EXPECT_EQ(upload("../x:y.txt", other, 3)["name"], "x-y 2.txt");
     EXPECT_EQ(readFile(inbox() / "x-y 2.txt"), other);
     EXPECT_EQ(readFile(inbox() / "x-y.txt"), bytes);
@@ -188,7 +179,7 @@ TEST_F(FileRoutes, CancelAndPathShapes) {
 }
 
 TEST_F(FileRoutes, DownloadsNameTheFileSafely) {
-    const std::string bytes = pattern(300'000, 3);
+    const std::string bytes = patternBytes(300'000, 3);
     std::vector<FileRecord> added =
         runtime->addOutboxFiles({offered("na\u00EFve \"q\".txt", bytes), offered("line\nfeed.bin", "lf")});
     ASSERT_EQ(added.size(), 2u);
@@ -299,7 +290,7 @@ TEST_F(FileRoutesOnASmallDisk, AFullDiskFailsTheChunkAndARetryCompletesTheFile) 
     begin(optionsFor(disk->path() / "data"));
     writeFile(disk->path() / "filler", std::string(disk->freeBytes() - 200 * 1024, 'f'));
 
-    const std::string bytes = pattern(600 * 1024, 4);
+    const std::string bytes = patternBytes(600 * 1024, 4);
     const std::size_t step = 64 * 1024;
     const std::string id = startUpload("big.bin", bytes.size())["id"];
     std::size_t accepted = 0;

@@ -21,20 +21,11 @@ using veltrane::deck::FileTransferService;
 using veltrane::deck::Json;
 using veltrane::fs::TransferStorage;
 using Path = std::filesystem::path;
+using veltrane::testsupport::patternBytes;
 using veltrane::testsupport::readFile;
 using veltrane::testsupport::writeFile;
 
 namespace {
-
-std::string pattern(std::size_t size, unsigned seed = 1) {
-    std::string out(size, '\0');
-    std::uint32_t state = seed * 2654435761u + 1;
-    for (char& c : out) {
-        state = state * 1103515245u + 12345u;
-        c = static_cast<char>(state >> 23);
-    }
-    return out;
-}
 
 DeckError::Case errorOf(const std::function<void()>& action) {
     try {
@@ -131,7 +122,7 @@ protected:
 
 TEST_F(FileTransferServiceTest, ChunkedUploadArrivesByteIdenticalUnderItsSafeName) {
     auto files = make();
-    std::string bytes = pattern(100'001);
+    std::string bytes = patternBytes(100'001, 1);
     FileRecord record = upload(*files, "../x:y.txt", bytes);
     EXPECT_EQ(record.name, "x-y.txt");
     EXPECT_EQ(record.size, 100'001);
@@ -140,9 +131,9 @@ TEST_F(FileTransferServiceTest, ChunkedUploadArrivesByteIdenticalUnderItsSafeNam
     EXPECT_FALSE(std::filesystem::exists(data / "transfers/staging" / (record.id + ".part")));
     EXPECT_FALSE(std::filesystem::exists(data / "transfers/staging" / (record.id + ".json")));
 
-    FileRecord second = upload(*files, "../x:y.txt", pattern(10, 2));
+    FileRecord second = upload(*files, "../x:y.txt", patternBytes(10, 2));
     EXPECT_EQ(second.name, "x-y 2.txt");
-    EXPECT_EQ(readFile(inbox / "x-y 2.txt"), pattern(10, 2));
+    EXPECT_EQ(readFile(inbox / "x-y 2.txt"), patternBytes(10, 2));
     EXPECT_EQ(readFile(inbox / "x-y.txt"), bytes);  // the first stays as it was
     EXPECT_EQ(upload(*files, "notes", "a").name, "notes");
     EXPECT_EQ(upload(*files, "notes", "b").name, "notes 2");
@@ -247,7 +238,7 @@ TEST_F(FileTransferServiceTest, CancelRemovesTheStagedUpload) {
 TEST_F(FileTransferServiceTest, ARetryAfterAShortWriteRepairsTheUpload) {
     auto storage = std::make_shared<FlakyStorage>();
     auto files = make(storage);
-    std::string bytes = pattern(3000);
+    std::string bytes = patternBytes(3000, 1);
     FileRecord r = files->startInbox("repaired.bin", 3000, std::nullopt);
     ASSERT_EQ(files->appendChunk(r.id, 0, std::string_view(bytes).substr(0, 1000)), 1000);
 
@@ -276,7 +267,7 @@ TEST_F(FileTransferServiceTest, AFullDiskFailsTheChunkAndARetryCompletesTheFile)
     std::uint64_t filler = disk.freeBytes() - 100 * 1024;
     writeFile(disk.path() / "filler", std::string(filler, 'f'));
 
-    std::string bytes = pattern(300 * 1024);
+    std::string bytes = patternBytes(300 * 1024, 1);
     const std::size_t chunk = 32 * 1024;
     FileRecord r = files->startInbox("big.bin", static_cast<std::int64_t>(bytes.size()), std::nullopt);
     std::int64_t accepted = 0;
@@ -458,7 +449,7 @@ TEST_F(FileTransferServiceTest, ConcurrentUploadsAndOutboxChangesKeepEveryFile) 
         threads.emplace_back([&, t] {
             for (int i = 0; i < kEach; ++i) {
                 try {
-                    std::string bytes = pattern(5000, static_cast<unsigned>(t * 100 + i));
+                    std::string bytes = patternBytes(5000, static_cast<unsigned>(t * 100 + i));
                     FileRecord r = upload(*files, "same.bin", bytes, 4);
                     if (readFile(inbox / r.name) != bytes) ++failures;
                     files->addOutbox({offered("o" + std::to_string(t) + "-" + std::to_string(i), "o")});
