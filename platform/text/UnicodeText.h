@@ -2,6 +2,7 @@
 // Unicode text questions that need the Unicode character database (ICU
 // underneath).
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -13,5 +14,19 @@ namespace veltrane::text {
 // Invalid UTF-8 bytes count as non-numeric and are dropped. Throws
 // std::runtime_error when ICU cannot build its character iterator.
 std::string numericCharacters(std::string_view utf8);
+
+// The number of user-perceived characters of `utf8`; an invalid byte counts
+// as one character. Throws std::runtime_error as above.
+std::size_t characterCount(std::string_view utf8);
+
+// The byte length of the longest prefix of `utf8` made of whole characters
+// that has at most `maxCharacters` characters and `maxBytes` bytes, so a cut
+// there never splits a character or its marks. Throws std::runtime_error as
+// above.
+std::size_t characterPrefixLength(std::string_view utf8, std::size_t maxCharacters, std::size_t maxBytes);
+
+// `utf8` in lower case by the language-neutral Unicode rules ("ẞ" becomes
+// "ß", "İ" becomes "i̇"). Invalid sequences come back as U+FFFD.
+std::string lowercased(std::string_view utf8);
 
 }  // namespace veltrane::text
