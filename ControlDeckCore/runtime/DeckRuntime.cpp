@@ -75,7 +75,7 @@ DeckRuntime::DeckRuntime(RuntimeOptions options, AdapterSet adapters)
     : options_(std::move(options)),
       adapters_(std::move(adapters)),
       store_(options_.dataDirectory),
-      inboxDirectory_(store_.inboxDirectory(options_.useFakeAdapters)),
+      files_(makeFileTransferService(store_, options_)),
       pairing_(sys::uuidString(), options_.autoApprovePairing),
       server_(HTTPServer::create()),
       queue_(dispatch::SerialQueue::create("deck.runtime")),

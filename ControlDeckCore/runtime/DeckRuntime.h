@@ -13,6 +13,7 @@
 #include <set>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <type_traits>
 #include <variant>
 #include <vector>
@@ -36,6 +37,7 @@
 #include "ControlDeckCore/server/PairingStore.h"
 #include "ControlDeckCore/server/VeltraneLink.h"
 #include "ControlDeckCore/server/WebSocket.h"
+#include "ControlDeckCore/transfer/FileTransferService.h"
 #include "platform/dispatch/DispatchTimer.h"
 #include "platform/dispatch/SerialQueue.h"
 
@@ -64,6 +66,9 @@ public:
     static constexpr std::size_t kPairingAttemptsPerWindow = 8;
     static constexpr std::chrono::seconds kPairingAttemptWindow{10};
     static constexpr std::uint16_t kClosePolicy = 4001;  // WebSocket close code for lost trust
+    static constexpr std::string_view kFilesRecordsPrefix = "/api/files/records/";
+    static constexpr std::string_view kFilesInboxPrefix = "/api/files/inbox/";
+    static constexpr std::string_view kFilesOutboxPrefix = "/api/files/outbox/";
     // For a socket turned away while too many others wait to authenticate.
     static constexpr std::uint16_t kCloseTryAgainLater = 1013;
     static constexpr std::size_t kScreenshotsKept = 3;
@@ -117,6 +122,14 @@ public:
     void revokeDevice(const std::string& id);
     void renameDevice(const std::string& id, const std::string& name);
     void dropDeviceSockets(const std::string& deviceId);
+
+    // Files the desktop offers for download. Each may be called from any
+    // thread; adding and removing broadcast the state when they succeed and
+    // throw the transfer service's errors otherwise.
+    std::vector<FileRecord> addOutboxFiles(const std::vector<std::filesystem::path>& urls);
+    void removeOutboxFile(const std::string& id);
+    void revealFileInbox();
+    std::vector<FileRecord> outboxFiles() const;
 
     // Callbacks to the application. onPairingRequest and onMirroringRequest
     // are always called asynchronously on the main queue.
@@ -284,16 +297,22 @@ private:
     HTTPResponse revokeDeviceRoute(const HTTPRequest& request);
     HTTPResponse screenshotRoute(const HTTPRequest& request);
     HTTPResponse fileTransferRoute(const HTTPRequest& request);
+    HTTPResponse startInbox(const HTTPRequest& request);
+    HTTPResponse handleInboxPath(const HTTPRequest& request);
+    HTTPResponse handleOutboxPath(const HTTPRequest& request);
     void registerSocket(const std::shared_ptr<WebSocket>& socket, const std::optional<std::string>& token);
     Json takeScreenshot(const std::string& mode);
     void saveClipboardHistory();
     Json filesPublicState() const;
+    static std::shared_ptr<FileTransferService> makeFileTransferService(const FileStore& store,
+                                                                        const RuntimeOptions& options);
 
     // Construction, in the order the fields are set.
     const RuntimeOptions options_;
     AdapterSet adapters_;
     FileStore store_;
-    std::filesystem::path inboxDirectory_;
+    // Has its own lock: outbox changes come from the application's threads.
+    const std::shared_ptr<FileTransferService> files_;
     PairingStore pairing_;
     std::shared_ptr<HTTPServer> server_;
     TimerEngine timers_;

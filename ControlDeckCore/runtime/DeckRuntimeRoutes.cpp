@@ -13,9 +13,6 @@ namespace {
 
 constexpr std::string_view kAppsPrefix = "/api/apps/";
 constexpr std::string_view kIconSuffix = "/icon";
-constexpr std::string_view kFilesRecordsPrefix = "/api/files/records/";
-constexpr std::string_view kFilesInboxPrefix = "/api/files/inbox/";
-constexpr std::string_view kFilesOutboxPrefix = "/api/files/outbox/";
 constexpr std::string_view kScreenshotsPrefix = "/api/screenshots/";
 constexpr std::string_view kDevicesPrefix = "/api/devices/";
 constexpr const char* kGenericFailure = "The Mac could not complete that action.";
@@ -191,24 +188,6 @@ HTTPResponse DeckRuntime::route(const HTTPRequest& request) {
     }
     if (get) return serveStatic(path);
     throw DeckError::notFound();
-}
-
-// File transfer arrives with its own service; until then its routes keep
-// their access rules and the gate, and answer with an empty transfer list.
-HTTPResponse DeckRuntime::fileTransferRoute(const HTTPRequest& request) {
-    authenticate(request);
-    const std::string& path = request.path;
-    const bool recordsRoute = path == "/api/files/records" || startsWith(path, kFilesRecordsPrefix);
-    if (!recordsRoute && !settings_.fileTransferEnabled) throw DeckError::featureDisabled("File transfer");
-    if (request.method == "GET" && path == "/api/files") return HTTPResponse::ok(filesPublicState());
-    throw DeckError::notFound();
-}
-
-Json DeckRuntime::filesPublicState() const {
-    return Json{{"enabled", settings_.fileTransferEnabled},
-                {"inboxDir", inboxDirectory_.string()},
-                {"inbox", Json::array()},
-                {"outbox", Json::array()}};
 }
 
 }  // namespace veltrane::deck

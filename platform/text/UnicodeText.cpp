@@ -1,7 +1,10 @@
 #include "platform/text/UnicodeText.h"
 
+#include <unicode/locid.h>
+#include <unicode/stringpiece.h>
 #include <unicode/ubrk.h>
 #include <unicode/uchar.h>
+#include <unicode/unistr.h>
 #include <unicode/utext.h>
 #include <unicode/utypes.h>
 #include <unicode/utf8.h>
@@ -28,7 +31,8 @@ bool startsWithNumeric(std::string_view cluster) {
     return c >= 0 && u_getIntPropertyValue(c, UCHAR_NUMERIC_TYPE) != U_NT_NONE;
 }
 
-// Calls `visit` with each user-perceived character of `utf8`, in order.
+// Calls `visit(start, end)` with the byte range of each character in order
+// until it returns false.
 template <class Visit>
 void forEachCharacter(std::string_view utf8, Visit&& visit) {
     if (utf8.empty()) return;
@@ -44,24 +48,53 @@ void forEachCharacter(std::string_view utf8, Visit&& visit) {
 
     std::int32_t start = ubrk_first(characters.get());
     for (std::int32_t end = ubrk_next(characters.get()); end != UBRK_DONE;
-         start = end, end = ubrk_next(characters.get()))
-        visit(utf8.substr(static_cast<std::size_t>(start), static_cast<std::size_t>(end - start)));
+         start = end, end = ubrk_next(characters.get())) {
+        if (!visit(static_cast<std::size_t>(start), static_cast<std::size_t>(end))) return;
+    }
 }
 
 }  // namespace
 
 std::string numericCharacters(std::string_view utf8) {
     std::string out;
-    forEachCharacter(utf8, [&](std::string_view cluster) {
+    forEachCharacter(utf8, [&](std::size_t start, std::size_t end) {
+        auto cluster = utf8.substr(start, end - start);
         if (startsWithNumeric(cluster)) out += cluster;
+        return true;
     });
     return out;
 }
 
 std::size_t characterCount(std::string_view utf8) {
     std::size_t count = 0;
-    forEachCharacter(utf8, [&](std::string_view) { ++count; });
+    forEachCharacter(utf8, [&](std::size_t, std::size_t) {
+        ++count;
+        return true;
+    });
     return count;
+}
+
+std::size_t characterPrefixLength(std::string_view utf8, std::size_t maxCharacters, std::size_t maxBytes) {
+    if (utf8.size() <= maxBytes && utf8.size() <= maxCharacters) return utf8.size();  // every character has a byte
+    std::size_t length = 0;
+    std::size_t count = 0;
+    forEachCharacter(utf8, [&](std::size_t, std::size_t end) {
+        if (count == maxCharacters || end > maxBytes) return false;
+        ++count;
+        length = end;
+        return true;
+    });
+    return length;
+}
+
+std::string lowercased(std::string_view utf8) {
+    // ICU lengths are 32-bit; callers lower-case short texts only.
+    if (utf8.size() > static_cast<std::size_t>(INT32_MAX)) return std::string(utf8);
+    icu::UnicodeString text =
+        icu::UnicodeString::fromUTF8(icu::StringPiece(utf8.data(), static_cast<std::int32_t>(utf8.size())));
+    text.toLower(icu::Locale::getRoot());
+    std::string out;
+    return text.toUTF8String(out);
 }
 
 }  // namespace veltrane::text

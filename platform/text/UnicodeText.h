@@ -15,8 +15,18 @@ namespace veltrane::text {
 // std::runtime_error when ICU cannot build its character iterator.
 std::string numericCharacters(std::string_view utf8);
 
-// The number of user-perceived characters in `utf8`: "e" + combining acute
-// counts as one, a flag as one, "\r\n" as one. Throws as above.
+// The number of user-perceived characters of `utf8`; an invalid byte counts
+// as one character. Throws std::runtime_error as above.
 std::size_t characterCount(std::string_view utf8);
+
+// The byte length of the longest prefix of `utf8` made of whole characters
+// that has at most `maxCharacters` characters and `maxBytes` bytes, so a cut
+// there never splits a character or its marks. Throws std::runtime_error as
+// above.
+std::size_t characterPrefixLength(std::string_view utf8, std::size_t maxCharacters, std::size_t maxBytes);
+
+// `utf8` in lower case by the language-neutral Unicode rules ("ẞ" becomes
+// "ß", "İ" becomes "i̇"). Invalid sequences come back as U+FFFD.
+std::string lowercased(std::string_view utf8);
 
 }  // namespace veltrane::text

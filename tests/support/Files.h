@@ -3,6 +3,7 @@
 
 #include <sys/stat.h>
 
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -18,6 +19,18 @@ inline void writeFile(const std::filesystem::path& file, const std::string& text
 }
 
 using testing::readFile;
+
+// `size` bytes that change with `seed` and do not repeat within a file of
+// any size a test uses, so a byte out of place always shows.
+inline std::string patternBytes(std::size_t size, unsigned seed) {
+    std::string out(size, '\0');
+    std::uint32_t state = seed * 2654435761u + 1;
+    for (char& c : out) {
+        state = state * 1664525u + 1013904223u;
+        c = static_cast<char>(state >> 24);
+    }
+    return out;
+}
 
 // What a program has appended to `file` once it holds a complete line (a
 // program may create the file before it writes); empty when it never does.

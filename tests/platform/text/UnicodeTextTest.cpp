@@ -26,17 +26,37 @@ TEST(UnicodeText, KeepsNumericCharactersOfAnyScriptWhole) {
 }
 
 TEST(UnicodeText, CountsUserPerceivedCharacters) {
+    EXPECT_EQ(veltrane::text::characterCount(""), 0u);
+    EXPECT_EQ(veltrane::text::characterCount("abc"), 3u);
+    EXPECT_EQ(veltrane::text::characterCount("e\u0301"), 1u);                        // e + combining acute
+    EXPECT_EQ(veltrane::text::characterCount("\U0001F469\u200D\U0001F4BB"), 1u);     // ZWJ sequence
+    EXPECT_EQ(veltrane::text::characterCount("\u6587\u4EF6"), 2u);
+}
+
+TEST(UnicodeText, PrefixNeverSplitsACharacter) {
+    using veltrane::text::characterPrefixLength;
+    const std::size_t any = 1000;
     struct Case {
-        const char* input;
-        std::size_t count;
+        std::string text;
+        std::size_t maxCharacters, maxBytes, length;
     } cases[] = {
-        {"", 0},
-        {"abc", 3},
-        {"e\u0301", 1},
-        {"\U0001F1EB\U0001F1F7\U0001F1E9\U0001F1EA", 2},  // two flags
-        {"\r\n", 1},
-        {"\u4E2D\u6587", 2},
-        {"\U0001F469\u200D\U0001F4BB", 1},  // one emoji joined from two
+        {"", 3, 3, 0},
+        {"abcdef", 3, any, 3},
+        {"abcdef", any, 4, 4},
+        {"abcdef", any, any, 6},
+        {"\u6587\u4EF6\u540D", any, 7, 6},   // three 3-byte characters: the third does not fit in 7
+        {"\u6587\u4EF6\u540D", 1, any, 3},
+        {"ae\u0301b", any, 3, 1},             // "é" as e + mark (3 bytes) stays whole: only "a"
+        {"ae\u0301b", 2, any, 4},             // the second character is e + mark
+        {"\U0001F469\u200D\U0001F4BBx", any, 10, 0},  // an 11-byte character does not fit in 10
     };
-    for (const auto& c : cases) EXPECT_EQ(veltrane::text::characterCount(c.input), c.count) << c.input;
+    for (const auto& c : cases)
+        EXPECT_EQ(characterPrefixLength(c.text, c.maxCharacters, c.maxBytes), c.length)
+            << c.text << " " << c.maxCharacters << " " << c.maxBytes;
+}
+
+TEST(UnicodeText, LowerCasesByUnicodeRules) {
+    EXPECT_EQ(veltrane::text::lowercased("Text/HTML"), "text/html");
+    EXPECT_EQ(veltrane::text::lowercased("\u00C9T\u00C9"), "\u00E9t\u00E9");  // ÉTÉ
+    EXPECT_EQ(veltrane::text::lowercased("A\xFF"), "a\uFFFD");
 }

@@ -1,0 +1,161 @@
+// The file-transfer routes and the desktop's outbox operations.
+
+#include <vector>
+
+#include "ControlDeckCore/runtime/DeckRuntime.h"
+#include "ControlDeckCore/runtime/RequestBody.h"
+#include "ControlDeckCore/server/DeckError.h"
+#include "platform/apps/FileManager.h"
+#include "platform/dispatch/ConcurrentQueue.h"
+
+namespace veltrane::deck {
+
+namespace {
+
+constexpr std::string_view kCompleteSuffix = "/complete";
+
+// The pieces of `rest` between slashes, empty ones dropped.
+std::vector<std::string> pathPieces(std::string_view rest) {
+    std::vector<std::string> pieces;
+    while (!rest.empty()) {
+        std::size_t slash = rest.find('/');
+        std::string_view piece = rest.substr(0, slash);
+        if (!piece.empty()) pieces.emplace_back(piece);
+        if (slash == std::string_view::npos) break;
+        rest.remove_prefix(slash + 1);
+    }
+    return pieces;
+}
+
+// An id from the path, as it stands; only a well-formed one goes further.
+std::string wellFormedId(std::string_view text) {
+    if (!FileTransferService::isWellFormedId(text)) throw DeckError::notFound();
+    return std::string(text);
+}
+
+}  // namespace
+
+std::shared_ptr<FileTransferService> DeckRuntime::makeFileTransferService(const FileStore& store,
+                                                                          const RuntimeOptions& options) {
+    FileTransferService::Reveal reveal;
+    // The Fake adapters never touch the desktop.
+    if (!options.useFakeAdapters) {
+        // A file manager that is slow to answer must not hold the runtime queue.
+        auto queue = dispatch::ConcurrentQueue::create("deck.files.reveal");
+        reveal.openFolder = [queue](const std::filesystem::path& folder) {
+            queue->async([folder] { apps::FileManager::showFolder(folder); });
+        };
+        reveal.selectFile = [queue](const std::filesystem::path& file) {
+            queue->async([file] { apps::FileManager::showFile(file); });
+        };
+    }
+    return std::make_shared<FileTransferService>(store.root(), store.inboxDirectory(options.useFakeAdapters),
+                                                 fs::TransferStorage::local(), std::move(reveal));
+}
+
+Json DeckRuntime::filesPublicState() const {
+    Json state = files_->publicState();
+    state["enabled"] = settings_.fileTransferEnabled;
+    return state;
+}
+
+HTTPResponse DeckRuntime::fileTransferRoute(const HTTPRequest& request) {
+    authenticate(request);
+    const std::string& path = request.path;
+    if (path == "/api/files/records") {
+        files_->clearRecords(std::nullopt, std::nullopt);
+        broadcastState();
+        return HTTPResponse::ok(Json{{"cleared", true}});
+    }
+    if (std::string_view(path).starts_with(kFilesRecordsPrefix)) {
+        std::vector<std::string> pieces = pathPieces(std::string_view(path).substr(kFilesRecordsPrefix.size()));
+        if (pieces.size() != 2) throw DeckError::notFound();
+        files_->clearRecords(pieces[0], pieces[1]);
+        broadcastState();
+        return HTTPResponse::ok(Json{{"cleared", true}});
+    }
+    if (!settings_.fileTransferEnabled) throw DeckError::featureDisabled("File transfer");
+    if (path == "/api/files") return HTTPResponse::ok(filesPublicState());
+    if (path == "/api/files/inbox") return startInbox(request);
+    if (path == "/api/files/reveal-inbox") {
+        files_->revealInbox();
+        return HTTPResponse::ok(Json{{"path", files_->inboxDir().string()}});
+    }
+    if (std::string_view(path).starts_with(kFilesInboxPrefix)) return handleInboxPath(request);
+    if (std::string_view(path).starts_with(kFilesOutboxPrefix)) return handleOutboxPath(request);
+    throw DeckError::notFound();
+}
+
+HTTPResponse DeckRuntime::startInbox(const HTTPRequest& request) {
+    Json body = parseObjectBody(request.body);
+    const Json* name = JSON::member(body, "name");
+    const Json* mime = JSON::member(body, "mime");
+    FileRecord record = files_->startInbox(name && name->is_string() ? name->get<std::string>() : std::string(),
+                                           JSON::toInt(JSON::member(body, "size")).value_or(-1),
+                                           mime && mime->is_string() ? std::optional(mime->get<std::string>())
+                                                                     : std::nullopt);
+    return HTTPResponse::ok(FileTransferService::dict(record));
+}
+
+HTTPResponse DeckRuntime::handleInboxPath(const HTTPRequest& request) {
+    std::string_view rest = std::string_view(request.path).substr(kFilesInboxPrefix.size());
+    const std::string& method = request.method;
+    if (method == "POST" && rest.size() > kCompleteSuffix.size() && rest.ends_with(kCompleteSuffix)) {
+        std::string id = wellFormedId(rest.substr(0, rest.size() - kCompleteSuffix.size()));
+        FileRecord record = files_->completeInbox(id);
+        if (!options_.useFakeAdapters) files_->revealInboxSelecting(record.name);
+        broadcastState();
+        return HTTPResponse::ok(FileTransferService::dict(record));
+    }
+    if (method == "PUT") {
+        std::string id = wellFormedId(rest);
+        auto offset = request.query.find("offset");
+        std::int64_t at = offset == request.query.end() ? -1 : JSON::toInt(Json(offset->second)).value_or(-1);
+        std::int64_t received = files_->appendChunk(id, at, request.body);
+        return HTTPResponse::ok(Json{{"id", id}, {"received", received}});
+    }
+    if (method == "DELETE") {
+        std::string id = wellFormedId(rest);
+        files_->cancelInbox(id);
+        return HTTPResponse::ok(Json{{"id", id}, {"cancelled", true}});
+    }
+    throw DeckError::notFound();
+}
+
+HTTPResponse DeckRuntime::handleOutboxPath(const HTTPRequest& request) {
+    std::string_view rest = std::string_view(request.path).substr(kFilesOutboxPrefix.size());
+    if (request.method == "GET") {
+        FileTransferService::OutboxFile file = files_->outboxFile(wellFormedId(rest));
+        return HTTPResponse{200,
+                            {{"Content-Type", file.record.mime},
+                             {"Content-Disposition", FileTransferService::contentDisposition(file.record.name)},
+                             {"Cache-Control", "no-store"}},
+                            std::move(file.bytes)};
+    }
+    if (request.method == "DELETE") {
+        std::string id = wellFormedId(rest);
+        files_->removeOutbox(id);
+        broadcastState();
+        return HTTPResponse::ok(Json{{"id", id}, {"removed", true}});
+    }
+    throw DeckError::notFound();
+}
+
+std::vector<FileRecord> DeckRuntime::addOutboxFiles(const std::vector<std::filesystem::path>& urls) {
+    // Copying may take seconds: it runs on the caller's thread under the
+    // service's own lock, and only the broadcast waits for the runtime queue.
+    std::vector<FileRecord> added = files_->addOutbox(urls);
+    onQueue([&] { broadcastState(); });
+    return added;
+}
+
+void DeckRuntime::removeOutboxFile(const std::string& id) {
+    files_->removeOutbox(id);
+    onQueue([&] { broadcastState(); });
+}
+
+void DeckRuntime::revealFileInbox() { files_->revealInbox(); }
+
+std::vector<FileRecord> DeckRuntime::outboxFiles() const { return files_->outboxRecords(); }
+
+}  // namespace veltrane::deck

@@ -1,0 +1,16 @@
+#include "ControlDeckCore/transfer/TransferIndex.h"
+
+#include "ControlDeckCore/data/Decoding.h"
+
+namespace veltrane::deck {
+
+TransferIndex TransferIndex::decode(const Json& json) {
+    KeyedDecoder keys(json);
+    return {keys.decode<std::vector<FileRecord>>("inbox"), keys.decode<std::vector<FileRecord>>("outbox")};
+}
+
+Json TransferIndex::encode() const {
+    return Json{{"inbox", coding::encodeArray(inbox)}, {"outbox", coding::encodeArray(outbox)}};
+}
+
+}  // namespace veltrane::deck
