@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <stdexcept>
 #include <vector>
 
 #include "platform/fs/UserDirectories.h"
@@ -47,6 +48,14 @@ bool FileStore::exists(std::string_view name) const { return files_->fileExists(
 fs::Path FileStore::screenshotURL(const std::string& id) const {
     // Joined as text: an id starting with "/" must not replace the folder.
     return fs::Path(file(screenshotsFolder).native() + "/" + id + ".png");
+}
+
+void FileStore::saveScreenshot(const std::string& id, std::string_view png) {
+    const fs::Path path = screenshotURL(id);
+    if (files_->writeFile(path, png, false)) return;
+    // A half-written picture would be listed and served as if it were whole.
+    files_->removeFile(path);
+    throw std::runtime_error("Could not write the screenshot " + id + ".png.");
 }
 
 void FileStore::pruneScreenshots(std::size_t count) {

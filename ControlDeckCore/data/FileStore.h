@@ -70,6 +70,9 @@ public:
 
     // root/screenshots/<id>.png, the id taken verbatim.
     fs::Path screenshotURL(const std::string& id) const;
+    // Writes root/screenshots/<id>.png plainly. A write that fails leaves no
+    // part of the file behind and throws std::runtime_error.
+    void saveScreenshot(const std::string& id, std::string_view png);
     // Deletes all but the `count` newest *.png files (any case) of the
     // screenshots folder; other files and folders stay.
     void pruneScreenshots(std::size_t count);

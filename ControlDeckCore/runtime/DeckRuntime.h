@@ -24,6 +24,7 @@
 #include "ControlDeckCore/data/DeckSettings.h"
 #include "ControlDeckCore/data/FileStore.h"
 #include "ControlDeckCore/data/LayoutDocument.h"
+#include "ControlDeckCore/runtime/DeckCommand.h"
 #include "ControlDeckCore/runtime/DeckState.h"
 #include "ControlDeckCore/runtime/RuntimeOptions.h"
 #include "ControlDeckCore/runtime/TimerEngine.h"
@@ -68,6 +69,17 @@ public:
     static constexpr std::string_view kFilesRecordsPrefix = "/api/files/records/";
     static constexpr std::string_view kFilesInboxPrefix = "/api/files/inbox/";
     static constexpr std::string_view kFilesOutboxPrefix = "/api/files/outbox/";
+    // For a socket turned away while too many others wait to authenticate.
+    static constexpr std::uint16_t kCloseTryAgainLater = 1013;
+    static constexpr std::size_t kScreenshotsKept = 3;
+
+    // Sockets that have not authenticated: each is closed after `grace`, and
+    // past `maxWaiting` of them a new one is closed at once, so no host on
+    // the network can hold sockets without a session.
+    struct WaitingSocketLimits {
+        dispatch::Duration grace = std::chrono::seconds(60);
+        std::size_t maxWaiting = 64;
+    };
 
     // Never fails and writes no data file; a missing or undecodable file gives
     // its default. Without an adapter set the options choose the host or the
@@ -152,6 +164,16 @@ public:
     HTTPResponse handle(const HTTPRequest& request);
     HTTPResponse dispatchCommand(const std::string& body, const AuthContext& auth);
     void handleWS(const HTTPRequest& request, std::shared_ptr<WebSocket> socket);
+    // One text message of a registered socket; on the runtime queue.
+    void handleWSText(const WebSocket* id, const std::string& text);
+    // Tests shorten the grace; the defaults hold otherwise.
+    void setWaitingSocketLimits(WaitingSocketLimits limits);
+
+    // Commands, on the runtime queue. execute() never broadcasts: its caller
+    // does after a success.
+    Json execute(const DeckCommand& command);
+    void bumpVolume(double step);
+    void recordClipboard(const std::string& text);
 
     // Data routes.
     HTTPResponse layoutResponse();
@@ -278,6 +300,9 @@ private:
     HTTPResponse startInbox(const HTTPRequest& request);
     HTTPResponse handleInboxPath(const HTTPRequest& request);
     HTTPResponse handleOutboxPath(const HTTPRequest& request);
+    void registerSocket(const std::shared_ptr<WebSocket>& socket, const std::optional<std::string>& token);
+    Json takeScreenshot(const std::string& mode);
+    void saveClipboardHistory();
     Json filesPublicState() const;
     static std::shared_ptr<FileTransferService> makeFileTransferService(const FileStore& store,
                                                                         const RuntimeOptions& options);
@@ -304,6 +329,7 @@ private:
     std::map<const WebSocket*, WSClient> clients_;
     std::deque<std::chrono::steady_clock::time_point> pairingRequestTimes_;
     std::unique_ptr<VeltraneLink> veltraneLink_;
+    WaitingSocketLimits waitingLimits_;
 
     // Owned by the thread that calls start() and stop().
     std::shared_ptr<dispatch::SerialQueue> mediaQueue_;

@@ -18,17 +18,10 @@ namespace {
 constexpr std::string_view kScreenshotsPrefix = "/api/screenshots/";
 constexpr std::array<std::string_view, 3> kThemes{"system", "light", "dark"};
 
-// The command names a custom action may run.
-constexpr std::array<std::string_view, 27> kActionCommands{
-    "set_volume",     "volume_up",       "volume_down",     "set_mute",      "toggle_mute",
-    "set_output_device", "set_brightness", "media_play_pause", "media_next",  "media_previous",
-    "media_seek",     "media_like",      "open_application", "open_url",     "open_folder",
-    "open_file",      "run_shortcut",    "lock_mac",        "copy_text",     "set_clipboard",
-    "start_timer",    "pause_timer",     "resume_timer",    "cancel_timer",  "take_screenshot",
-    "refresh_apps",   "clear_clipboard_history"};
-
+// A custom action may run any remote command.
 bool isActionCommand(std::string_view name) {
-    return std::find(kActionCommands.begin(), kActionCommands.end(), name) != kActionCommands.end();
+    const auto& names = DeckCommand::allowlist();
+    return std::find(names.begin(), names.end(), name) != names.end();
 }
 
 // 8-4-4-4-12 hexadecimal digits in either letter case.

@@ -1,11 +1,26 @@
-// The mirroring route's entry point. Until mirroring is offered to tablets
-// the route answers as an unknown one.
+// The mirroring request: a paired tablet asks to watch the screen.
 
 #include "ControlDeckCore/runtime/DeckRuntime.h"
 #include "ControlDeckCore/server/DeckError.h"
+#include "platform/dispatch/MainQueue.h"
 
 namespace veltrane::deck {
 
-HTTPResponse DeckRuntime::mirroringRoute(const HTTPRequest&, const AuthContext&) { throw DeckError::notFound(); }
+HTTPResponse DeckRuntime::mirroringRoute(const HTTPRequest& request, const AuthContext& auth) {
+    VeltraneLink& link = veltraneLink();
+    if (std::optional<std::string> error = link.error()) throw DeckError::invalidState(*error);
+    if (!link.ready()) {
+        // The application starts the sender; the tablet asks again for its ticket.
+        std::weak_ptr<DeckRuntime> weak = weak_from_this();
+        dispatch::MainQueue::shared().async([weak] {
+            auto self = weak.lock();
+            if (!self) return;
+            if (MirroringCallback callback = self->onMirroringRequest()) callback();
+        });
+        return HTTPResponse::ok(Json{{"status", "starting"}});
+    }
+    const std::string ticket = link.issue(auth.deviceId, request.remoteHost, allDevicesOnQueue());
+    return HTTPResponse::ok(Json{{"status", "ready"}, {"port", link.port()}, {"ticket", ticket}});
+}
 
 }  // namespace veltrane::deck

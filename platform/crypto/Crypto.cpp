@@ -9,6 +9,13 @@
 
 namespace veltrane::crypto {
 
+namespace {
+// OpenSSL frees its locks from an exit handler by default, while threads that
+// outlive main (a queue finishing its last work) may still be using them.
+// Without that cleanup the process's exit leaves them to the system.
+[[maybe_unused]] const bool initialised = OPENSSL_init_crypto(OPENSSL_INIT_NO_ATEXIT, nullptr) == 1;
+}  // namespace
+
 std::string randomBytes(std::size_t count) {
     std::string out(count, '\0');
     if (count && RAND_bytes(reinterpret_cast<unsigned char*>(out.data()), static_cast<int>(count)) != 1)

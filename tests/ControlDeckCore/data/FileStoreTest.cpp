@@ -33,11 +33,17 @@ public:
     bool failTemporaryWrites = false;
     bool failDirectWrites = false;
     bool failReplace = false;
+    // Writes half of the bytes, then reports failure (a full disk).
+    bool cutDirectWrites = false;
 
     bool createDirectories(const vfs::Path& p) override { return real_->createDirectories(p); }
     bool writeFile(const vfs::Path& p, std::string_view bytes, bool durable) override {
         bool temporary = p.extension() == ".tmp";
         if (temporary ? failTemporaryWrites : failDirectWrites) return false;
+        if (!temporary && cutDirectWrites) {
+            real_->writeFile(p, bytes.substr(0, bytes.size() / 2), durable);
+            return false;
+        }
         return real_->writeFile(p, bytes, durable);
     }
     bool replaceFile(const vfs::Path& target, const vfs::Path& replacement) override {
@@ -285,4 +291,21 @@ TEST(FileStore, InboxIsInTheDownloadsFolderUnlessFake) {
     EXPECT_EQ(store.inboxDirectory(false), home / "Downloads" / "Veltrane Control Deck");
     put(config / "user-dirs.dirs", "XDG_DOWNLOAD_DIR=\"$HOME/Incoming\"\n");
     EXPECT_EQ(store.inboxDirectory(false), home / "Incoming" / "Veltrane Control Deck");
+}
+
+TEST(FileStore, ScreenshotsAreWrittenWholeOrNotAtAll) {
+    TempDirectory dir;
+    auto files = std::make_shared<ScriptedFileSystem>();
+    FileStore store(dir.path(), files);
+    const std::string png(64, 'p');
+    store.saveScreenshot("A", png);
+    EXPECT_EQ(slurp(dir.path() / "screenshots" / "A.png"), png);
+
+    for (bool cut : {false, true}) {
+        files->failDirectWrites = !cut;
+        files->cutDirectWrites = cut;
+        EXPECT_THROW(store.saveScreenshot("B", png), std::runtime_error);
+        EXPECT_FALSE(stdfs::exists(dir.path() / "screenshots" / "B.png"));
+    }
+    EXPECT_EQ(slurp(dir.path() / "screenshots" / "A.png"), png);
 }
