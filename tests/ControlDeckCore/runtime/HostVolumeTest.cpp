@@ -4,15 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <chrono>
-#include <csignal>
-#include <functional>
 #include <string>
 #include <vector>
 
 #include "ControlDeckCore/adapters/MacVolumeAdapter.h"
 #include "platform/audio/PulseAudioSystem.h"
-#include "platform/process/ChildProcess.h"
 #include "tests/ControlDeckCore/runtime/RuntimeFixture.h"
 #include "tools/pulse/PrivatePulseServer.h"
 
@@ -41,37 +37,6 @@ protected:
 
     // Runs tools/ws_peer.py with `steps`; `onEvent` sees each observation as
     // it comes, so the test can act while the peer waits. Returns them all.
-    std::vector<Json> peer(const std::vector<std::string>& steps, const std::function<void(const Json&)>& onEvent) {
-        std::vector<std::string> args = {VELTRANE_SOURCE_DIR "/tools/ws_peer.py", "--url",
-                                         "ws://127.0.0.1:" + std::to_string(runtime->port()) + "/ws"};
-        args.insert(args.end(), steps.begin(), steps.end());
-        std::string error;
-        auto child = process::ChildProcess::spawn("/usr/bin/python3", args, error);
-        if (!child) throw std::runtime_error(error);
-        std::string out, err;
-        std::vector<Json> events;
-        // Only a guard against hanging; the peer guards each wait itself.
-        const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(120);
-        while (child->pump(std::chrono::milliseconds(200), [&](auto stream, const char* data, std::size_t size) {
-            (stream == process::ChildProcess::Stream::out ? out : err).append(data, size);
-        })) {
-            for (std::size_t end; (end = out.find('\n')) != std::string::npos; out.erase(0, end + 1)) {
-                std::optional<Json> line = JSON::parse(out.substr(0, end));
-                if (!line) throw std::runtime_error("peer wrote: " + out);
-                events.push_back(*line);
-                onEvent(*line);
-            }
-            if (std::chrono::steady_clock::now() > giveUp) {
-                child->sendSignal(SIGKILL);
-                ADD_FAILURE() << "peer hung";
-                break;
-            }
-        }
-        EXPECT_TRUE(err.empty()) << err;
-        EXPECT_TRUE(out.empty()) << "unfinished peer output: " << out;
-        return events;
-    }
-
     static std::vector<Json> statesOf(const std::vector<Json>& events) {
         std::vector<Json> states;
         for (const Json& e : events) {
@@ -108,7 +73,7 @@ TEST_F(HostVolumeTest, ChangesMadeOnTheServerArePushedToTheTablet) {
     // Each change is made only once the socket has seen the state before it.
     // 25% is a whole step of the server's scale, so its text is exactly 0.25.
     int statesSeen = 0;
-    auto events = peer({"open:A:" + tablet.session, "A:recv", R"(A:until:"muted":true)", R"(A:until:"volume":0.25)"},
+    auto events = runPeer({"open:A:" + tablet.session, "A:recv", R"(A:until:"muted":true)", R"(A:until:"volume":0.25)"},
                        [&](const Json& e) {
                            if (e["event"] != "message") return;
                            std::optional<Json> message = JSON::parse(e["text"].get<std::string>());
