@@ -1,7 +1,10 @@
 #include "tests/ControlDeckCore/runtime/RuntimeFixture.h"
 
+#include <chrono>
+#include <csignal>
 #include <stdexcept>
 
+#include "platform/process/ChildProcess.h"
 #include "platform/system/UUID.h"
 
 namespace veltrane::deck::testing {
@@ -46,6 +49,42 @@ Json RuntimeFixture::body(const HTTPReply& reply) {
     std::optional<Json> json = JSON::parse(reply.body);
     if (!json) throw std::runtime_error("not JSON: " + reply.body);
     return *json;
+}
+
+std::vector<Json> RuntimeFixture::runPeer(const std::vector<std::string>& steps,
+                                          const std::function<void(const Json&)>& onEvent) {
+    std::vector<std::string> args = {VELTRANE_SOURCE_DIR "/tools/ws_peer.py", "--url",
+                                     "ws://127.0.0.1:" + std::to_string(runtime->port()) + "/ws"};
+    args.insert(args.end(), steps.begin(), steps.end());
+    std::string error;
+    auto child = process::ChildProcess::spawn("/usr/bin/python3", args, error);
+    if (!child) throw std::runtime_error(error);
+    std::string out, err;
+    std::vector<Json> events;
+    // Only a guard against hanging; the peer guards each wait itself.
+    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+    auto takeLines = [&] {
+        for (std::size_t end; (end = out.find('\n')) != std::string::npos; out.erase(0, end + 1)) {
+            std::optional<Json> line = JSON::parse(out.substr(0, end));
+            if (!line) throw std::runtime_error("peer wrote: " + out);
+            events.push_back(*line);
+            if (onEvent) onEvent(*line);
+        }
+    };
+    while (child->pump(std::chrono::milliseconds(200), [&](auto stream, const char* data, std::size_t size) {
+        (stream == process::ChildProcess::Stream::out ? out : err).append(data, size);
+    })) {
+        takeLines();
+        if (std::chrono::steady_clock::now() > giveUp) {
+            child->sendSignal(SIGKILL);
+            ADD_FAILURE() << "peer hung after " << events.size() << " observations";
+            break;
+        }
+    }
+    takeLines();
+    EXPECT_TRUE(err.empty()) << err;
+    EXPECT_TRUE(out.empty()) << "unfinished peer output: " << out;
+    return events;
 }
 
 PairedTablet RuntimeFixture::pair(const std::string& name) {

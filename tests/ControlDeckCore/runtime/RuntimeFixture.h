@@ -5,8 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "ControlDeckCore/adapters/AdapterSet.h"
 #include "ControlDeckCore/runtime/DeckRuntime.h"
@@ -56,6 +58,12 @@ protected:
     PairedTablet pair(const std::string& name = "Tab");
 
     static Json body(const HTTPReply& reply);
+
+    // Runs tools/ws_peer.py against this runtime with `steps`; `onEvent` sees
+    // each observation (one JSON object) as it comes, so a test can act while
+    // the peer waits. Returns them all, in order.
+    std::vector<Json> runPeer(const std::vector<std::string>& steps,
+                              const std::function<void(const Json&)>& onEvent = {});
 
     TemporaryDirectory data;
     AdapterSet adapters = AdapterSet::fake();

@@ -3,12 +3,10 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <string>
 #include <vector>
 
 #include "ControlDeckCore/adapters/FakeNotifier.h"
-#include "platform/process/ChildProcess.h"
 #include "tests/ControlDeckCore/runtime/RuntimeFixture.h"
 
 namespace veltrane::deck::testing {
@@ -25,36 +23,7 @@ protected:
         pair();
     }
 
-    // Runs the peer with `steps`; its observations, one JSON object each.
-    std::vector<Json> peer(const std::vector<std::string>& steps) {
-        std::vector<std::string> args = {VELTRANE_SOURCE_DIR "/tools/ws_peer.py", "--url",
-                                         "ws://127.0.0.1:" + std::to_string(runtime->port()) + "/ws"};
-        args.insert(args.end(), steps.begin(), steps.end());
-        std::string error;
-        auto child = process::ChildProcess::spawn("/usr/bin/python3", args, error);
-        if (!child) throw std::runtime_error(error);
-        std::string out, err;
-        // Only a guard against hanging; the peer guards each wait itself.
-        const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(120);
-        while (child->pump(std::chrono::milliseconds(200), [&](auto stream, const char* data, std::size_t size) {
-            (stream == process::ChildProcess::Stream::out ? out : err).append(data, size);
-        })) {
-            if (std::chrono::steady_clock::now() > giveUp) {
-                child->sendSignal(SIGKILL);
-                ADD_FAILURE() << "peer hung; output so far:\n" << out;
-                break;
-            }
-        }
-        EXPECT_TRUE(err.empty()) << err;
-        std::vector<Json> events;
-        std::size_t start = 0;
-        for (std::size_t end; (end = out.find('\n', start)) != std::string::npos; start = end + 1) {
-            std::optional<Json> line = JSON::parse(out.substr(start, end - start));
-            if (!line) throw std::runtime_error("peer wrote: " + out);
-            events.push_back(*line);
-        }
-        return events;
-    }
+    std::vector<Json> peer(const std::vector<std::string>& steps) { return runPeer(steps); }
 
     // The messages one socket received, in order, with its close code last
     // ("closed <code>") when the server closed it.
