@@ -389,7 +389,9 @@ struct Expectation {
     std::vector<std::pair<std::string, std::string>> devices;  // acknowledged pairings: id, token
 };
 
-// The marker each kind of write carries, as read back from the host.
+// The marker each kind of write carries, as read back from the host; a
+// layout or action list none of our writes made reads as kUntouched.
+constexpr const char* kUntouched = "(untouched)";
 std::optional<std::string> markerOf(Kind kind, const Json& data) {
     switch (kind) {
     case settings:
@@ -397,8 +399,9 @@ std::optional<std::string> markerOf(Kind kind, const Json& data) {
     case layout:
         for (const Json& page : data["pages"])
             if (page["id"] == "abuse" && page["name"].is_string()) return page["name"].get<std::string>();
-        return std::nullopt;
+        return data["pages"].is_array() ? std::optional<std::string>(kUntouched) : std::nullopt;
     case actions:
+        if (data.is_array() && data.empty()) return kUntouched;
         if (data.is_array() && data.size() == 1 && data[0]["title"].is_string()) return data[0]["title"].get<std::string>();
         return std::nullopt;
     default:
@@ -406,9 +409,24 @@ std::optional<std::string> markerOf(Kind kind, const Json& data) {
     }
 }
 
+// The markers of settings, layout and actions as the host has them now.
+std::array<std::optional<std::string>, 3> readMarkers(std::uint16_t port, const std::string& session) {
+    std::array<std::optional<std::string>, 3> markers;
+    for (Kind kind : {settings, layout, actions}) {
+        const std::string path = kind == settings ? "/api/settings" : kind == layout ? "/api/layout" : "/api/actions";
+        const HTTPReply reply = httpRequest(port, "GET", path, {}, bearer(session));
+        EXPECT_EQ(reply.status, 200) << path << " " << reply.body;
+        markers[kind] = markerOf(kind, dataOf(reply));
+        EXPECT_TRUE(markers[kind]) << path << " " << reply.body;
+    }
+    return markers;
+}
+
 // Every data file on disk parses as plain JSON and through the host's own
 // loaders; temporary files are only the ones of the safe write, and small.
-void checkDataDirectory(const std::filesystem::path& root) {
+// `abandoned` holds the temporary files of killed writers seen last time:
+// each host run writes every such file at least once, which must clear them.
+void checkDataDirectory(const std::filesystem::path& root, std::set<std::string>& abandoned) {
     deck::FileStore store(root);
     for (std::string_view name : {deck::FileStore::settingsFile, deck::FileStore::layoutFile,
                                   deck::FileStore::actionsFile, deck::FileStore::identityFile}) {
@@ -428,33 +446,43 @@ void checkDataDirectory(const std::filesystem::path& root) {
             EXPECT_TRUE(deck::PersistedIdentity::decode(*json, std::chrono::system_clock::now())) << *bytes;
         }
     }
-    const std::set<std::string> temporaries{"settings.json.tmp", "layout.json.tmp", "actions.json.tmp",
-                                            "identity.json.tmp", "clipboard-history.json.tmp"};
-    for (const auto& entry : std::filesystem::directory_iterator(root)) {
-        const std::string name = entry.path().filename().string();
+    // No host runs now. A killed write may leave its temporary file, but
+    // they never pile up: at most one per data file, small, and only those.
+    const std::regex temporary("(settings|layout|actions|identity|clipboard-history)\\.json\\.tmp|"
+                               "Connection/\\.(stream-grants\\.json)\\.[0-9]+\\.[0-9]+\\.tmp");
+    std::map<std::string, int> perFile;
+    std::set<std::string> seen;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(root)) {
         if (entry.path().extension() != ".tmp") continue;
-        EXPECT_EQ(temporaries.count(name), 1u) << name;
-        EXPECT_LE(entry.file_size(), kLargestDataFile) << name;
+        const std::string relative = entry.path().lexically_relative(root).string();
+        std::smatch match;
+        if (!std::regex_match(relative, match, temporary)) {
+            ADD_FAILURE() << "stray " << relative;
+            continue;
+        }
+        EXPECT_EQ(++perFile[match[1].str() + match[2].str()], 1) << "temporary files pile up: " << relative;
+        EXPECT_LE(entry.file_size(), kLargestDataFile) << relative;
+        if (match[2].matched) {
+            EXPECT_EQ(abandoned.count(relative), 0u) << relative << " outlived a host that rewrote its file";
+            seen.insert(relative);
+        }
     }
+    abandoned = std::move(seen);
 }
 
 // Reads everything back from a fresh host and compares it with what the
 // last round's writes allow; narrows `expected` to what was read.
 void checkReadBack(std::uint16_t port, Expectation& expected, const std::string& session) {
-    const auto get = [&](const std::string& path) {
-        const HTTPReply reply = httpRequest(port, "GET", path, {}, bearer(session));
-        EXPECT_EQ(reply.status, 200) << path << " " << reply.body;
-        return dataOf(reply);
-    };
-    const std::array<Json, 3> read{get("/api/settings"), get("/api/layout"), get("/api/actions")};
+    const std::array<std::optional<std::string>, 3> markers = readMarkers(port, session);
     for (Kind kind : {settings, layout, actions}) {
-        if (expected.allowed[kind].empty()) continue;  // nothing written yet
-        const std::optional<std::string> marker = markerOf(kind, read[kind]);
-        ASSERT_TRUE(marker) << read[kind];
-        EXPECT_EQ(expected.allowed[kind].count(*marker), 1u) << "kind " << kind << " read back " << *marker;
-        expected.allowed[kind] = {*marker};
+        if (!markers[kind]) continue;
+        if (expected.allowed[kind].empty()) expected.allowed[kind] = {*markers[kind]};  // the first read
+        EXPECT_EQ(expected.allowed[kind].count(*markers[kind]), 1u) << "kind " << kind << " read back " << *markers[kind];
+        expected.allowed[kind] = {*markers[kind]};
     }
-    const Json devices = get("/api/devices");
+    const HTTPReply listed = httpRequest(port, "GET", "/api/devices", {}, bearer(session));
+    EXPECT_EQ(listed.status, 200) << listed.body;
+    const Json devices = dataOf(listed);
     std::map<std::string, std::string> names;
     for (const Json& device : devices) names[device["id"].get<std::string>()] = device["name"].get<std::string>();
     for (const auto& [id, token] : expected.devices) {
@@ -463,7 +491,7 @@ void checkReadBack(std::uint16_t port, Expectation& expected, const std::string&
             httpRequest(port, "POST", "/api/session", JSON::text(Json{{"deviceId", id}, {"deviceToken", token}}));
         EXPECT_EQ(opened.status, 200) << "device " << id << ": " << opened.body;
     }
-    if (!expected.allowed[deviceName].empty() && !expected.devices.empty()) {
+    if (!expected.devices.empty()) {
         const std::string& name = names[expected.devices.front().first];
         EXPECT_EQ(expected.allowed[deviceName].count(name), 1u) << "device name read back " << name;
         expected.allowed[deviceName] = {name};
@@ -472,19 +500,15 @@ void checkReadBack(std::uint16_t port, Expectation& expected, const std::string&
 
 // One client hammering every kind of write until the host goes away; what it
 // saw acknowledged, and what it had in flight, narrows `expected`.
-// The pairing lands at `pairingStep` among the other writes (first when there
-// is no device yet: the others need its session).
+// The pairing lands at `pairingStep` among the other writes; the first
+// device, paired before, gives the session.
 void hammer(std::uint16_t port, const std::string& code, int pairingStep, int round, Expectation& expected) {
-    std::string session;
-    if (!expected.devices.empty()) {
-        const auto& [id, token] = expected.devices.front();
-        const HTTPReply opened =
-            tryHTTPRequest(port, "POST", "/api/session", JSON::text(Json{{"deviceId", id}, {"deviceToken", token}}));
-        if (opened.status == 0) return;
-        ASSERT_EQ(opened.status, 200) << opened.body;
-        session = dataOf(opened)["session"];
-    }
-    if (session.empty()) pairingStep = 0;
+    const auto [id, token] = expected.devices.front();
+    const HTTPReply opened =
+        tryHTTPRequest(port, "POST", "/api/session", JSON::text(Json{{"deviceId", id}, {"deviceToken", token}}));
+    if (opened.status == 0) return;
+    ASSERT_EQ(opened.status, 200) << opened.body;
+    const std::string session = dataOf(opened)["session"];
     for (int step = 0; step < kMaxWritesPerRound; ++step) {
         if (step == pairingStep) {
             const HTTPReply paired = tryHTTPRequest(
@@ -494,14 +518,6 @@ void hammer(std::uint16_t port, const std::string& code, int pairingStep, int ro
             ASSERT_EQ(paired.status, 200) << paired.body;
             ASSERT_EQ(dataOf(paired)["status"], "approved") << paired.body;
             expected.devices.emplace_back(dataOf(paired)["deviceId"], dataOf(paired)["deviceToken"]);
-            if (session.empty()) {
-                const auto& [id, token] = expected.devices.front();
-                const HTTPReply opened = tryHTTPRequest(port, "POST", "/api/session",
-                                                        JSON::text(Json{{"deviceId", id}, {"deviceToken", token}}));
-                if (opened.status == 0) return;
-                ASSERT_EQ(opened.status, 200) << opened.body;
-                session = dataOf(opened)["session"];
-            }
             continue;
         }
         const Kind kind = static_cast<Kind>(step % kindCount);
@@ -549,25 +565,35 @@ void hammer(std::uint16_t port, const std::string& code, int pairingStep, int ro
 TEST_F(ControlDeckHostAbuse, KilledDuringWritesLosesNothingAcknowledged) {
     std::mt19937 random(20251210);
     Expectation expected;
+    std::set<std::string> abandoned;
     const auto started = std::chrono::steady_clock::now();
     int rounds = 0;
     for (; rounds < kKillRounds && std::chrono::steady_clock::now() - started < kKillBudget; ++rounds) {
         SCOPED_TRACE("round " + std::to_string(rounds));
-        checkDataDirectory(data.path());
+        checkDataDirectory(data.path(), abandoned);
         if (::testing::Test::HasFatalFailure()) return;
         port = testing::freeLoopbackPort();
         std::unique_ptr<HostProcess> host;
         const std::string code = startPairingHost(host);
         ASSERT_FALSE(code.empty());
-        if (!expected.devices.empty()) {
-            const auto& [id, token] = expected.devices.front();
-            const HTTPReply opened =
-                httpRequest(port, "POST", "/api/session", JSON::text(Json{{"deviceId", id}, {"deviceToken", token}}));
-            ASSERT_EQ(opened.status, 200) << "the first device's token no longer opens a session: " << opened.body;
-            checkReadBack(port, expected, dataOf(opened)["session"]);
+        const bool firstRound = expected.devices.empty();
+        if (firstRound) {
+            // The first device, paired before any kill, and the state it finds.
+            const HTTPReply paired = httpRequest(
+                port, "POST", "/api/pairing/request",
+                JSON::text(Json{{"code", code}, {"deviceName", "First"}, {"deviceKind", "tablet"}}));
+            ASSERT_EQ(dataOf(paired)["status"], "approved") << paired.body;
+            expected.devices.emplace_back(dataOf(paired)["deviceId"], dataOf(paired)["deviceToken"]);
+            expected.allowed[deviceName] = {"First"};
         }
+        const auto [id, token] = expected.devices.front();
+        const HTTPReply opened =
+            httpRequest(port, "POST", "/api/session", JSON::text(Json{{"deviceId", id}, {"deviceToken", token}}));
+        ASSERT_EQ(opened.status, 200) << "the first device's token no longer opens a session: " << opened.body;
+        checkReadBack(port, expected, dataOf(opened)["session"]);
 
-        const int pairingStep = std::uniform_int_distribution<int>(0, 12)(random);
+        // The code pairs once: the first round has used it.
+        const int pairingStep = firstRound ? -1 : std::uniform_int_distribution<int>(0, 12)(random);
         std::thread client([&, code, round = rounds] { hammer(port, code, pairingStep, round, expected); });
         std::this_thread::sleep_for(std::chrono::milliseconds(std::uniform_int_distribution<int>(0, 400)(random)));
         host->signal(SIGKILL);
@@ -579,12 +605,12 @@ TEST_F(ControlDeckHostAbuse, KilledDuringWritesLosesNothingAcknowledged) {
     EXPECT_GE(rounds, 5);
 
     // A clean stop after one write of each kind leaves no temporary file.
-    checkDataDirectory(data.path());
+    checkDataDirectory(data.path(), abandoned);
     port = testing::freeLoopbackPort();
     HostProcess host(CONTROL_DECK_BINARY, arguments());
     ASSERT_TRUE(host.waitForLine(listeningLine())) << host.out() << host.err();
     ASSERT_FALSE(expected.devices.empty());
-    const auto& [id, token] = expected.devices.front();
+    const auto [id, token] = expected.devices.front();
     const HTTPReply opened =
         httpRequest(port, "POST", "/api/session", JSON::text(Json{{"deviceId", id}, {"deviceToken", token}}));
     ASSERT_EQ(opened.status, 200) << opened.body;
@@ -596,7 +622,7 @@ TEST_F(ControlDeckHostAbuse, KilledDuringWritesLosesNothingAcknowledged) {
     EXPECT_EQ(httpRequest(port, "PATCH", "/api/devices/" + id, R"({"name":"Last"})", bearer(session)).status, 200);
     host.signal(SIGTERM);
     EXPECT_EQ(host.waitForExit(), std::optional<int>(0)) << host.err();
-    for (const auto& entry : std::filesystem::directory_iterator(data.path()))
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(data.path()))
         EXPECT_NE(entry.path().extension(), ".tmp") << entry.path();
 }
 
