@@ -95,14 +95,11 @@ protected:
     void SetUp() override { port = testing::freeLoopbackPort(); }
 
     std::vector<std::string> arguments(bool autoApprove = false) const {
-        std::vector<std::string> args{"--fake-adapters", "--loopback", "--port", std::to_string(port), "--data-dir",
-                                      data.path().string()};
+        std::vector<std::string> args = testing::hostArguments(port, data.path());
         if (autoApprove) args.push_back("--auto-approve");
         return args;
     }
-    std::regex listeningLine() const {
-        return std::regex("\\[deck\\] listening on 127\\.0\\.0\\.1:" + std::to_string(port) + " \\(loopback only\\)");
-    }
+    std::regex listeningLine() const { return testing::listeningLine(port); }
     // Starts a test-mode host that approves pairing by itself; its code.
     std::string startPairingHost(std::unique_ptr<HostProcess>& host) {
         host = std::make_unique<HostProcess>(CONTROL_DECK_BINARY, arguments(/*autoApprove=*/true), /*testMode=*/true);

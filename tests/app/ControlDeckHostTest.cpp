@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
-#include <chrono>
 #include <filesystem>
 #include <optional>
 #include <regex>
@@ -20,7 +19,6 @@
 namespace veltrane {
 namespace {
 
-using namespace std::chrono_literals;
 using deck::Json;
 using deck::JSON;
 using testing::bearer;
@@ -37,12 +35,8 @@ protected:
         std::error_code ignored;
         std::filesystem::remove_all(data, ignored);
     }
-    std::vector<std::string> arguments() const {
-        return {"--fake-adapters", "--loopback", "--port", std::to_string(port), "--data-dir", data.string()};
-    }
-    std::regex listeningLine() const {
-        return std::regex("\\[deck\\] listening on 127\\.0\\.0\\.1:" + std::to_string(port) + " \\(loopback only\\)");
-    }
+    std::vector<std::string> arguments() const { return testing::hostArguments(port, data); }
+    std::regex listeningLine() const { return testing::listeningLine(port); }
     static Json data_of(const testing::HTTPReply& reply) {
         return JSON::parse(reply.body).value_or(Json())["data"];
     }

@@ -10,6 +10,14 @@ namespace veltrane::testing {
 
 using namespace std::chrono_literals;
 
+std::vector<std::string> hostArguments(std::uint16_t port, const std::filesystem::path& data) {
+    return {"--fake-adapters", "--loopback", "--port", std::to_string(port), "--data-dir", data.string()};
+}
+
+std::regex listeningLine(std::uint16_t port) {
+    return std::regex("\\[deck\\] listening on 127\\.0\\.0\\.1:" + std::to_string(port) + " \\(loopback only\\)");
+}
+
 HostProcess::HostProcess(const std::string& binary, const std::vector<std::string>& arguments, bool testMode) {
     std::vector<std::string> args;
     if (testMode) args.push_back("CONTROL_DECK_TEST_MODE=1");

@@ -6,6 +6,8 @@
 #include <sys/types.h>
 
 #include <chrono>
+#include <cstdint>
+#include <filesystem>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
@@ -20,6 +22,11 @@ class ChildProcess;
 }
 
 namespace veltrane::testing {
+
+// A host with fake adapters on 127.0.0.1:`port`, its data in `data`.
+std::vector<std::string> hostArguments(std::uint16_t port, const std::filesystem::path& data);
+// The line such a host logs once it listens.
+std::regex listeningLine(std::uint16_t port);
 
 class HostProcess {
 public:
