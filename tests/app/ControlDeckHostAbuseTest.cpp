@@ -192,7 +192,8 @@ class ControlDeckHostFlood : public ControlDeckHostAbuse,
 
 TEST_P(ControlDeckHostFlood, StalledAndIdlePeersNeitherStarveNorLeak) {
     const std::size_t peers = kStalledHeads + kStalledBodies + kSilent + kSilentSockets;
-    ASSERT_TRUE(test::allowDescriptors(peers + 1'024)) << "the hard descriptor limit is too low for this test";
+    // The host inherits the raised limit (both ends of every connection are counted).
+    if (!test::allowDescriptors(peers + 1'024)) GTEST_SKIP() << "the hard descriptor limit is below " << peers + 1'024;
 
     const std::optional<std::size_t> limit = GetParam();
     const std::size_t cap = limit ? deck::HTTPServer::connectionCapacity(kConnectionCap, *limit) : kConnectionCap;
