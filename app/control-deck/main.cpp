@@ -33,6 +33,8 @@ sigset_t stopSignals() {
 
 int main(int argc, char** argv) {
     sys::ignoreSigpipe();
+    // The connection table admits 1,024 connections; each needs a descriptor.
+    sys::raiseDescriptorLimit();
     // Blocked before any thread starts, so every thread inherits the mask and
     // only the watcher below ever receives these signals.
     const sigset_t signals = stopSignals();
