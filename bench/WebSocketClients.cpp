@@ -11,9 +11,9 @@
 //     the frame's payload size.
 //   bench_ws_clients size TARGET
 //     Prints the payload size of a greeted target's first message.
-//   bench_ws_clients hold N TARGET
+//   bench_ws_clients hold N SECONDS TARGET
 //     Opens N clients, prints "READY N" once each is open (and greeted), then
-//     reads whatever arrives until standard input closes.
+//     reads whatever arrives until it is ended or SECONDS have passed.
 //
 // TARGET is: --target NAME --port P --ws PATH [--greeted] [--post PATH
 // --body TEXT] [--token BEARER]. A greeted target sends one message to each
@@ -404,9 +404,10 @@ int size(int argc, char** argv) {
 }
 
 int hold(int argc, char** argv) {
-    if (argc < 4) fail("usage: hold N TARGET");
+    if (argc < 5) fail("usage: hold N SECONDS TARGET");
     const int n = std::atoi(argv[2]);
-    const std::vector<Target> targets = parseTargets(argc, argv, 3);
+    const auto until = Clock::now() + std::chrono::seconds(std::atoi(argv[3]));
+    const std::vector<Target> targets = parseTargets(argc, argv, 4);
     raiseDescriptorLimit();
     std::vector<std::unique_ptr<Client>> clients;
     int epoll = epoll_create1(EPOLL_CLOEXEC);
@@ -417,26 +418,19 @@ int hold(int argc, char** argv) {
         event.data.ptr = clients.back().get();
         epoll_ctl(epoll, EPOLL_CTL_ADD, clients.back()->fd, &event);
     }
-    epoll_event in{};
-    in.events = EPOLLIN;
-    in.data.ptr = nullptr;
-    epoll_ctl(epoll, EPOLL_CTL_ADD, STDIN_FILENO, &in);
     std::printf("READY %d\n", n);
     std::fflush(stdout);
     epoll_event events[256];
     char chunk[65536];
-    for (;;) {
-        int ready = epoll_wait(epoll, events, 256, -1);
+    while (Clock::now() < until) {
+        int ready = epoll_wait(epoll, events, 256, 1000);
         for (int i = 0; i < ready; ++i) {
             auto* client = static_cast<Client*>(events[i].data.ptr);
-            const int fd = client ? client->fd : STDIN_FILENO;
-            ssize_t got = ::read(fd, chunk, sizeof chunk);
-            if (got <= 0 && !(got < 0 && (errno == EAGAIN || errno == EINTR))) {
-                if (!client) return 0;  // standard input closed
-                fail("a held client lost its connection");
-            }
+            ssize_t got = ::read(client->fd, chunk, sizeof chunk);
+            if (got == 0 || (got < 0 && errno != EAGAIN && errno != EINTR)) fail("a held client lost its connection");
         }
     }
+    return 0;
 }
 
 }  // namespace
