@@ -30,7 +30,7 @@ rounds=$((seconds * 10))
 warmup=10
 readers=4
 
-# Tools: Debian packages (scripts/bench-packages.txt), then the Node peer's
+# Tools: Debian packages (see scripts/debian-packages.txt), then the Node peer's
 # locked dependencies.
 need=()
 command -v wrk >/dev/null || need+=(wrk)
