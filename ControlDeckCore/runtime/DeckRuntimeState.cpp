@@ -210,9 +210,12 @@ void DeckRuntime::broadcastState() {
 
 void DeckRuntime::broadcast(const Json& message) {
     onQueue([&] {
-        const std::string text = JSON::text(message);
+        std::vector<std::shared_ptr<WebSocket>> sockets;
+        sockets.reserve(clients_.size());
         for (const auto& [key, client] : clients_)
-            if (client.sessionAuthed) client.ws->send(text);
+            if (client.sessionAuthed) sockets.push_back(client.ws);
+        if (sockets.empty()) return;
+        WebSocket::broadcast(sockets, JSON::text(message));
     });
 }
 

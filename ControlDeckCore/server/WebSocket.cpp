@@ -1,6 +1,7 @@
 #include "ControlDeckCore/server/WebSocket.h"
 
 #include "ControlDeckCore/server/UTF8.h"
+#include "platform/net/FanOut.h"
 
 namespace veltrane::deck {
 
@@ -168,57 +169,77 @@ void WebSocket::drain() {
 }
 
 void WebSocket::closeSoon() {
-    // Frames already behind the cause are still acted on in this pass.
     queue()->async([weak = weak_from_this()] {
-        if (auto self = weak.lock()) self->closeNow(kNormalClosure);
+        if (auto self = weak.lock()) self->close(kNormalClosure);
     });
 }
 
-void WebSocket::send(std::string_view text) {
-    queue()->async([weak = weak_from_this(), frame = encode(kText, text)]() mutable {
-        if (auto self = weak.lock()) self->transmit(std::move(frame));
-    });
-}
+namespace {
+std::size_t frameSize(const std::string& frame) { return frame.size(); }
+std::size_t frameSize(const WebSocket::SharedFrame& frame) { return frame->size(); }
+void write(net::Connection& connection, std::string frame) { connection.send(std::move(frame), {}); }
+void write(net::Connection& connection, WebSocket::SharedFrame frame) { connection.sendShared(std::move(frame), {}); }
+}  // namespace
 
-void WebSocket::sendJSON(const Json& object) { send(JSON::text(object)); }
-
-void WebSocket::ping() {
-    queue()->async([weak = weak_from_this()] {
-        if (auto self = weak.lock()) self->transmit(encode(kPing, {}));
-    });
-}
-
-void WebSocket::transmit(std::string frame) {
-    if (closed_) return;
-    const std::size_t waiting = connection_->queuedBytes();
-    if (waiting > 0 && waiting + frame.size() > limits_.maxQueuedBytes) {
+template <class Bytes>
+void WebSocket::transmit(Bytes frame) {
+    {
+        std::lock_guard lock(sendMutex_);
+        if (closed_) return;
+        const std::size_t waiting = connection_->queuedBytes();
+        if (waiting == 0 || waiting + frameSize(frame) <= limits_.maxQueuedBytes) {
+            write(*connection_, std::move(frame));
+            return;
+        }
         // The client has stopped reading; queuing more would only grow the
         // backlog. A close frame could not get through either. (With nothing
         // waiting, one message goes out whatever its size.)
         closed_ = true;
-        finish();
-        return;
     }
-    connection_->send(std::move(frame), {});
+    finishOnQueue();
+}
+
+void WebSocket::send(std::string_view text) { transmit(encode(kText, text)); }
+
+void WebSocket::sendJSON(const Json& object) { send(JSON::text(object)); }
+
+void WebSocket::sendFrame(const SharedFrame& frame) { transmit(frame); }
+
+void WebSocket::ping() { transmit(encode(kPing, {})); }
+
+WebSocket::SharedFrame WebSocket::textFrame(std::string_view text) {
+    return std::make_shared<const std::string>(encode(kText, text));
+}
+
+void WebSocket::broadcast(const std::vector<std::shared_ptr<WebSocket>>& sockets, std::string_view text) {
+    if (sockets.empty()) return;
+    const SharedFrame frame = textFrame(text);
+    net::fanOut(sockets.size(), kBroadcastSlice, [&](std::size_t i) { sockets[i]->sendFrame(frame); });
 }
 
 void WebSocket::close(std::uint16_t code) {
-    // Held until the close has run, so that a socket nobody else keeps (the
-    // server's table empties on stop()) still says goodbye.
-    queue()->async([self = shared_from_this(), code] { self->closeNow(code); });
-}
-
-void WebSocket::closeNow(std::uint16_t code) {
-    if (closed_.exchange(true)) return;
-    const char payload[2] = {static_cast<char>(code >> 8), static_cast<char>(code & 0xFF)};
-    auto weak = weak_from_this();
-    connection_->send(encode(kClose, std::string_view(payload, 2)),
-                      [self = shared_from_this()](std::error_code) { self->finish(); });
+    {
+        std::lock_guard lock(sendMutex_);
+        if (closed_.exchange(true)) return;
+        const char payload[2] = {static_cast<char>(code >> 8), static_cast<char>(code & 0xFF)};
+        // Held until the close frame has gone, so that a socket nobody else
+        // keeps (the server's table empties on stop()) still says goodbye.
+        connection_->send(encode(kClose, std::string_view(payload, 2)),
+                          [self = shared_from_this()](std::error_code) { self->finish(); });
+    }
     // A client that does not read would hold the close frame, and with it the
     // descriptor, for ever.
-    queue()->asyncAfter(limits_.closeGrace, [weak] {
+    queue()->asyncAfter(limits_.closeGrace, [weak = weak_from_this()] {
         if (auto self = weak.lock()) self->finish();
     });
+}
+
+void WebSocket::finishOnQueue() {
+    if (queue()->isCurrent()) {
+        finish();
+        return;
+    }
+    queue()->async([self = shared_from_this()] { self->finish(); });
 }
 
 void WebSocket::finish() {

@@ -5,9 +5,11 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "ControlDeckCore/server/Callback.h"
 #include "ControlDeckCore/server/JSON.h"
@@ -26,8 +28,11 @@ struct WebSocketLimits {
 };
 
 // The server side of one upgraded connection: client frames in, text frames
-// out. Everything runs on the connection's serial queue; send(), sendJSON(),
-// ping() and close() may be called from any thread and only queue work there.
+// out. Receiving and the callbacks run on the connection's serial queue.
+// send(), sendJSON(), sendFrame(), ping() and close() may be called from any
+// thread and write at once from it when nothing waits before them; frames
+// sent from one thread leave in the order they were sent, and nothing
+// leaves after the close frame.
 class WebSocket : public std::enable_shared_from_this<WebSocket> {
 public:
     static constexpr std::uint8_t kContinuation = 0x0;
@@ -66,12 +71,25 @@ public:
     // request; they are decoded first.
     void start(std::string received = {});
 
+    // A frame built once and written as it is to any number of sockets.
+    using SharedFrame = std::shared_ptr<const std::string>;
+
     void send(std::string_view text);
     void sendJSON(const Json& object);
+    void sendFrame(const SharedFrame& frame);
     void ping();
     // Sends a close frame carrying `code` once, then ends the connection and
     // calls onClose.
     void close(std::uint16_t code);
+
+    static SharedFrame textFrame(std::string_view text);
+    // Sends `text` as one text frame, built once, to every socket in
+    // `sockets`, spreading the writes over the network threads; returns when
+    // each has been written or queued, so what the caller sends next to any
+    // of them leaves after it.
+    static void broadcast(const std::vector<std::shared_ptr<WebSocket>>& sockets, std::string_view text);
+    // Sockets written by one thread of a broadcast before another joins in.
+    static constexpr std::size_t kBroadcastSlice = 8;
 
     bool closed() const { return closed_.load(); }
     const std::shared_ptr<dispatch::DispatchQueue>& queue() const { return connection_->queue(); }
@@ -97,18 +115,24 @@ private:
     void receive();
     void received(std::string data, bool isComplete, std::error_code error);
     void drain();
-    void transmit(std::string frame);
-    // Queues closeNow(kNormalClosure).
+    // Writes one frame (a std::string or a SharedFrame) unless the socket
+    // has closed or its client has stopped reading.
+    template <class Bytes>
+    void transmit(Bytes frame);
+    // Queues close(kNormalClosure), so frames already read are acted on first.
     void closeSoon();
-    void closeNow(std::uint16_t code);
-    // Ends the connection and runs both close callbacks, once.
+    // Ends the connection and runs both close callbacks, once; on the queue.
     void finish();
+    void finishOnQueue();
 
     std::shared_ptr<net::Connection> connection_;
     const Released released_;
     const Limits limits_;
     std::string buffer_;
     std::optional<Frame> fragments_;  // a message still missing its final frame
+    // Held across the check of closed_ and the write, so a frame never
+    // follows the close frame.
+    std::mutex sendMutex_;
     std::atomic<bool> closed_{false};
     bool finished_ = false;
 };

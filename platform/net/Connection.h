@@ -30,8 +30,14 @@ public:
     virtual void receive(std::size_t maximumLength, ReceiveHandler handler) = 0;
 
     // Queues `data` behind earlier sends; `handler` (may be empty) runs once it
-    // has all been handed to the system, or failed.
+    // has all been handed to the system, or failed. May be called from any
+    // thread; sends from one thread leave in the order they were made.
     virtual void send(std::string data, SendHandler handler) = 0;
+    // The same for bytes shared with other sends (one message to many
+    // connections): they are held, never copied, while they wait.
+    virtual void sendShared(std::shared_ptr<const std::string> data, SendHandler handler) {
+        send(std::string(*data), std::move(handler));
+    }
 
     // Bytes passed to send() whose writing has not completed yet.
     virtual std::size_t queuedBytes() const = 0;

@@ -11,7 +11,7 @@
 namespace veltrane::net {
 
 namespace {
-unsigned threadCount() {
+unsigned networkThreadCount() {
     unsigned cores = std::max(1u, std::thread::hardware_concurrency());
     return std::clamp(cores / 2, 2u, 4u);
 }
@@ -24,7 +24,7 @@ EventLoop& EventLoop::shared() {
     return *loop;
 }
 
-EventLoop::EventLoop() : keepRunning_(asio::make_work_guard(context_)) {
+EventLoop::EventLoop() {
     // Statics that completions use are built before the exit handler is
     // registered, so they are destroyed only after it has run.
     dispatch::Scheduler::shared();
@@ -35,14 +35,20 @@ EventLoop::EventLoop() : keepRunning_(asio::make_work_guard(context_)) {
     (void)asio::error::get_netdb_category();
     (void)asio::error::get_addrinfo_category();
 
-    const unsigned n = threadCount();
+    const unsigned n = networkThreadCount();
+    loops_.reserve(n);
+    for (unsigned i = 0; i < n; ++i) loops_.push_back(std::make_unique<Loop>());
     threads_.reserve(n);
-    for (unsigned i = 0; i < n; ++i) threads_.emplace_back([this] { runThenPark(); });
+    for (auto& loop : loops_) threads_.emplace_back([this, &loop = *loop] { runThenPark(loop); });
     std::atexit([] { shared().quiesce(); });
 }
 
-void EventLoop::runThenPark() {
-    context_.run();
+asio::io_context& EventLoop::nextContext() {
+    return loops_[next_.fetch_add(1, std::memory_order_relaxed) % loops_.size()]->context;
+}
+
+void EventLoop::runThenPark(Loop& loop) {
+    loop.context.run();
     std::unique_lock lock(mutex_);
     ++parked_;
     parkedChanged_.notify_all();
@@ -51,7 +57,7 @@ void EventLoop::runThenPark() {
 }
 
 void EventLoop::quiesce() {
-    context_.stop();
+    for (auto& loop : loops_) loop->context.stop();
     std::unique_lock lock(mutex_);
     parkedChanged_.wait_for(lock, kExitWait, [this] { return parked_ == threads_.size(); });
 }

@@ -1,7 +1,9 @@
 #pragma once
 // The process's network threads (internal to platform/net).
 
+#include <atomic>
 #include <condition_variable>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -11,32 +13,44 @@
 
 namespace veltrane::net {
 
-// One io_context run by a few threads for every socket of the process. The
-// threads only run short completions; per-connection order comes from each
-// connection's strand.
+// A few threads for every socket of the process, each running an io_context
+// of its own. A connection lives on one of them from accept to close, so its
+// reads, writes and completions follow one another on one thread and never
+// wake another (the hand-over after accept is the only one); per-connection
+// order comes from each connection's strand.
 //
-// At exit the loop stops running completions before any static they might
-// touch is destroyed, and its threads stay parked instead of being joined:
+// At exit the loops stop running completions before any static they might
+// touch is destroyed, and their threads stay parked instead of being joined:
 // joined threads would end after other libraries' exit handlers had already
 // torn down their per-thread state.
 class EventLoop {
 public:
     static EventLoop& shared();
-    asio::io_context& context() { return context_; }
+    // The loop of the listeners and timers.
+    asio::io_context& context() { return loops_.front()->context; }
+    // The loop for the next connection, taking them in turn.
+    asio::io_context& nextContext();
+    std::size_t threadCount() const { return loops_.size(); }
+    asio::io_context& context(std::size_t index) { return loops_[index % loops_.size()]->context; }
 
     ~EventLoop() = delete;
     EventLoop(const EventLoop&) = delete;
     EventLoop& operator=(const EventLoop&) = delete;
 
 private:
+    struct Loop {
+        asio::io_context context{1};
+        asio::executor_work_guard<asio::io_context::executor_type> keepRunning{asio::make_work_guard(context)};
+    };
+
     EventLoop();
-    void runThenPark();
-    // Stops the loop and waits (briefly) until every thread has parked.
+    void runThenPark(Loop& loop);
+    // Stops the loops and waits (briefly) until every thread has parked.
     void quiesce();
 
-    asio::io_context context_;
-    asio::executor_work_guard<asio::io_context::executor_type> keepRunning_;
+    std::vector<std::unique_ptr<Loop>> loops_;
     std::vector<std::thread> threads_;
+    std::atomic<std::size_t> next_{0};
     std::mutex mutex_;
     std::condition_variable parkedChanged_;
     std::size_t parked_ = 0;

@@ -40,9 +40,11 @@ struct Listener::Impl : std::enable_shared_from_this<Impl> {
 
     void acceptNext() {
         // Called with `mutex` held.
-        acceptor.async_accept([self = shared_from_this()](asio::error_code ec, asio::ip::tcp::socket socket) {
-            self->accepted(ec, std::move(socket));
-        });
+        // Each connection goes to the next network thread and stays there.
+        acceptor.async_accept(EventLoop::shared().nextContext(),
+                              [self = shared_from_this()](asio::error_code ec, asio::ip::tcp::socket socket) {
+                                  self->accepted(ec, std::move(socket));
+                              });
     }
 
     void accepted(const asio::error_code& ec, asio::ip::tcp::socket socket) {

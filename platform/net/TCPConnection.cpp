@@ -1,10 +1,12 @@
 #include "platform/net/TCPConnection.h"
 
+#include <sys/socket.h>
+
 #include <algorithm>
+#include <cerrno>
 
 #include <asio/write.hpp>
 
-#include "platform/net/EventLoop.h"
 
 namespace veltrane::net {
 
@@ -29,7 +31,9 @@ std::error_code standardError(const std::error_code& error) {
 }
 
 std::shared_ptr<TCPConnection> TCPConnection::create(asio::ip::tcp::socket socket, std::string label) {
-    auto queue = StrandQueue::create(std::move(label), EventLoop::shared().context());
+    // The connection's strand runs on the network thread its socket belongs to.
+    auto& context = static_cast<asio::io_context&>(socket.get_executor().context());
+    auto queue = StrandQueue::create(std::move(label), context);
     return std::shared_ptr<TCPConnection>(new TCPConnection(std::move(socket), std::move(queue)));
 }
 
@@ -51,7 +55,12 @@ void TCPConnection::receive(std::size_t maximumLength, ReceiveHandler handler) {
 }
 
 void TCPConnection::startReceive(std::size_t maximumLength, ReceiveHandler handler) {
-    if (cancelled_) {
+    bool cancelled;
+    {
+        std::lock_guard lock(mutex_);
+        cancelled = cancelled_;
+    }
+    if (cancelled) {
         queue_->async([handler = std::move(handler)] {
             handler({}, false, standardError(asio::error::operation_aborted));
         });
@@ -82,56 +91,110 @@ void TCPConnection::startReceive(std::size_t maximumLength, ReceiveHandler handl
 }
 
 void TCPConnection::send(std::string data, SendHandler handler) {
-    queued_.fetch_add(data.size(), std::memory_order_relaxed);
-    onQueue([self = shared_from_this(), data = std::move(data), handler = std::move(handler)]() mutable {
-        if (self->cancelled_) {
-            self->queued_.fetch_sub(data.size(), std::memory_order_relaxed);
-            if (handler)
-                self->queue_->async([handler = std::move(handler)] {
-                    handler(standardError(asio::error::operation_aborted));
-                });
+    enqueue(Outgoing{nullptr, std::move(data), 0, std::move(handler)});
+}
+
+void TCPConnection::sendShared(std::shared_ptr<const std::string> data, SendHandler handler) {
+    enqueue(Outgoing{std::move(data), {}, 0, std::move(handler)});
+}
+
+void TCPConnection::report(SendHandler done, std::error_code error) {
+    if (done) queue_->async([done = std::move(done), error] { done(error); });
+}
+
+std::size_t TCPConnection::writeNow(std::string_view bytes, std::error_code& error) {
+    std::size_t total = 0;
+    while (total < bytes.size()) {
+        const ssize_t n =
+            ::send(socket_.native_handle(), bytes.data() + total, bytes.size() - total, MSG_DONTWAIT | MSG_NOSIGNAL);
+        if (n >= 0) {
+            total += static_cast<std::size_t>(n);
+            continue;
+        }
+        if (errno == EINTR) continue;
+        if (errno != EAGAIN && errno != EWOULDBLOCK) error = std::error_code(errno, std::system_category());
+        break;
+    }
+    return total;
+}
+
+void TCPConnection::enqueue(Outgoing item) {
+    std::unique_lock lock(mutex_);
+    if (cancelled_) {
+        lock.unlock();
+        report(std::move(item.done), standardError(asio::error::operation_aborted));
+        return;
+    }
+    if (!writing_) {
+        // Nothing waits: the system takes what it can now.
+        std::error_code error;
+        const std::string_view bytes = item.rest();
+        const std::size_t n = writeNow(bytes, error);
+        if (error || n == bytes.size()) {
+            lock.unlock();
+            report(std::move(item.done), error);
             return;
         }
-        self->outgoing_.push_back({std::move(data), std::move(handler)});
-        if (!self->writing_) self->writeNext();
-    });
-}
-
-void TCPConnection::writeNext() {
-    writing_ = true;
-    asio::async_write(socket_, asio::buffer(outgoing_.front().data),
-                      queue_->wrap([self = shared_from_this()](asio::error_code ec, std::size_t) {
-                          Outgoing done = std::move(self->outgoing_.front());
-                          self->outgoing_.pop_front();
-                          self->queued_.fetch_sub(done.data.size(), std::memory_order_relaxed);
-                          self->writing_ = false;
-                          if (ec) {
-                              // Nothing behind a failed write can reach the peer.
-                              self->failQueued(ec);
-                          } else if (!self->outgoing_.empty()) {
-                              self->writeNext();
-                          }
-                          if (done.done) done.done(standardError(ec));
-                      }));
-}
-
-void TCPConnection::failQueued(std::error_code error) {
-    auto failed = std::move(outgoing_);
-    outgoing_.clear();
-    for (auto& item : failed) {
-        queued_.fetch_sub(item.data.size(), std::memory_order_relaxed);
-        if (item.done) queue_->async([done = std::move(item.done), error = standardError(error)] { done(error); });
+        item.offset += n;
+        writing_ = true;
+        queued_.fetch_add(item.rest().size(), std::memory_order_relaxed);
+        if (!item.shared && item.offset > 0) {
+            item.owned.erase(0, item.offset);
+            item.offset = 0;
+        }
+        outgoing_.push_back(std::move(item));
+        lock.unlock();
+        onQueue([self = shared_from_this()] { self->writeNext(); });
+        return;
     }
+    queued_.fetch_add(item.rest().size(), std::memory_order_relaxed);
+    outgoing_.push_back(std::move(item));
+}
+
+// On the strand, with writing_ set and outgoing_ not empty.
+void TCPConnection::writeNext() {
+    std::lock_guard lock(mutex_);
+    const std::string_view bytes = outgoing_.front().rest();
+    // Elements of a deque stay where they are while others come and go, so
+    // the bytes outlive the write.
+    asio::async_write(socket_, asio::buffer(bytes.data(), bytes.size()),
+                      queue_->wrap([self = shared_from_this()](asio::error_code ec, std::size_t) { self->written(ec); }));
+}
+
+void TCPConnection::written(asio::error_code ec) {
+    Outgoing done;
+    std::deque<Outgoing> failed;
+    bool more = false;
+    {
+        std::lock_guard lock(mutex_);
+        done = std::move(outgoing_.front());
+        outgoing_.pop_front();
+        queued_.fetch_sub(done.rest().size(), std::memory_order_relaxed);
+        if (ec) {
+            // Nothing behind a failed write can reach the peer.
+            failed.swap(outgoing_);
+            for (auto& item : failed) queued_.fetch_sub(item.rest().size(), std::memory_order_relaxed);
+        }
+        more = !outgoing_.empty();
+        writing_ = more;
+    }
+    if (more) writeNext();
+    if (done.done) done.done(standardError(ec));
+    for (auto& item : failed) report(std::move(item.done), standardError(ec));
 }
 
 void TCPConnection::cancel() {
+    {
+        // Sends from here on fail, whichever thread makes them.
+        std::lock_guard lock(mutex_);
+        if (cancelled_) return;
+        cancelled_ = true;
+    }
     onQueue([self = shared_from_this()] {
-        if (self->cancelled_) return;
-        self->cancelled_ = true;
+        std::lock_guard lock(self->mutex_);
         asio::error_code ignored;
-        self->socket_.close(ignored);
         // A write in flight completes with an error and fails the rest.
-        if (!self->writing_) self->failQueued(asio::error::operation_aborted);
+        self->socket_.close(ignored);
     });
 }
 

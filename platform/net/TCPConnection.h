@@ -4,6 +4,8 @@
 #include <atomic>
 #include <deque>
 #include <memory>
+#include <mutex>
+#include <string_view>
 
 #include <asio/ip/tcp.hpp>
 
@@ -16,6 +18,9 @@ namespace veltrane::net {
 // equal to std::errc values; callers get them in std::system_category().
 std::error_code standardError(const std::error_code& error);
 
+// Sends are written at once from the sending thread when nothing waits
+// before them (no hop to the strand, no completion to run); only what the
+// system does not take at once is queued and written from the strand.
 class TCPConnection final : public Connection, public std::enable_shared_from_this<TCPConnection> {
 public:
     // Takes an accepted socket; its queue is a strand labelled `label`.
@@ -24,23 +29,31 @@ public:
     const std::shared_ptr<dispatch::DispatchQueue>& queue() const override { return queueBase_; }
     void receive(std::size_t maximumLength, ReceiveHandler handler) override;
     void send(std::string data, SendHandler handler) override;
+    void sendShared(std::shared_ptr<const std::string> data, SendHandler handler) override;
     std::size_t queuedBytes() const override { return queued_.load(std::memory_order_relaxed); }
     void cancel() override;
     const std::string& remoteHost() const override { return remoteHost_; }
 
 private:
+    struct Outgoing {
+        std::shared_ptr<const std::string> shared;
+        std::string owned;  // when not shared
+        std::size_t offset = 0;
+        SendHandler done;
+        std::string_view rest() const { return std::string_view(shared ? *shared : owned).substr(offset); }
+    };
+
     TCPConnection(asio::ip::tcp::socket socket, std::shared_ptr<StrandQueue> queue);
     // Runs `fn` now when already on the strand, else queues it there.
     template <class F>
     void onQueue(F fn);
     void startReceive(std::size_t maximumLength, ReceiveHandler handler);
+    void enqueue(Outgoing item);
+    // Writes what the socket takes without waiting; mutex_ held.
+    std::size_t writeNow(std::string_view bytes, std::error_code& error);
     void writeNext();
-    void failQueued(std::error_code error);
-
-    struct Outgoing {
-        std::string data;
-        SendHandler done;
-    };
+    void written(asio::error_code ec);
+    void report(SendHandler done, std::error_code error);
 
     std::shared_ptr<StrandQueue> queue_;
     std::shared_ptr<dispatch::DispatchQueue> queueBase_;
@@ -51,8 +64,11 @@ private:
     std::unique_ptr<char[]> scratch_;
     std::size_t scratchSize_ = 0;
     std::size_t wantedSize_ = 0;
+    // Guards the queue, the flags and the descriptor (so it is never closed,
+    // and its number reused, under a write from another thread).
+    std::mutex mutex_;
     std::deque<Outgoing> outgoing_;
-    bool writing_ = false;
+    bool writing_ = false;  // the strand owns the front of outgoing_
     bool cancelled_ = false;
     std::atomic<std::size_t> queued_{0};
 };

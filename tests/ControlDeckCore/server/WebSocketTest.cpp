@@ -122,7 +122,7 @@ struct Rig {
         std::lock_guard lock(mutex);
         return texts;
     }
-    // Sends pass through the socket's queue; this waits until it has run.
+    // Lets work already queued for the socket (closes, callbacks) run.
     void settle() { socket->queue()->sync([] {}); }
 
     std::shared_ptr<test::FakeConnection> connection = test::FakeConnection::create();
@@ -323,4 +323,30 @@ TEST(WebSocketConnection, DroppingTheLastReferenceCancelsTheConnection) {
         ASSERT_TRUE(eventually([&] { return connection->receivePending(); }));
     }
     EXPECT_GE(connection->cancelCount(), 1);
+}
+
+TEST(WebSocketBroadcast, EveryOpenSocketGetsTheFrameBeforeItReturns) {
+    // More sockets than one thread writes alone, so the network threads share them.
+    constexpr std::size_t kSockets = 5 * WebSocket::kBroadcastSlice + 3;
+    std::vector<std::shared_ptr<test::FakeConnection>> connections;
+    std::vector<std::shared_ptr<WebSocket>> sockets;
+    for (std::size_t i = 0; i < kSockets; ++i) {
+        connections.push_back(test::FakeConnection::create());
+        sockets.push_back(WebSocket::create(connections.back()));
+    }
+    sockets[3]->close(1000);
+    const std::string state = R"({"payload":{},"type":"state"})";
+
+    WebSocket::broadcast(sockets, state);
+    // Whatever is sent to a socket afterwards follows the broadcast.
+    for (auto& socket : sockets) socket->send("after");
+
+    const std::vector<std::string> expected{WebSocket::encode(1, state), WebSocket::encode(1, "after")};
+    for (std::size_t i = 0; i < kSockets; ++i) {
+        if (i == 3)
+            EXPECT_EQ(connections[i]->sent(), std::vector<std::string>{bytes({0x88, 0x02, 0x03, 0xE8})});
+        else
+            EXPECT_EQ(connections[i]->sent(), expected) << "socket " << i;
+    }
+    WebSocket::broadcast({}, state);  // nothing to do, nothing to fail
 }

@@ -7,7 +7,9 @@
 
 #include <condition_variable>
 #include <future>
+#include <map>
 #include <mutex>
+#include <thread>
 
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/net/Listener.h"
@@ -193,6 +195,40 @@ TEST(Connection, LargeSendsArriveWholeAndInOrder) {
         connection->send(std::move(block), nullptr);
     }
     EXPECT_EQ(client.readExactly(expected.size()), std::optional<std::string>(expected));
+}
+
+TEST(Connection, SendsFromManyThreadsArriveWholeAndInEachThreadsOrder) {
+    // Shared and owned sends from several threads at once, large enough that
+    // some wait behind others: none may be split by another.
+    auto [accepted, listener, client, connection] = connectedPair();
+    ASSERT_NE(connection, nullptr);
+    constexpr std::size_t kBlock = 64 * 1024, kPerThread = 24;
+    const std::string letters = "abcd";
+    std::vector<std::thread> senders;
+    for (char letter : letters) {
+        senders.emplace_back([connection = connection, letter] {
+            for (std::size_t i = 0; i < kPerThread; ++i) {
+                // Every block names its sender and its place in that sender's order.
+                std::string block(kBlock, letter);
+                block.replace(1, 4, std::to_string(1000 + i));
+                if (i % 2 == 0)
+                    connection->sendShared(std::make_shared<const std::string>(std::move(block)), nullptr);
+                else
+                    connection->send(std::move(block), nullptr);
+            }
+        });
+    }
+    auto received = client.readExactly(letters.size() * kPerThread * kBlock);
+    for (auto& t : senders) t.join();
+    ASSERT_TRUE(received);
+    std::map<char, std::size_t> next;
+    for (std::size_t at = 0; at < received->size(); at += kBlock) {
+        const char letter = (*received)[at];
+        std::string expected(kBlock, letter);
+        expected.replace(1, 4, std::to_string(1000 + next[letter]++));
+        ASSERT_EQ(received->compare(at, kBlock, expected), 0) << "block at " << at;
+    }
+    for (char letter : letters) EXPECT_EQ(next[letter], kPerThread);
 }
 
 TEST(Connection, CancelClosesTheSocketAndFailsWhatIsPending) {

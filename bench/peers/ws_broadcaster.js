@@ -1,6 +1,6 @@
-// The peer for the state-push benchmark: a Node `ws` server that, on
-// POST /broadcast, sends one prebuilt text of the given size to every
-// connected client and then answers, as the Control Deck's command route does.
+// The peer for the state-push benchmark (bench/deck_vs_peers.sh): a Node `ws`
+// server that, on POST /broadcast, sends one prebuilt text of the given size to
+// every connected client and then answers, as the Control Deck's command route does.
 'use strict';
 const http = require('http');
 const { WebSocketServer } = require('ws');
