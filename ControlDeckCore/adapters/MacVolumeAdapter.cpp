@@ -143,8 +143,11 @@ void MacVolumeAdapter::refreshCache(bool emit) {
     });
     if (current != cachedOutputs_.end()) {
         std::lock_guard lock(mutex_);
-        known_.lastVolume = current->volume;
-        known_.lastMuted = current->muted;
+        // A write since `now` was taken schedules its own refresh.
+        if (known_.writes == now.writes) {
+            known_.lastVolume = current->volume;
+            known_.lastMuted = current->muted;
+        }
     }
     if (emit) emitIfChanged();
 }
@@ -230,6 +233,7 @@ void MacVolumeAdapter::setVolume(double level) {
     {
         std::lock_guard lock(mutex_);
         known_.lastVolume = clamped;
+        ++known_.writes;
     }
     scheduleRefresh();
     changed();
@@ -240,6 +244,7 @@ void MacVolumeAdapter::setMuted(bool muted) {
     {
         std::lock_guard lock(mutex_);
         known_.lastMuted = muted;
+        ++known_.writes;
     }
     scheduleRefresh();
     changed();
@@ -266,6 +271,7 @@ void MacVolumeAdapter::setVolumeOn(DeviceID device, double level) {
     if (isDefault) {
         std::lock_guard lock(mutex_);
         known_.lastVolume = clamped;
+        ++known_.writes;
     }
 }
 

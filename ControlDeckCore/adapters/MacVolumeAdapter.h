@@ -74,6 +74,9 @@ private:
         audio::DeviceID device = audio::kNoDevice;
         double lastVolume = 0.5;
         bool lastMuted = false;
+        // Counts level and mute writes, so a refresh that read the device
+        // before a write cannot put the old value back after it.
+        std::uint64_t writes = 0;
     };
 
     Known known() const;

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cmath>
+#include <future>
 #include <limits>
 
 #include "ControlDeckCore/adapters/MacVolumeAdapter.h"
@@ -200,6 +201,36 @@ TEST_F(MacVolumeAdapterTest, LevelsAreClamped) {
         EXPECT_FLOAT_EQ(audio->mainVolume(kSpeakers).value(), c.written) << c.level;
         EXPECT_FLOAT_EQ(adapter->volume(), c.written) << c.level;
     }
+}
+
+TEST_F(MacVolumeAdapterTest, ARefreshThatReadBeforeAWriteDoesNotUndoIt) {
+    auto adapter = make(3600);
+    // The first refresh after the hook is set stops right after reading the
+    // old level and mute; the write lands meanwhile; the next refresh stops on entry,
+    // which is after the first one has stored what it read.
+    std::promise<void> firstRead, secondRead, releaseFirst, releaseSecond;
+    auto first = releaseFirst.get_future().share(), second = releaseSecond.get_future().share();
+    std::atomic<int> reads{0};
+    audio->afterMuteRead = [&, first, second](DeviceID device) {
+        if (device != kSpeakers) return;
+        int n = ++reads;
+        if (n == 1) {
+            firstRead.set_value();
+            first.wait();
+        } else if (n == 2) {
+            secondRead.set_value();
+            second.wait();
+        }
+    };
+    audio->announce(Property::mainVolume, kSpeakers);
+    firstRead.get_future().wait();
+    adapter->setVolume(0.2);
+    releaseFirst.set_value();
+    secondRead.get_future().wait();
+    EXPECT_FLOAT_EQ(adapter->volume(), 0.2f) << "the older reading replaced the written level";
+    releaseSecond.set_value();
+    EXPECT_TRUE(eventually([&] { return find(adapter->outputs(), "speakers")->volume == 0.2f; }));
+    audio->afterMuteRead = nullptr;
 }
 
 TEST_F(MacVolumeAdapterTest, ErrorsOfTheThrowingOperations) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <algorithm>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -104,8 +105,13 @@ public:
         });
     }
     std::optional<bool> mute(audio::DeviceID device) override {
-        return read<bool>(device, [](const Device& d) { return d.muted; });
+        auto muted = read<bool>(device, [](const Device& d) { return d.muted; });
+        if (afterMuteRead) afterMuteRead(device);
+        return muted;
     }
+    // Runs after each mute reading (a device's last), outside the lock; set
+    // it before the reader can run.
+    std::function<void(audio::DeviceID)> afterMuteRead;
     bool setMainVolume(audio::DeviceID device, float level) override {
         return write(device, [level](Device& d) { d.main = d.channel1 = d.channel2 = level; });
     }
