@@ -26,6 +26,20 @@ Json parseObjectBody(std::string_view body) {
     return json;
 }
 
+UploadStart UploadStart::parse(std::string_view body) {
+    const Json object = parseObjectBody(body);
+    const Json* name = JSON::member(object, "name");
+    const Json* mime = JSON::member(object, "mime");
+    return {name && name->is_string() ? name->get<std::string>() : std::string(),
+            JSON::toInt(JSON::member(object, "size")).value_or(-1),
+            mime && mime->is_string() ? std::optional(mime->get<std::string>()) : std::nullopt};
+}
+
+std::int64_t chunkOffset(const std::map<std::string, std::string>& query) {
+    auto offset = query.find("offset");
+    return offset == query.end() ? -1 : JSON::toInt(Json(offset->second)).value_or(-1);
+}
+
 std::string percentEncodedPath(std::string_view text) {
     static constexpr char kHex[] = "0123456789ABCDEF";
     std::string out;
