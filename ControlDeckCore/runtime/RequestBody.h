@@ -7,7 +7,9 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <vector>
 
+#include "ControlDeckCore/data/CustomActionDef.h"
 #include "ControlDeckCore/server/JSON.h"
 
 namespace veltrane::deck {
@@ -24,6 +26,13 @@ Json parseBody(std::string_view body);
 // The body as a JSON object; DeckError::malformedPayload for JSON of another
 // kind, BodyNotJSON for text that is not JSON.
 Json parseObjectBody(std::string_view body);
+
+// The custom actions a client saves: a list, or an object whose "actions" is
+// one (else malformedPayload; BodyNotJSON for text that is not JSON).
+// Elements without a text id and title, or without a command of the allowlist
+// as "commandType" (or "type"), are skipped; the icon defaults to "star" and
+// only an object payload is kept.
+std::vector<CustomActionDef> parseActionsBody(std::string_view body);
 
 // What an upload's start body declares: the name and MIME type when they are
 // texts (else empty and absent), the size by the lenient integer reading (-1
