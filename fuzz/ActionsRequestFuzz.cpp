@@ -3,39 +3,25 @@
 // sent, which comes back equal from actions.json at the next start.
 #include <algorithm>
 #include <cstdint>
-#include <cstdlib>
 #include <string_view>
 #include <vector>
 
 #include "ControlDeckCore/data/FileStore.h"
 #include "ControlDeckCore/runtime/DeckCommand.h"
-#include "ControlDeckCore/runtime/RequestBody.h"
-#include "ControlDeckCore/server/DeckError.h"
+#include "fuzz/RouteBody.h"
 
 using namespace veltrane::deck;
 
-namespace {
-void require(bool condition) {
-    if (!condition) std::abort();
-}
-}  // namespace
+using veltrane::fuzzing::require;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view body(reinterpret_cast<const char*>(data), size);
-    std::vector<CustomActionDef> actions;
-    try {
-        actions = parseActionsBody(body);
-    } catch (const BodyNotJSON&) {
-        require(!JSON::parse(body));
-        return 0;
-    } catch (const DeckError& error) {
-        require(error.kind() == DeckError::Case::malformedPayload);
-        auto json = JSON::parse(body);
-        require(json && !json->is_array());
-        const Json* list = JSON::member(*json, "actions");
-        require(!list || !list->is_array());
-        return 0;
-    }
+    auto read = veltrane::fuzzing::readRouteBody(body, parseActionsBody, [](const Json& json) {
+        const Json* list = JSON::member(json, "actions");
+        return json.is_array() || (list && list->is_array());
+    });
+    if (!read) return 0;
+    const std::vector<CustomActionDef>& actions = *read;
     const Json json = *JSON::parse(body);
     const Json& sent = json.is_array() ? json : json["actions"];
     require(actions.size() <= sent.size());

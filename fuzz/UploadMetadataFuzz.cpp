@@ -14,20 +14,17 @@
 #include <set>
 #include <string>
 
-#include "ControlDeckCore/runtime/RequestBody.h"
-#include "ControlDeckCore/server/DeckError.h"
 #include "ControlDeckCore/server/UTF8.h"
 #include "ControlDeckCore/transfer/FileTransferService.h"
 #include "ControlDeckCore/transfer/StagingMeta.h"
+#include "fuzz/RouteBody.h"
 
 using namespace veltrane::deck;
 using Path = std::filesystem::path;
 
-namespace {
+using veltrane::fuzzing::require;
 
-void require(bool condition) {
-    if (!condition) std::abort();
-}
+namespace {
 
 // Files and folders in memory; every operation succeeds.
 class MemoryStorage : public veltrane::fs::TransferStorage {
@@ -99,18 +96,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         nul == std::string_view::npos ? std::map<std::string, std::string>{}
                                       : std::map<std::string, std::string>{{"offset", std::string(input.substr(nul + 1))}};
 
-    UploadStart start;
-    try {
-        start = UploadStart::parse(body);
-    } catch (const BodyNotJSON&) {
-        require(!JSON::parse(body));
-        return 0;
-    } catch (const DeckError& error) {
-        require(error.kind() == DeckError::Case::malformedPayload);
-        auto json = JSON::parse(body);
-        require(json && !json->is_object());
-        return 0;
-    }
+    auto read = veltrane::fuzzing::readRouteBody(body, UploadStart::parse, [](const Json& json) { return json.is_object(); });
+    if (!read) return 0;
+    const UploadStart& start = *read;
     const Json object = *JSON::parse(body);
     const Json* declaredName = JSON::member(object, "name");
     require(start.name == (declaredName && declaredName->is_string() ? declaredName->get<std::string>() : ""));

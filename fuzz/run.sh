@@ -25,6 +25,7 @@ names=()
 for source in fuzz/corpus/*/; do
   name="$(basename "$source")"
   [ -z "$only" ] || [ "$name" = "$only" ] || continue
+  [ -x "build/fuzz/fuzz/fuzz_$name" ] || { echo "fuzz/corpus/$name has no target fuzz_$name" >&2; exit 2; }
   names+=("$name")
 done
 [ "${#names[@]}" -gt 0 ] || { echo "no fuzz target named '$only'" >&2; exit 2; }
