@@ -1,9 +1,11 @@
 // Client frames arrive in arbitrary pieces. Up to the first close (which is
 // also what an unmasked or over-long frame reads as), the frames decoded must
-// not depend on where the reads were split; and every masked frame we can
-// build decodes to what was put in.
+// not depend on where the reads were split; every masked frame we can build
+// decodes to what was put in; and joining the decoded frames gives only whole
+// data messages within the size limit.
 #include <cstdint>
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -53,6 +55,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     auto whole = decodeAll(bytes, bytes.size(), leftWhole);
     auto pieces = decodeAll(bytes, split, leftSplit);
     if (whole != pieces || leftWhole != leftSplit) std::abort();
+
+    std::optional<WebSocket::Frame> open;
+    for (const WebSocket::Frame& frame : whole) {
+        if (frame.opcode > WebSocket::kBinary) continue;  // as the socket: data frames only
+        bool tooLong = false;
+        auto message = WebSocket::assemble(open, frame, tooLong);
+        if (message && (!message->final || message->opcode == WebSocket::kContinuation ||
+                        message->payload.size() > WebSocket::kMaxClientPayload || tooLong))
+            std::abort();
+        if (open && (open->final || open->opcode == WebSocket::kContinuation)) std::abort();
+    }
 
     const std::uint8_t opcode = static_cast<std::uint8_t>(data[4] & 0x0F);
     std::string frameBytes = masked(opcode, bytes, key) + "tail";

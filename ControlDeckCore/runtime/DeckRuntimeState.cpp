@@ -2,10 +2,12 @@
 
 #include <algorithm>
 #include <cmath>
+#include <stdexcept>
 
 #include "ControlDeckCore/runtime/DeckRuntime.h"
 #include "platform/crypto/Crypto.h"
 #include "platform/system/HostStatistics.h"
+#include "platform/text/UnicodeText.h"
 
 namespace veltrane::deck {
 
@@ -17,8 +19,8 @@ constexpr std::size_t kMaxArtworkBytes = 219'999;
 
 Json optionalText(const std::optional<std::string>& text) { return text ? Json(*text) : Json(nullptr); }
 
-// The first `count` characters (code points) of UTF-8 text.
-std::string prefixCharacters(const std::string& text, std::size_t count) {
+// The first `count` code points of UTF-8 text.
+std::string prefixCodePoints(const std::string& text, std::size_t count) {
     std::size_t characters = 0;
     for (std::size_t i = 0; i < text.size(); ++i) {
         if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80) {
@@ -27,6 +29,17 @@ std::string prefixCharacters(const std::string& text, std::size_t count) {
         }
     }
     return text;
+}
+
+// The first `count` user-perceived characters, so a cut never leaves a
+// letter without its accent or splits an emoji sequence.
+std::string prefixCharacters(const std::string& text, std::size_t count) {
+    if (text.size() <= count) return text;  // no more characters than bytes
+    try {
+        return text.substr(0, text::characterPrefixLength(text, count, text.size()));
+    } catch (const std::runtime_error&) {
+        return prefixCodePoints(text, count);
+    }
 }
 
 std::int64_t millisecondsTruncated(Date date) { return millisecondsSince1970(date); }

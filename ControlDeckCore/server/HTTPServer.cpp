@@ -5,6 +5,7 @@
 #include "ControlDeckCore/server/HTTPText.h"
 #include "platform/mdns/AvahiAdvertisement.h"
 #include "platform/net/Listener.h"
+#include "platform/system/ProcessSetup.h"
 
 namespace veltrane::deck {
 
@@ -26,11 +27,19 @@ std::shared_ptr<HTTPServer> HTTPServer::create(Options options) {
     return std::shared_ptr<HTTPServer>(new HTTPServer(std::move(options)));
 }
 
+std::size_t HTTPServer::connectionCapacity(std::size_t wanted, std::optional<std::size_t> descriptorLimit) {
+    if (!descriptorLimit) return wanted;
+    const std::size_t limit = *descriptorLimit;
+    // A small limit still leaves half of it to connections.
+    const std::size_t room = limit > 2 * kDescriptorReserve ? limit - kDescriptorReserve : limit / 2;
+    return std::max<std::size_t>(1, std::min(wanted, room));
+}
+
 HTTPServer::HTTPServer(Options options)
     : options_(std::move(options)),
       queue_(dispatch::SerialQueue::create("deck.http")),
       work_(dispatch::ConcurrentQueue::create("deck.http.work", options_.workThreads)),
-      roster_(options_.maxConnections) {
+      roster_(connectionCapacity(options_.maxConnections, sys::descriptorLimit())) {
     handler = [](const HTTPRequest&) { return HTTPResponse::text(404, "not found"); };
 }
 

@@ -29,7 +29,8 @@ class Listener;
 namespace veltrane::deck {
 
 struct HTTPServerOptions {
-    // HTTP connections held at once; see ConnectionRoster.
+    // HTTP connections held at once; see ConnectionRoster. Fewer when the
+    // process may not open that many descriptors (HTTPServer::connectionCapacity).
     std::size_t maxConnections = 1'024;
     // Time a connection has to deliver its whole request.
     dispatch::Duration requestDeadline = std::chrono::seconds(30);
@@ -54,6 +55,9 @@ public:
     static constexpr std::size_t kReceiveChunk = 65'536;
     static constexpr std::int64_t kMaxContentLength = 1'572'864;     // 1.5 MiB
     static constexpr std::size_t kMaxIncompleteBuffer = 1'605'632;   // 1.5 MiB + 32 KiB
+    // Descriptors left to everything but waiting HTTP connections: the
+    // listener, the event loop, WebSockets, data files, children's pipes.
+    static constexpr std::size_t kDescriptorReserve = 128;
     static constexpr const char* kServiceType = "_veltrane._tcp";
     static constexpr const char* kServerIdKey = "serverId";
 
@@ -63,6 +67,12 @@ public:
     using WSHandler = void(const HTTPRequest&, std::shared_ptr<WebSocket>);
 
     static std::shared_ptr<HTTPServer> create(Options options = {});
+
+    // The connections to hold at once: `wanted`, but never so many that they
+    // use up `descriptorLimit` (nullopt: unlimited). A process out of
+    // descriptors accepts nobody, so no newcomer would ever push the oldest
+    // idle peer out, and a few stalled peers would lock every client out.
+    static std::size_t connectionCapacity(std::size_t wanted, std::optional<std::size_t> descriptorLimit);
     ~HTTPServer();
     HTTPServer(const HTTPServer&) = delete;
     HTTPServer& operator=(const HTTPServer&) = delete;

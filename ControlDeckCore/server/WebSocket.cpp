@@ -12,6 +12,7 @@ std::optional<WebSocket::Frame> decodeFrom(std::string_view bytes, std::size_t& 
     if (bytes.size() < 2) return std::nullopt;
     auto at = [&](std::size_t i) { return static_cast<std::uint8_t>(bytes[i]); };
     const std::uint8_t opcode = at(0) & 0x0F;
+    const bool final = (at(0) & 0x80) != 0;
     std::uint64_t length = at(1) & 0x7F;
     std::size_t header = 2;
     auto refuse = [&] {
@@ -37,7 +38,7 @@ std::optional<WebSocket::Frame> decodeFrom(std::string_view bytes, std::size_t& 
     std::string payload(bytes.substr(header + 4, static_cast<std::size_t>(length)));
     for (std::size_t i = 0; i < payload.size(); ++i) payload[i] = static_cast<char>(payload[i] ^ key[i % 4]);
     consumed = total;
-    return WebSocket::Frame{opcode, std::move(payload)};
+    return WebSocket::Frame{opcode, std::move(payload), final};
 }
 
 }  // namespace
@@ -66,6 +67,28 @@ std::optional<WebSocket::Frame> WebSocket::decode(std::string& buffer) {
     auto frame = decodeFrom(buffer, consumed);
     buffer.erase(0, consumed);
     return frame;
+}
+
+std::optional<WebSocket::Frame> WebSocket::assemble(std::optional<Frame>& open, Frame frame, bool& tooLong) {
+    tooLong = false;
+    if (frame.opcode != kContinuation) {
+        // A new message while one is unfinished: the unfinished one is lost.
+        open.reset();
+        if (frame.final) return frame;
+        open = std::move(frame);
+        return std::nullopt;
+    }
+    if (!open) return std::nullopt;
+    if (open->payload.size() + frame.payload.size() > kMaxClientPayload) {
+        open.reset();
+        tooLong = true;
+        return std::nullopt;
+    }
+    open->payload += frame.payload;
+    if (!frame.final) return std::nullopt;
+    Frame whole{open->opcode, std::move(open->payload), true};
+    open.reset();
+    return whole;
 }
 
 std::shared_ptr<WebSocket> WebSocket::create(std::shared_ptr<net::Connection> connection, Released released,
@@ -122,22 +145,33 @@ void WebSocket::drain() {
             transmit(encode(kPong, frame->payload));
             break;
         case kClose:
-            // Frames already behind it are still acted on in this pass.
-            queue()->async([weak = weak_from_this()] {
-                if (auto self = weak.lock()) self->closeNow(kNormalClosure);
-            });
+            closeSoon();
             break;
+        case kContinuation:
         case kText:
-            if (utf8::isValid(frame->payload)) {
-                if (auto handler = onText.get()) (*handler)(frame->payload);
+        case kBinary: {
+            // Browsers split long messages into fragments.
+            bool tooLong = false;
+            std::optional<Frame> message = assemble(fragments_, std::move(*frame), tooLong);
+            if (tooLong) closeSoon();  // as an over-long frame is
+            if (message && message->opcode == kText && utf8::isValid(message->payload)) {
+                if (auto handler = onText.get()) (*handler)(message->payload);
             }
             break;
+        }
         default:
-            break;  // continuation, binary, pong and reserved opcodes
+            break;  // pong and reserved opcodes
         }
         if (finished_) return;
     }
     buffer_.erase(0, used);
+}
+
+void WebSocket::closeSoon() {
+    // Frames already behind the cause are still acted on in this pass.
+    queue()->async([weak = weak_from_this()] {
+        if (auto self = weak.lock()) self->closeNow(kNormalClosure);
+    });
 }
 
 void WebSocket::send(std::string_view text) {

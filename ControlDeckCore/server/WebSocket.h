@@ -30,11 +30,15 @@ struct WebSocketLimits {
 // ping() and close() may be called from any thread and only queue work there.
 class WebSocket : public std::enable_shared_from_this<WebSocket> {
 public:
+    static constexpr std::uint8_t kContinuation = 0x0;
     static constexpr std::uint8_t kText = 0x1;
+    static constexpr std::uint8_t kBinary = 0x2;
     static constexpr std::uint8_t kClose = 0x8;
     static constexpr std::uint8_t kPing = 0x9;
     static constexpr std::uint8_t kPong = 0xA;
     static constexpr std::size_t kReceiveChunk = 65'536;
+    // The largest client frame, and the largest message its fragments may
+    // join into.
     static constexpr std::uint64_t kMaxClientPayload = 1'000'000;
     static constexpr std::uint16_t kNormalClosure = 1000;
 
@@ -43,6 +47,7 @@ public:
     struct Frame {
         std::uint8_t opcode = 0;
         std::string payload;  // unmasked
+        bool final = true;    // the final-fragment bit
         bool operator==(const Frame&) const = default;
     };
 
@@ -79,12 +84,22 @@ public:
     // unmasked or over-long frame empties the buffer and reads as a close.
     static std::optional<Frame> decode(std::string& buffer);
 
+    // Joins a fragmented message. A text or binary frame without its final
+    // bit opens one (dropping any unfinished one), continuation frames extend
+    // it, and the final one hands back the whole message as one final frame.
+    // A whole frame passes through; a continuation with nothing open is
+    // dropped. `tooLong` is set, and the message dropped, when the joined
+    // payload would pass kMaxClientPayload. Control frames never come here.
+    static std::optional<Frame> assemble(std::optional<Frame>& open, Frame frame, bool& tooLong);
+
 private:
     WebSocket(std::shared_ptr<net::Connection> connection, Released released, Limits limits);
     void receive();
     void received(std::string data, bool isComplete, std::error_code error);
     void drain();
     void transmit(std::string frame);
+    // Queues closeNow(kNormalClosure).
+    void closeSoon();
     void closeNow(std::uint16_t code);
     // Ends the connection and runs both close callbacks, once.
     void finish();
@@ -93,6 +108,7 @@ private:
     const Released released_;
     const Limits limits_;
     std::string buffer_;
+    std::optional<Frame> fragments_;  // a message still missing its final frame
     std::atomic<bool> closed_{false};
     bool finished_ = false;
 };

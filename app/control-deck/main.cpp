@@ -14,6 +14,7 @@
 #include "ControlDeckCore/runtime/DeckRuntime.h"
 #include "ControlDeckCore/runtime/RuntimeOptions.h"
 #include "ControlDeckCore/server/DeckLogger.h"
+#include "ControlDeckCore/server/HTTPServer.h"
 #include "platform/dispatch/MainQueue.h"
 #include "platform/system/ProcessSetup.h"
 
@@ -33,6 +34,9 @@ sigset_t stopSignals() {
 
 int main(int argc, char** argv) {
     sys::ignoreSigpipe();
+    // Room for the whole connection cap; where the hard limit is lower, the
+    // server holds fewer connections instead.
+    sys::raiseDescriptorLimit(deck::HTTPServerOptions{}.maxConnections + deck::HTTPServer::kDescriptorReserve);
     // Blocked before any thread starts, so every thread inherits the mask and
     // only the watcher below ever receives these signals.
     const sigset_t signals = stopSignals();

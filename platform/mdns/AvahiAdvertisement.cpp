@@ -21,9 +21,7 @@ AvahiStringList* toStringList(const std::map<std::string, std::string>& txt) {
 // Everything below runs on Avahi's own poll thread, or under its lock.
 class AvahiAdvertisement final : public Advertisement {
 public:
-    AvahiAdvertisement(ServiceRecord service, LogSink log) : service_(std::move(service)), log_(std::move(log)) {
-        name_ = avahi_strdup(service_.name.c_str());
-    }
+    AvahiAdvertisement(ServiceRecord service, LogSink log) : service_(std::move(service)), log_(std::move(log)) {}
 
     ~AvahiAdvertisement() override {
         if (poll_) avahi_threaded_poll_stop(poll_);
@@ -108,6 +106,11 @@ private:
     }
 
     void publish(AvahiClient* client) {
+        if (!name_) {
+            // Chosen here: the client first calls back from inside avahi_client_new.
+            const char* computer = service_.name.empty() ? avahi_client_get_host_name(client) : nullptr;
+            name_ = avahi_strdup(instanceName(computer ? computer : service_.name).c_str());
+        }
         if (!group_) {
             group_ = avahi_entry_group_new(client, &groupChanged, this);
             if (!group_) {
@@ -141,6 +144,14 @@ private:
 };
 
 }  // namespace
+
+std::string instanceName(std::string_view name) {
+    if (name.size() <= kMaxInstanceNameBytes) return std::string(name);
+    std::size_t cut = kMaxInstanceNameBytes;
+    // Back over continuation bytes to the start of the sequence that would be split.
+    while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80) --cut;
+    return std::string(name.substr(0, cut));
+}
 
 std::unique_ptr<Advertisement> advertiseWithAvahi(const ServiceRecord& service, const LogSink& log) {
     auto advertisement = std::make_unique<AvahiAdvertisement>(service, log);

@@ -1,11 +1,17 @@
 #include "platform/system/PrivateFile.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <optional>
+#include <string_view>
+#include <vector>
 #include <cerrno>
+#include <cstdlib>
 
 namespace veltrane::sys {
 
@@ -69,6 +75,48 @@ std::error_code writeAll(int fd, std::string_view bytes) {
     return {};
 }
 
+// The temporary name of a write of `name` by process `pid`.
+std::string temporaryName(const std::string& name, pid_t pid, unsigned sequence) {
+    return "." + name + "." + std::to_string(pid) + "." + std::to_string(sequence) + ".tmp";
+}
+
+// The writer's process id in `entry` when it is a temporary name of `name`.
+std::optional<pid_t> temporaryWriter(std::string_view entry, const std::string& name) {
+    const std::string prefix = "." + name + ".";
+    constexpr std::string_view suffix = ".tmp";
+    if (entry.size() <= prefix.size() + suffix.size() || entry.substr(0, prefix.size()) != prefix ||
+        entry.substr(entry.size() - suffix.size()) != suffix)
+        return std::nullopt;
+    const std::string_view middle = entry.substr(prefix.size(), entry.size() - prefix.size() - suffix.size());
+    const std::size_t dot = middle.find('.');
+    if (dot == 0 || dot == std::string_view::npos || dot + 1 == middle.size()) return std::nullopt;
+    for (std::size_t i = 0; i < middle.size(); ++i)
+        if (i != dot && (middle[i] < '0' || middle[i] > '9')) return std::nullopt;
+    const std::string digits(middle.substr(0, dot));
+    return static_cast<pid_t>(std::strtol(digits.c_str(), nullptr, 10));
+}
+
+// A process killed between creating its temporary file and renaming it
+// leaves the file behind under a name no later process uses: remove those of
+// writers that are gone, so repeated crashes cannot pile them up.
+void removeAbandonedTemporaries(int directory, const std::string& name) {
+    const int listing = ::openat(directory, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (listing < 0) return;
+    DIR* entries = ::fdopendir(listing);
+    if (!entries) {
+        ::close(listing);
+        return;
+    }
+    std::vector<std::string> abandoned;
+    while (const dirent* entry = ::readdir(entries)) {
+        const std::optional<pid_t> writer = temporaryWriter(entry->d_name, name);
+        if (writer && *writer != ::getpid() && ::kill(*writer, 0) != 0 && errno == ESRCH)
+            abandoned.emplace_back(entry->d_name);
+    }
+    ::closedir(entries);
+    for (const std::string& file : abandoned) ::unlinkat(directory, file.c_str(), 0);
+}
+
 }  // namespace
 
 std::error_code makePrivateDirectory(const std::filesystem::path& directory) {
@@ -84,9 +132,9 @@ std::error_code writePrivateFile(const std::filesystem::path& directory, const s
     if (auto ec = openPrivateDirectory(directory, rawDirectory)) return ec;
     FileDescriptor dir(rawDirectory);
 
+    removeAbandonedTemporaries(dir.get(), name);
     static std::atomic<unsigned> sequence{0};
-    const std::string temporary =
-        "." + name + "." + std::to_string(::getpid()) + "." + std::to_string(sequence.fetch_add(1)) + ".tmp";
+    const std::string temporary = temporaryName(name, ::getpid(), sequence.fetch_add(1));
     const int flags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
     int rawFile = ::openat(dir.get(), temporary.c_str(), flags, kFileMode);
     if (rawFile < 0 && errno == EEXIST) {

@@ -19,7 +19,8 @@ std::error_code makePrivateDirectory(const std::filesystem::path& directory);
 // above, writes a temporary file in it that is 0600 from the moment it exists,
 // flushes it and renames it over the target, so readers see the old or the
 // new content and never a mix. On failure the target is left as it was and
-// the temporary file is removed.
+// the temporary file is removed. Temporary files of `name` left by writers
+// that were killed (their process is gone) are removed first.
 std::error_code writePrivateFile(const std::filesystem::path& directory, const std::string& name,
                                  std::string_view bytes);
 

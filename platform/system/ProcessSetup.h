@@ -1,9 +1,20 @@
 #pragma once
 
+#include <cstddef>
+#include <optional>
+
 namespace veltrane::sys {
 
 // Every program of ours calls this first: a write to a closed pipe or socket
 // must fail with EPIPE, not kill the process.
 void ignoreSigpipe();
+
+// How many descriptors this process may have open (its soft limit); nullopt
+// when there is no limit or it cannot be read.
+std::optional<std::size_t> descriptorLimit();
+
+// Raises the soft descriptor limit to `wanted`, or as far toward it as the
+// hard limit allows; never lowers it. The limit in force afterwards.
+std::optional<std::size_t> raiseDescriptorLimit(std::size_t wanted);
 
 }  // namespace veltrane::sys

@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
-#include <chrono>
 #include <filesystem>
 #include <optional>
 #include <regex>
@@ -13,82 +12,18 @@
 #include <vector>
 
 #include "ControlDeckCore/server/JSON.h"
-#include "platform/process/ChildProcess.h"
 #include "platform/system/UUID.h"
+#include "tests/support/HostProcess.h"
 #include "tests/support/LoopbackHTTP.h"
 
 namespace veltrane {
 namespace {
 
-using namespace std::chrono_literals;
 using deck::Json;
 using deck::JSON;
 using testing::bearer;
+using testing::HostProcess;
 using testing::httpRequest;
-
-// Only guards against a hung child; nothing here measures speed.
-constexpr auto kPatience = 60s;
-
-class HostProcess {
-public:
-    explicit HostProcess(std::vector<std::string> arguments, bool testMode = false) {
-        std::vector<std::string> args;
-        if (testMode) args.push_back("CONTROL_DECK_TEST_MODE=1");
-        args.push_back(CONTROL_DECK_BINARY);
-        args.insert(args.end(), arguments.begin(), arguments.end());
-        std::string error;
-        child_ = process::ChildProcess::spawn("/usr/bin/env", args, error);
-        if (!child_) ADD_FAILURE() << "could not start control-deck: " << error;
-    }
-    ~HostProcess() {
-        if (child_ && child_->isRunning()) {
-            child_->sendSignal(SIGKILL);
-            waitForExit();
-        }
-    }
-
-    // The first output line that matches, waiting for it.
-    std::optional<std::string> waitForLine(const std::regex& pattern) {
-        const auto deadline = std::chrono::steady_clock::now() + kPatience;
-        for (;;) {
-            std::size_t start = 0;
-            for (std::size_t end; (end = out_.find('\n', start)) != std::string::npos; start = end + 1) {
-                std::string line = out_.substr(start, end - start);
-                if (std::regex_match(line, pattern)) return line;
-            }
-            if (std::chrono::steady_clock::now() > deadline || !pump()) return std::nullopt;
-        }
-    }
-
-    // Waits for the child to end; its status, or nothing when it did not end.
-    std::optional<int> waitForExit() {
-        const auto deadline = std::chrono::steady_clock::now() + kPatience;
-        while (std::chrono::steady_clock::now() < deadline) {
-            pump();
-            if (!child_->isRunning()) {
-                while (pump()) {
-                }
-                return child_->terminationStatus();
-            }
-        }
-        return std::nullopt;
-    }
-
-    void signal(int number) { child_->sendSignal(number); }
-    const std::string& out() const { return out_; }
-    const std::string& err() const { return err_; }
-
-private:
-    bool pump() {
-        return child_->pump(200ms, [&](process::ChildProcess::Stream stream, const char* data, std::size_t size) {
-            (stream == process::ChildProcess::Stream::out ? out_ : err_).append(data, size);
-        });
-    }
-
-    std::unique_ptr<process::ChildProcess> child_;
-    std::string out_;
-    std::string err_;
-};
 
 class ControlDeckHost : public ::testing::Test {
 protected:
@@ -100,12 +35,8 @@ protected:
         std::error_code ignored;
         std::filesystem::remove_all(data, ignored);
     }
-    std::vector<std::string> arguments() const {
-        return {"--fake-adapters", "--loopback", "--port", std::to_string(port), "--data-dir", data.string()};
-    }
-    std::regex listeningLine() const {
-        return std::regex("\\[deck\\] listening on 127\\.0\\.0\\.1:" + std::to_string(port) + " \\(loopback only\\)");
-    }
+    std::vector<std::string> arguments() const { return testing::hostArguments(port, data); }
+    std::regex listeningLine() const { return testing::listeningLine(port); }
     static Json data_of(const testing::HTTPReply& reply) {
         return JSON::parse(reply.body).value_or(Json())["data"];
     }
@@ -115,7 +46,7 @@ protected:
 };
 
 TEST_F(ControlDeckHost, ListensPreparesTheDataDirectoryAndStopsCleanly) {
-    HostProcess host(arguments());
+    HostProcess host(CONTROL_DECK_BINARY, arguments());
     ASSERT_TRUE(host.waitForLine(listeningLine())) << host.out() << host.err();
     EXPECT_TRUE(std::filesystem::is_directory(data / "screenshots"));
     EXPECT_TRUE(std::filesystem::is_directory(data / "transfers"));
@@ -123,7 +54,7 @@ TEST_F(ControlDeckHost, ListensPreparesTheDataDirectoryAndStopsCleanly) {
     EXPECT_EQ(httpRequest(port, "GET", "/api/health").status, 200);
 
     // A second identical process finds the port taken.
-    HostProcess second(arguments());
+    HostProcess second(CONTROL_DECK_BINARY, arguments());
     std::optional<int> failed = second.waitForExit();
     ASSERT_TRUE(failed.has_value());
     EXPECT_NE(*failed, 0);
@@ -136,14 +67,14 @@ TEST_F(ControlDeckHost, ListensPreparesTheDataDirectoryAndStopsCleanly) {
 }
 
 TEST_F(ControlDeckHost, StopsWithZeroOnInterrupt) {
-    HostProcess host(arguments());
+    HostProcess host(CONTROL_DECK_BINARY, arguments());
     ASSERT_TRUE(host.waitForLine(listeningLine())) << host.out() << host.err();
     host.signal(SIGINT);
     EXPECT_EQ(host.waitForExit(), std::optional<int>(0)) << host.err();
 }
 
 TEST_F(ControlDeckHost, TestModePairsEndToEnd) {
-    HostProcess host(arguments(), /*testMode=*/true);
+    HostProcess host(CONTROL_DECK_BINARY, arguments(), /*testMode=*/true);
     std::optional<std::string> codeLine = host.waitForLine(std::regex("PAIRING_CODE [0-9]{6}"));
     ASSERT_TRUE(codeLine) << host.out() << host.err();
     const std::string code = codeLine->substr(std::string("PAIRING_CODE ").size());

@@ -45,13 +45,29 @@ HTTPReply parseReply(const std::string& raw) {
 
 }  // namespace
 
-HTTPReply httpRequest(std::uint16_t port, const std::string& method, const std::string& target,
-                      const std::string& body, const HeaderList& headers) {
+namespace {
+
+std::string requestText(const std::string& method, const std::string& target, const std::string& body,
+                        const HeaderList& headers) {
     std::string request = method + " " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n";
     for (const auto& [name, value] : headers) request += name + ": " + value + "\r\n";
     if (!body.empty()) request += "Content-Length: " + std::to_string(body.size()) + "\r\n";
-    request += "\r\n" + body;
-    std::optional<std::string> raw = test::exchange(port, request);
+    return request + "\r\n" + body;
+}
+
+}  // namespace
+
+HTTPReply httpRequest(std::uint16_t port, const std::string& method, const std::string& target,
+                      const std::string& body, const HeaderList& headers) {
+    std::optional<std::string> raw = test::exchange(port, requestText(method, target, body, headers));
+    return raw ? parseReply(*raw) : HTTPReply{};
+}
+
+HTTPReply tryHTTPRequest(std::uint16_t port, const std::string& method, const std::string& target,
+                         const std::string& body, const HeaderList& headers) {
+    test::LoopbackSocket socket = test::LoopbackSocket::tryConnect(port);
+    if (!socket.valid() || !socket.sendAll(requestText(method, target, body, headers))) return {};
+    std::optional<std::string> raw = socket.readToEnd();
     return raw ? parseReply(*raw) : HTTPReply{};
 }
 

@@ -22,6 +22,11 @@ using HeaderList = std::vector<std::pair<std::string, std::string>>;
 HTTPReply httpRequest(std::uint16_t port, const std::string& method, const std::string& target,
                       const std::string& body = {}, const HeaderList& headers = {});
 
+// The same, for a server that may be gone: a refused connection is no
+// failure of the test, just an answer with status 0.
+HTTPReply tryHTTPRequest(std::uint16_t port, const std::string& method, const std::string& target,
+                         const std::string& body = {}, const HeaderList& headers = {});
+
 // A header list with "Authorization: Bearer <token>".
 HeaderList bearer(const std::string& token);
 

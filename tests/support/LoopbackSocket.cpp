@@ -4,7 +4,6 @@
 #include <dirent.h>
 #include <netinet/in.h>
 #include <poll.h>
-#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -12,6 +11,8 @@
 #include <cstring>
 
 #include <gtest/gtest.h>
+
+#include "platform/system/ProcessSetup.h"
 
 namespace veltrane::test {
 
@@ -172,12 +173,8 @@ std::size_t openDescriptorCount() {
 namespace veltrane::test {
 
 bool allowDescriptors(std::size_t wanted) {
-    rlimit limit{};
-    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0) return false;
-    if (limit.rlim_cur != RLIM_INFINITY && limit.rlim_cur >= wanted) return true;
-    if (limit.rlim_max != RLIM_INFINITY && limit.rlim_max < wanted) return false;
-    limit.rlim_cur = wanted;
-    return ::setrlimit(RLIMIT_NOFILE, &limit) == 0;
+    const std::optional<std::size_t> limit = sys::raiseDescriptorLimit(wanted);
+    return !limit || *limit >= wanted;
 }
 
 }  // namespace veltrane::test

@@ -173,11 +173,23 @@ TEST_F(State, LyricsAreBounded) {
     EXPECT_FALSE(lyrics.contains("text"));
     EXPECT_EQ(lyrics["current"], "now");
 
-    lyrics::LyricsSnapshot plain{"p", false, {{0, "x"}}, std::string(5000, 'a')};
-    media()->fields.modify([&](FakeMediaAdapter::Fields& f) { f.lyrics = plain; });
-    lyrics = runtime->buildState()["media"]["lyrics"];
-    EXPECT_FALSE(lyrics.contains("lines"));
-    EXPECT_EQ(lyrics["text"].get<std::string>().size(), 4000u);
+    // Plain text is cut after 4000 user-perceived characters, never inside one.
+    auto repeated = [](std::string_view character, int times) {
+        std::string out;
+        for (int i = 0; i < times; ++i) out += character;
+        return out;
+    };
+    const struct {
+        std::string_view character;  // one user-perceived character
+    } cases[] = {{"a"}, {"e\u0301"}, {"\U0001F1EB\U0001F1F7"}, {"\u00E9"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.character));
+        lyrics::LyricsSnapshot plain{"p", false, {{0, "x"}}, repeated(c.character, 4001)};
+        media()->fields.modify([&](FakeMediaAdapter::Fields& f) { f.lyrics = plain; });
+        lyrics = runtime->buildState()["media"]["lyrics"];
+        EXPECT_FALSE(lyrics.contains("lines"));
+        EXPECT_EQ(lyrics["text"], repeated(c.character, 4000));
+    }
 }
 
 TEST_F(State, ClipboardHistoryExpiresByAge) {

@@ -114,6 +114,26 @@ TEST(HTTPServerAdvertising, WhatIsNotAdvertised) {
     }
 }
 
+TEST(HTTPServerAdvertising, InstanceNamesAreCutToOneLabelOfWholeCharacters) {
+    const std::string x61(61, 'x'), x62(62, 'x'), x63(63, 'x');
+    const struct {
+        std::string name, expected;
+    } cases[] = {
+        {"", ""},
+        {"Studio Mac", "Studio Mac"},
+        {x63, x63},
+        {x63 + "y", x63},
+        {x61 + "\u00E9", x61 + "\u00E9"},          // 63 bytes: fits
+        {x62 + "\u00E9", x62},                      // its second byte would be the 64th
+        {x61 + "\u20AC", x61},                      // three bytes from the 62nd
+        {x62 + "\U0001F600" + "tail", x62},         // four bytes from the 63rd
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(mdns::instanceName(c.name), c.expected) << c.name;
+        EXPECT_LE(mdns::instanceName(c.name).size(), mdns::kMaxInstanceNameBytes);
+    }
+}
+
 namespace {
 // Runs in a child process: the D-Bus library keeps the first bus address it
 // reads for the life of the process.
@@ -248,7 +268,7 @@ bool browseUntil(std::vector<std::string>& lines, const std::string& a, const st
 
 }  // namespace
 
-TEST(HTTPServerAdvertising, AvahiShowsTheServerIdAndItsReplacement) {
+TEST(HTTPServerAdvertising, AvahiShowsTheServerIdItsReplacementAndAnyName) {
     PrivateAvahi avahi;
     if (auto why = avahi.start(); !why.empty()) GTEST_SKIP() << why;
 
@@ -273,4 +293,22 @@ TEST(HTTPServerAdvertising, AvahiShowsTheServerIdAndItsReplacement) {
     shown.server->stop();
     EXPECT_TRUE(eventually([&] { return !anyLineHas(PrivateAvahi::browse(HTTPServer::kServiceType), name); }, 30s))
         << "stop() withdraws the service";
+
+    // DNS-SD takes an empty name as the computer's name and shortens a long
+    // one; the server is found under either instead of not at all. (One
+    // daemon per process: libdbus keeps the first bus address it read.)
+    const std::string longName = "DeckLong-" + pid + "-" + std::string(80, 'x');
+    ServerRig unnamed;
+    ASSERT_NE(unnamed.start(0, std::string(), false, "ID-UNNAMED"), 0);
+    ServerRig named;
+    ASSERT_NE(named.start(0, longName, false, "ID-LONG"), 0);
+    EXPECT_TRUE(browseUntil(lines, ";" + longName.substr(0, mdns::kMaxInstanceNameBytes) + ";",
+                            ";" + std::to_string(named.port) + ";"))
+        << "avahi-browse saw:\n" << testing::PrintToString(lines);
+    EXPECT_TRUE(browseUntil(lines, "\"serverId=ID-UNNAMED\"", ";" + std::to_string(unnamed.port) + ";"))
+        << "avahi-browse saw:\n" << testing::PrintToString(lines);
+    for (const auto& line : lines) {
+        if (line.find("ID-UNNAMED") == std::string::npos) continue;
+        EXPECT_EQ(line.find("IPv4;;"), std::string::npos) << "an empty instance name: " << line;
+    }
 }

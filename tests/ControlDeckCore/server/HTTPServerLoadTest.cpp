@@ -8,6 +8,7 @@
 #include <atomic>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 #include "ControlDeckCore/server/HTTPServer.h"
@@ -109,4 +110,29 @@ TEST(HTTPServerLoad, TwoThousandStalledConnectionsDoNotStopTheHealthCheck) {
     EXPECT_TRUE(eventually([&] { return droppedCount() >= kStalled - 1'024; }))
         << droppedCount() << " of " << kStalled << " dropped";
     EXPECT_LE(droppedCount(), kStalled + 1 - 1'024) << "only as many as the limit demands";
+}
+
+TEST(HTTPServerLoad, ConnectionCapacityLeavesDescriptorsToSpare) {
+    constexpr std::size_t reserve = HTTPServer::kDescriptorReserve;
+    struct Case {
+        std::size_t wanted;
+        std::optional<std::size_t> limit;
+        std::size_t capacity;
+    };
+    const Case cases[] = {
+        {1'024, std::nullopt, 1'024},             // unlimited
+        {1'024, 1'048'576, 1'024},                // a roomy limit keeps the cap
+        {1'024, 1'024 + reserve, 1'024},          // exactly enough
+        {1'024, 1'024, 1'024 - reserve},          // the usual soft limit
+        {1'024, 256, 128},                        // a small one keeps half for connections
+        {1'024, 2 * reserve + 1, reserve + 1},
+        {1'024, 2 * reserve, reserve},
+        {1'024, 1, 1},                            // never none at all
+        {1'024, 0, 1},
+        {10, 1'024, 10},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(HTTPServer::connectionCapacity(c.wanted, c.limit), c.capacity)
+            << c.wanted << " wanted, limit " << c.limit.value_or(0);
+    }
 }

@@ -2,6 +2,9 @@
 
 #include <atomic>
 #include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
 
 #include "ControlDeckCore/server/WebSocket.h"
 #include "tests/ControlDeckCore/server/FakeConnection.h"
@@ -40,7 +43,7 @@ TEST(WebSocketFrames, Decode) {
         {"masked hello", clientFrame(1, "hello") + "rest", Frame{1, "hello"}, "rest"},
         {"payload still arriving", clientFrame(1, "hello").substr(0, 8), std::nullopt,
          clientFrame(1, "hello").substr(0, 8)},
-        {"no final bit, reserved bits set", bytes({0x71}) + clientFrame(1, "x").substr(1), Frame{1, "x"}, ""},
+        {"no final bit, reserved bits set", bytes({0x71}) + clientFrame(1, "x").substr(1), Frame{1, "x", false}, ""},
         {"continuation", clientFrame(0, "part"), Frame{0, "part"}, ""},
         {"unmasked", clientFrame(1, "hi", false) + "more", Frame{8, ""}, ""},
         {"over-long on its header alone", over, Frame{8, ""}, ""},
@@ -51,6 +54,48 @@ TEST(WebSocketFrames, Decode) {
         std::string buffer = c.buffer;
         EXPECT_EQ(WebSocket::decode(buffer), c.frame) << c.name;
         EXPECT_EQ(buffer, c.left) << c.name;
+    }
+}
+
+TEST(WebSocketFrames, AssembleJoinsFragmentsInOrder) {
+    using Frame = WebSocket::Frame;
+    const std::size_t half = WebSocket::kMaxClientPayload / 2;
+    struct Case {
+        const char* name;
+        std::vector<Frame> frames;
+        std::vector<Frame> messages;
+        bool tooLong;
+    } cases[] = {
+        {"a whole frame passes", {Frame{1, "a"}}, {Frame{1, "a"}}, false},
+        {"three fragments", {Frame{1, "a", false}, Frame{0, "b", false}, Frame{0, "c"}}, {Frame{1, "abc"}}, false},
+        {"a binary message keeps its opcode", {Frame{2, "x", false}, Frame{0, "y"}}, {Frame{2, "xy"}}, false},
+        {"a continuation with nothing open", {Frame{0, "lost"}, Frame{1, "next"}}, {Frame{1, "next"}}, false},
+        {"a new message drops the unfinished one",
+         {Frame{1, "old", false}, Frame{1, "new"}, Frame{0, "stray"}},
+         {Frame{1, "new"}},
+         false},
+        {"a new fragmented message replaces the unfinished one",
+         {Frame{1, "old", false}, Frame{1, "n", false}, Frame{0, "ew"}},
+         {Frame{1, "new"}},
+         false},
+        {"exactly the limit", {Frame{1, std::string(half, 'a'), false}, Frame{0, std::string(half, 'b')}},
+         {Frame{1, std::string(half, 'a') + std::string(half, 'b')}}, false},
+        {"one byte past the limit",
+         {Frame{1, std::string(half, 'a'), false}, Frame{0, std::string(half + 1, 'b')}, Frame{0, "c"}},
+         {},
+         true},
+    };
+    for (const Case& c : cases) {
+        std::optional<Frame> open;
+        std::vector<Frame> messages;
+        bool sawTooLong = false;
+        for (const Frame& frame : c.frames) {
+            bool tooLong = true;
+            if (auto message = WebSocket::assemble(open, frame, tooLong)) messages.push_back(*message);
+            sawTooLong = sawTooLong || tooLong;
+        }
+        EXPECT_EQ(messages, c.messages) << c.name;
+        EXPECT_EQ(sawTooLong, c.tooLong) << c.name;
     }
 }
 
@@ -113,6 +158,21 @@ TEST(WebSocketConnection, InvalidUTF8BinaryAndPongsAreIgnored) {
     EXPECT_TRUE(rig.connection->sent().empty());
 }
 
+TEST(WebSocketConnection, AFragmentedTextMessageArrivesWhole) {
+    Rig rig;
+    // As a browser sends a long message: a ping between the fragments, and a
+    // character cut in two at a fragment's end.
+    rig.connection->deliver(clientFrame(1, "{\"t\":\"\xC3", true, false) + clientFrame(9, "p") +
+                            clientFrame(0, "\xBC", true, false));
+    ASSERT_TRUE(eventually([&] { return rig.connection->sent().size() == 1; }));
+    EXPECT_TRUE(rig.received().empty()) << "nothing before the final fragment";
+    rig.connection->deliver(clientFrame(0, "\"}") + clientFrame(1, "after"));
+    ASSERT_TRUE(eventually([&] { return rig.received().size() == 2; }));
+    EXPECT_EQ(rig.received(), (std::vector<std::string>{"{\"t\":\"\xC3\xBC\"}", "after"}));
+    EXPECT_EQ(rig.connection->sent(), std::vector<std::string>{bytes({0x8A, 0x01, 'p'})});
+    EXPECT_FALSE(rig.socket->closed());
+}
+
 TEST(WebSocketConnection, PingIsAnsweredWithItsPayload) {
     Rig rig;
     rig.connection->deliver(clientFrame(9, "xy"));
@@ -126,6 +186,8 @@ TEST(WebSocketConnection, ProtocolViolationsCloseWith1000) {
         {"unmasked frame", clientFrame(1, "hi", false)},
         {"over-long frame", bytes({0x81, 0xFF, 0, 0, 0, 0, 0, 0x0F, 0x42, 0x41})},
         {"client close 1001", clientFrame(8, bytes({0x03, 0xE9}))},
+        {"fragments joining past the limit",
+         clientFrame(1, std::string(WebSocket::kMaxClientPayload, 'a'), true, false) + clientFrame(0, "b")},
     };
     for (const auto& [name, frame] : cases) {
         Rig rig;

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -93,4 +94,33 @@ TEST(PrivateFile, FailureLeavesTheTargetAsItWas) {
     EXPECT_TRUE(writePrivateFile(temp.path() / "target", "f", "data"));
     EXPECT_EQ(readFile(temp.path() / "target" / "f" / "inside"), "kept");
     EXPECT_EQ(entries(temp.path() / "target"), std::vector<std::string>{"f"}) << "the temporary file is removed";
+}
+
+TEST(PrivateFile, RemovesTemporariesOfKilledWritersOnly) {
+    veltrane::testing::TempDirectory temp;
+    const fs::path folder = temp.path() / "Connection";
+    ASSERT_FALSE(makePrivateDirectory(folder));
+    // A process id that is certainly gone: a child that has ended and been reaped.
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) ::_exit(0);
+    ASSERT_EQ(::waitpid(child, nullptr, 0), child);
+    const std::string gone = std::to_string(child);
+    const std::string self = std::to_string(::getpid());
+    const std::string parent = std::to_string(::getppid());
+    const std::vector<std::string> kept{
+        ".grants.json." + self + ".900.tmp",    // this process may be writing it
+        ".grants.json." + parent + ".0.tmp",    // so may a live one
+        ".other.json." + gone + ".0.tmp",       // another file's
+        ".grants.json." + gone + ".x.tmp", std::string(".grants.json..0.tmp"), std::string("grants.json.tmp")};
+    const std::string killed = ".grants.json." + gone + ".3.tmp";
+    for (const std::string& name : kept) std::ofstream(folder / name) << "partial";
+    std::ofstream(folder / killed) << "partial";
+
+    ASSERT_FALSE(writePrivateFile(folder, "grants.json", "{}"));
+    std::vector<std::string> left = kept;
+    left.push_back("grants.json");
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(entries(folder), left);
+    EXPECT_EQ(readFile(folder / "grants.json"), "{}");
 }
