@@ -1,6 +1,8 @@
 // The request parser sees the bytes of a connection in whatever pieces the
 // network delivers. The same bytes must parse the same whether they arrive
-// whole, in two reads split anywhere, or one byte at a time.
+// whole, in two reads split anywhere, or one byte at a time. A request holds
+// lower-case trimmed header names, one-line values, and exactly the declared
+// body.
 #include <cstdint>
 #include <cstdlib>
 #include <string>
@@ -42,6 +44,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (expected.request.path.empty()) std::abort();
         if (whole.size() + expected.request.body.size() > bytes.size()) std::abort();
         if (static_cast<std::int64_t>(expected.request.body.size()) > HTTPServer::kMaxContentLength) std::abort();
+        for (const auto& [name, value] : expected.request.headers) {
+            for (char c : name)
+                if (c >= 'A' && c <= 'Z') std::abort();
+            for (const std::string* text : {&name, &value}) {
+                if (text->find("\r\n") != std::string::npos) std::abort();
+                if (!text->empty() && (text->front() == ' ' || text->back() == ' ')) std::abort();
+            }
+        }
+        auto length = expected.request.headers.find("content-length");
+        if (length == expected.request.headers.end() && !expected.request.body.empty()) std::abort();
+        if (auto bearer = expected.request.bearer(); bearer && bearer->find("\r\n") != std::string::npos) std::abort();
     } else if (whole != bytes) {
         std::abort();  // nothing is consumed unless a request is complete
     }

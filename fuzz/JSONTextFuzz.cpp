@@ -1,5 +1,7 @@
 // Any parsed JSON, written by our writer, must parse back to the same value
-// (or be "{}" when it holds an unwritable number).
+// (or be "{}" when it holds an unwritable number); the data files' pretty form
+// must read back to the same value too, and writing is stable: the text of
+// what was read back is the same text.
 #include <cstdint>
 #include <cstdlib>
 
@@ -15,5 +17,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     auto again = JSON::parse(text);
     if (!again) std::abort();
     if (text != "{}" && JSONValue::from(*again) != JSONValue::from(*parsed)) std::abort();
+    if (JSON::text(*again) != text) std::abort();
+    auto pretty = JSON::prettyText(*parsed);
+    if (pretty.has_value() != (text != "{}" || parsed->empty())) std::abort();
+    if (pretty) {
+        auto fromPretty = JSON::parse(*pretty);
+        if (!fromPretty || JSON::text(*fromPretty) != text) std::abort();
+    }
     return 0;
 }

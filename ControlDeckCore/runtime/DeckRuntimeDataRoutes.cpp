@@ -18,12 +18,6 @@ namespace {
 constexpr std::string_view kScreenshotsPrefix = "/api/screenshots/";
 constexpr std::array<std::string_view, 3> kThemes{"system", "light", "dark"};
 
-// A custom action may run any remote command.
-bool isActionCommand(std::string_view name) {
-    const auto& names = DeckCommand::allowlist();
-    return std::find(names.begin(), names.end(), name) != names.end();
-}
-
 // 8-4-4-4-12 hexadecimal digits in either letter case.
 bool isUUID(std::string_view text) {
     if (text.size() != 36) return false;
@@ -92,35 +86,7 @@ Json DeckRuntime::actionsPayload() {
 
 void DeckRuntime::replaceActions(const std::string& body) {
     onQueue([&] {
-        const Json json = parseBody(body);
-        const Json* list = &json;
-        if (json.is_object()) {
-            list = JSON::member(json, "actions");
-            if (list == nullptr || !list->is_array()) throw DeckError::malformedPayload();
-        } else if (!json.is_array()) {
-            throw DeckError::malformedPayload();
-        }
-        std::vector<CustomActionDef> actions;
-        for (const Json& element : *list) {
-            if (!element.is_object() || element.empty()) continue;
-            const Json* id = JSON::member(element, "id");
-            const Json* title = JSON::member(element, "title");
-            if (id == nullptr || !id->is_string() || title == nullptr || !title->is_string()) continue;
-            const Json* command = JSON::member(element, "commandType");
-            if (command == nullptr || !command->is_string()) command = JSON::member(element, "type");
-            if (command == nullptr || !command->is_string()) continue;
-            if (!isActionCommand(command->get<std::string>())) continue;
-            const Json* icon = JSON::member(element, "icon");
-            const Json* payload = JSON::member(element, "payload");
-            CustomActionDef action{id->get<std::string>(), title->get<std::string>(),
-                                   icon != nullptr && icon->is_string() ? icon->get<std::string>() : "star",
-                                   command->get<std::string>(), {}};
-            if (payload != nullptr && payload->is_object()) {
-                for (const auto& [key, value] : payload->items()) action.payload[key] = JSONValue::from(value);
-            }
-            actions.push_back(std::move(action));
-        }
-        actions_ = std::move(actions);
+        actions_ = parseActionsBody(body);
         writeActionsFile();
         broadcastState();
     });

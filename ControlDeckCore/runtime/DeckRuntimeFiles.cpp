@@ -87,13 +87,8 @@ HTTPResponse DeckRuntime::fileTransferRoute(const HTTPRequest& request) {
 }
 
 HTTPResponse DeckRuntime::startInbox(const HTTPRequest& request) {
-    Json body = parseObjectBody(request.body);
-    const Json* name = JSON::member(body, "name");
-    const Json* mime = JSON::member(body, "mime");
-    FileRecord record = files_->startInbox(name && name->is_string() ? name->get<std::string>() : std::string(),
-                                           JSON::toInt(JSON::member(body, "size")).value_or(-1),
-                                           mime && mime->is_string() ? std::optional(mime->get<std::string>())
-                                                                     : std::nullopt);
+    const UploadStart start = UploadStart::parse(request.body);
+    FileRecord record = files_->startInbox(start.name, start.size, start.mime);
     return HTTPResponse::ok(FileTransferService::dict(record));
 }
 
@@ -109,9 +104,7 @@ HTTPResponse DeckRuntime::handleInboxPath(const HTTPRequest& request) {
     }
     if (method == "PUT") {
         std::string id = wellFormedId(rest);
-        auto offset = request.query.find("offset");
-        std::int64_t at = offset == request.query.end() ? -1 : JSON::toInt(Json(offset->second)).value_or(-1);
-        std::int64_t received = files_->appendChunk(id, at, request.body);
+        std::int64_t received = files_->appendChunk(id, chunkOffset(request.query), request.body);
         return HTTPResponse::ok(Json{{"id", id}, {"received", received}});
     }
     if (method == "DELETE") {

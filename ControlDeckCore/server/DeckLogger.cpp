@@ -20,8 +20,10 @@ constexpr std::size_t kMinTokenLength = 8;
 // One pass for one key: the same matches as the pattern
 //   key [\"'=: ]+ [A-Za-z0-9+/=_\-]{8,}
 // searched leftmost-first without overlap, each replaced by "key=***".
-// "=" is in both sets, so the token may begin inside the separator run, but
-// only in its trailing run of "=" and never at its first character.
+// "=" is in both sets, so the token may begin inside the separator run (never
+// at its first character): in its trailing run of "=", reaching on past the
+// run, or else in an earlier run of "=" that another separator ends, which
+// is then the whole token. The pattern settles on the last start that works.
 std::string redactKey(std::string_view text, std::string_view key) {
     std::string out;
     std::size_t copied = 0;
@@ -43,8 +45,21 @@ std::string redactKey(std::string_view text, std::string_view key) {
         while (end < n && isTokenChar(text[end])) ++end;
         std::size_t earliestTokenStart = std::max(sepStart + 1, sepEnd - trailingEquals);
         if (end - earliestTokenStart < kMinTokenLength) {
-            from = k + 1;
-            continue;
+            end = 0;
+            const std::size_t inner = sepEnd - trailingEquals;  // text[inner - 1] is not "="
+            for (std::size_t i = sepStart; i < inner;) {
+                if (text[i] != '=') {
+                    ++i;
+                    continue;
+                }
+                const std::size_t runStart = i;
+                while (text[i] == '=') ++i;
+                if (i - std::max(runStart, sepStart + 1) >= kMinTokenLength) end = i;
+            }
+            if (end == 0) {
+                from = k + 1;
+                continue;
+            }
         }
         out.append(text, copied, k - copied);
         out.append(key);

@@ -30,6 +30,11 @@ TEST(DeckLogger, RedactsTokenLikeValues) {
         {"token=======ab", "token=***"},
         {"token:======ab", "token=***"},
         {"token:=ab", "token:=ab"},
+        // a run of eight "=" that another separator ends is a token of its own
+        {"secret='========'===G===", "secret=***'===G==="},
+        {"token:=========:abc", "token=***:abc"},
+        {"token:=======:abc", "token:=======:abc"},
+        {"token:=========\"=========\"x", "token=***\"x"},
         // the key needs a separator
         {"tokenabcdefghij", "tokenabcdefghij"},
         {"sessionId=abcdefghij", "sessionId=abcdefghij"},
