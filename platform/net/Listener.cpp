@@ -23,9 +23,14 @@ namespace {
 // spinning.
 constexpr auto kAcceptRetryDelay = std::chrono::milliseconds(50);
 
+// Compared by number rather than through the category's virtual
+// equivalence check: running out of descriptors is exactly when a sanitizer
+// build cannot verify a virtual call (it needs a pipe for that) and aborts.
 bool isResourceShortage(const asio::error_code& ec) {
-    return ec == std::errc::too_many_files_open || ec == std::errc::too_many_files_open_in_system ||
-           ec == std::errc::no_buffer_space || ec == std::errc::not_enough_memory;
+    const auto* category = &ec.category();
+    if (category != &std::system_category() && category != &asio::error::get_system_category()) return false;
+    const int code = ec.value();
+    return code == EMFILE || code == ENFILE || code == ENOBUFS || code == ENOMEM;
 }
 
 void setCloseOnExec(int fd) {
