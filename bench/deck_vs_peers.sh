@@ -192,7 +192,10 @@ release_all() {  # ends every holder; their clients go with them
   holders=()
 }
 
-sleep 2  # the wrk connections' tails
+# The wrk connections' tails, and the worker threads the load started: idle
+# workers leave after 10 s, and a thread that ends inside the window takes its
+# switch count with it.
+sleep 12
 mapfile -t idle_alone < <(idle_over "$idle_window" "$deck" "$real")
 hold 10 "${deck_target[@]}"
 hold 10 "${real_target[@]}"
