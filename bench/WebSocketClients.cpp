@@ -24,7 +24,6 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/epoll.h>
-#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -46,9 +45,13 @@
 #include <thread>
 #include <vector>
 
+#include "platform/system/ProcessSetup.h"
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
+// Every client holds a descriptor; the system's usual ceiling.
+constexpr std::size_t kDescriptorsWanted = 1 << 20;
 constexpr auto kGuard = std::chrono::seconds(20);
 constexpr std::string_view kStatePrefix = "{\"payload\"";
 
@@ -170,14 +173,6 @@ std::unique_ptr<Client> open(const Target& target, int index) {
         }
     }
     return client;
-}
-
-void raiseDescriptorLimit() {
-    rlimit limit{};
-    if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
-        limit.rlim_cur = limit.rlim_max;
-        setrlimit(RLIMIT_NOFILE, &limit);
-    }
 }
 
 struct Signal {
@@ -332,7 +327,7 @@ int push(int argc, char** argv) {
     const int warmup = std::atoi(argv[4]);
     const int threadCount = std::max(1, std::atoi(argv[5]));
     const std::vector<Target> targets = parseTargets(argc, argv, 6);
-    raiseDescriptorLimit();
+    veltrane::sys::raiseDescriptorLimit(kDescriptorsWanted);
 
     std::vector<std::unique_ptr<Client>> clients;
     std::vector<std::unique_ptr<Reader>> readers;
@@ -408,7 +403,7 @@ int hold(int argc, char** argv) {
     const int n = std::atoi(argv[2]);
     const auto until = Clock::now() + std::chrono::seconds(std::atoi(argv[3]));
     const std::vector<Target> targets = parseTargets(argc, argv, 4);
-    raiseDescriptorLimit();
+    veltrane::sys::raiseDescriptorLimit(kDescriptorsWanted);
     std::vector<std::unique_ptr<Client>> clients;
     int epoll = epoll_create1(EPOLL_CLOEXEC);
     for (int i = 0; i < n; ++i) {
