@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <signal.h>
+
 #include <fstream>
 
 #include "platform/display/Backlight.h"
@@ -7,6 +9,7 @@
 #include "platform/system/TemporaryFolder.h"
 #include "tests/support/ScopedEnvironment.h"
 #include "tests/support/XvfbServer.h"
+#include "tools/xorg/PrivateXorg.h"
 
 using namespace veltrane;
 using display::Backlight;
@@ -105,4 +108,19 @@ TEST(ScreenOutputs, ListsTheVirtualScreenAndNothingWithoutAServer) {
     EXPECT_NE(outputs->front().id, 0u);
     EXPECT_FALSE(outputs->front().connector.empty());
     EXPECT_FALSE(outputs->front().builtin);
+}
+
+TEST(ScreenOutputs, SkipsTheOutputsThatShowNothing) {
+    veltrane::testing::PrivateXorg xorg;
+    ASSERT_TRUE(xorg.running()) << xorg.failure();
+    const pid_t pid = xorg.pid();
+    {
+        veltrane::testing::ScopedVariable display("DISPLAY", xorg.display().c_str());
+        auto outputs = ScreenOutputs::list();
+        ASSERT_TRUE(outputs);
+        ASSERT_EQ(outputs->size(), 1u) << "DUMMY1..15 are disconnected and off";
+        EXPECT_EQ(outputs->front().connector, "DUMMY0");
+    }
+    xorg.stop();
+    EXPECT_NE(::kill(pid, 0), 0) << "the server is gone once stopped";
 }
