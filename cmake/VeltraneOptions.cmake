@@ -2,8 +2,19 @@
 option(VELTRANE_BUILD_TESTS "Build the GoogleTest suites" ON)
 option(VELTRANE_BUILD_BENCH "Build the benchmarks in bench/" OFF)
 option(VELTRANE_FUZZ "Build libFuzzer targets (needs clang)" OFF)
+option(VELTRANE_WARNINGS_AS_ERRORS "Treat compiler warnings as errors (the CI presets turn this on)" OFF)
 set(VELTRANE_SANITIZER "" CACHE STRING "Sanitizer build: empty, 'address' (ASan+UBSan) or 'thread' (TSan)")
 set_property(CACHE VELTRANE_SANITIZER PROPERTY STRINGS "" address thread)
+
+# Rebuilds after a branch switch or a clean folder come from the cache.
+find_program(VELTRANE_CCACHE ccache)
+if(VELTRANE_CCACHE)
+  foreach(lang C CXX)
+    if(NOT CMAKE_${lang}_COMPILER_LAUNCHER)
+      set(CMAKE_${lang}_COMPILER_LAUNCHER "${VELTRANE_CCACHE}")
+    endif()
+  endforeach()
+endif()
 
 set(_veltrane_san_flags "")
 if(VELTRANE_SANITIZER STREQUAL "address")

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "ControlDeckCore/server/DeckError.h"
+#include "ControlDeckCore/shared/DeckError.h"
 #include "platform/apps/DesktopEntries.h"
 #include "platform/apps/IconTheme.h"
 #include "platform/apps/Launcher.h"

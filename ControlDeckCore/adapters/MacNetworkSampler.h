@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "ControlDeckCore/adapters/NetworkSampling.h"
-#include "ControlDeckCore/server/LockedValue.h"
+#include "ControlDeckCore/shared/LockedValue.h"
 #include "platform/dispatch/SerialQueue.h"
 #include "platform/net/PathMonitor.h"
 

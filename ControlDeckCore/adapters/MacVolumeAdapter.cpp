@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
-#include "ControlDeckCore/server/DeckError.h"
-#include "ControlDeckCore/server/Shell.h"
+#include "ControlDeckCore/shared/DeckError.h"
+#include "platform/process/Shell.h"
 #include "platform/audio/PulseAudioSystem.h"
 
 namespace veltrane::deck {
@@ -16,7 +16,7 @@ using audio::Property;
 std::shared_ptr<MacVolumeAdapter> MacVolumeAdapter::create() {
     return create(std::make_shared<audio::PulseAudioSystem>(),
                   [](const std::string& path, const std::vector<std::string>& arguments, double timeout) {
-                      Shell::run(path, arguments, timeout);
+                      process::Shell::run(path, arguments, timeout);
                   });
 }
 

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "ControlDeckCore/adapters/VolumeControlling.h"
-#include "ControlDeckCore/server/LockedValue.h"
+#include "ControlDeckCore/shared/LockedValue.h"
 #include "platform/audio/AudioSystem.h"
 #include "platform/dispatch/DispatchTimer.h"
 #include "platform/dispatch/SerialQueue.h"

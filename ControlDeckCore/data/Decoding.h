@@ -11,9 +11,9 @@
 #include <string_view>
 #include <vector>
 
-#include "ControlDeckCore/server/ISO8601.h"
-#include "ControlDeckCore/server/JSON.h"
-#include "ControlDeckCore/server/JSONValue.h"
+#include "ControlDeckCore/shared/ISO8601.h"
+#include "ControlDeckCore/shared/JSON.h"
+#include "ControlDeckCore/shared/JSONValue.h"
 
 namespace veltrane::deck {
 

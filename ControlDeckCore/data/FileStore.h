@@ -11,7 +11,7 @@
 
 #include "ControlDeckCore/data/Decoding.h"
 #include "ControlDeckCore/data/LayoutDocument.h"
-#include "ControlDeckCore/server/JSON.h"
+#include "ControlDeckCore/shared/JSON.h"
 #include "platform/fs/FileSystem.h"
 
 namespace veltrane::deck {

@@ -7,7 +7,7 @@
 
 #include "ControlDeckCore/runtime/DeckCommand.h"
 #include "ControlDeckCore/runtime/DeckRuntime.h"
-#include "ControlDeckCore/server/DeckError.h"
+#include "ControlDeckCore/shared/DeckError.h"
 #include "platform/system/UUID.h"
 
 namespace veltrane::deck {

@@ -9,7 +9,7 @@
 #include "ControlDeckCore/runtime/DeckRuntime.h"
 #include "ControlDeckCore/runtime/RequestBody.h"
 #include "platform/fs/FileSystem.h"
-#include "ControlDeckCore/server/DeckError.h"
+#include "ControlDeckCore/shared/DeckError.h"
 
 namespace veltrane::deck {
 

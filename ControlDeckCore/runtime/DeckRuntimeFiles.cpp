@@ -4,7 +4,7 @@
 
 #include "ControlDeckCore/runtime/DeckRuntime.h"
 #include "ControlDeckCore/runtime/RequestBody.h"
-#include "ControlDeckCore/server/DeckError.h"
+#include "ControlDeckCore/shared/DeckError.h"
 #include "platform/apps/FileManager.h"
 #include "platform/dispatch/ConcurrentQueue.h"
 

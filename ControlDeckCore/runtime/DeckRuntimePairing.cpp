@@ -5,8 +5,8 @@
 #include "ControlDeckCore/adapters/MacNetworkSampler.h"
 #include "ControlDeckCore/runtime/PersistedIdentity.h"
 #include "ControlDeckCore/runtime/RequestBody.h"
-#include "ControlDeckCore/server/DeckError.h"
-#include "ControlDeckCore/server/QRCodePNG.h"
+#include "ControlDeckCore/shared/DeckError.h"
+#include "ControlDeckCore/server/pairing/QRCodePNG.h"
 #include "platform/dispatch/MainQueue.h"
 #include "platform/system/UUID.h"
 

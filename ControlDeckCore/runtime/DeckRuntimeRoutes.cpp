@@ -4,8 +4,8 @@
 
 #include "ControlDeckCore/runtime/DeckRuntime.h"
 #include "ControlDeckCore/runtime/RequestBody.h"
-#include "ControlDeckCore/server/DeckError.h"
-#include "ControlDeckCore/server/PercentEncoding.h"
+#include "ControlDeckCore/shared/DeckError.h"
+#include "ControlDeckCore/server/http/PercentEncoding.h"
 
 namespace veltrane::deck {
 

@@ -14,7 +14,7 @@
 #include "ControlDeckCore/adapters/FakeShortcuts.h"
 #include "ControlDeckCore/adapters/FakeSystemSampler.h"
 #include "ControlDeckCore/adapters/FakeVolumeAdapter.h"
-#include "ControlDeckCore/server/DeckError.h"
+#include "ControlDeckCore/shared/DeckError.h"
 
 using namespace veltrane::deck;
 using veltrane::lyrics::LyricsLine;

@@ -3,7 +3,7 @@
 #include <list>
 
 #include "ControlDeckCore/adapters/MacAppLauncher.h"
-#include "ControlDeckCore/server/DeckError.h"
+#include "ControlDeckCore/shared/DeckError.h"
 #include "platform/apps/Launcher.h"
 #include "platform/image/PNGImage.h"
 #include "platform/system/TemporaryFolder.h"

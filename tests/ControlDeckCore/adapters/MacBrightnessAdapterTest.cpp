@@ -3,7 +3,7 @@
 #include <cmath>
 
 #include "ControlDeckCore/adapters/MacBrightnessAdapter.h"
-#include "ControlDeckCore/server/DeckError.h"
+#include "ControlDeckCore/shared/DeckError.h"
 #include "platform/dbus/Logind.h"
 #include "platform/system/TemporaryFolder.h"
 #include "tests/support/Files.h"

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "ControlDeckCore/adapters/MacLinks.h"
-#include "ControlDeckCore/server/DeckError.h"
+#include "ControlDeckCore/shared/DeckError.h"
 #include "platform/apps/Launcher.h"
 #include "platform/system/TemporaryFolder.h"
 #include "tests/support/Files.h"

@@ -2,7 +2,7 @@
 #include <sys/stat.h>
 
 #include "ControlDeckCore/adapters/MacScreenshot.h"
-#include "ControlDeckCore/server/DeckError.h"
+#include "ControlDeckCore/shared/DeckError.h"
 #include "platform/image/PNGImage.h"
 #include "platform/system/TemporaryFolder.h"
 #include "tests/support/Files.h"

@@ -3,8 +3,8 @@
 #include "ControlDeckCore/adapters/MacClipboard.h"
 #include "ControlDeckCore/adapters/MacLock.h"
 #include "ControlDeckCore/adapters/MacNotifier.h"
-#include "ControlDeckCore/server/DeckError.h"
-#include "ControlDeckCore/server/Shell.h"
+#include "ControlDeckCore/shared/DeckError.h"
+#include "platform/process/Shell.h"
 #include "platform/system/TemporaryFolder.h"
 #include "tests/support/Files.h"
 #include "tests/support/PrivateBus.h"
@@ -87,7 +87,7 @@ protected:
         ASSERT_TRUE(xvfb_) << error;
         display_.emplace("DISPLAY", xvfb_->display().c_str());
     }
-    static std::string shell(const std::string& command) { return Shell::run("/bin/sh", {"-c", command}, 30.0).stdout; }
+    static std::string shell(const std::string& command) { return process::Shell::run("/bin/sh", {"-c", command}, 30.0).stdout; }
 
     std::unique_ptr<testsupport::XvfbServer> xvfb_;
     std::optional<ScopedVariable> display_;

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "ControlDeckCore/adapters/MacShortcuts.h"
-#include "ControlDeckCore/server/DeckError.h"
+#include "ControlDeckCore/shared/DeckError.h"
 #include "platform/system/TemporaryFolder.h"
 #include "tests/support/Files.h"
 #include "tests/support/ScopedEnvironment.h"

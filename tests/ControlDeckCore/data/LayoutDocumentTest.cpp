@@ -4,7 +4,7 @@
 #include <set>
 
 #include "ControlDeckCore/data/LayoutDocument.h"
-#include "ControlDeckCore/server/DeckError.h"
+#include "ControlDeckCore/shared/DeckError.h"
 
 using namespace veltrane::deck;
 

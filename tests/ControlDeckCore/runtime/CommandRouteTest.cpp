@@ -16,7 +16,7 @@
 #include "ControlDeckCore/adapters/FakeScreenshot.h"
 #include "ControlDeckCore/adapters/FakeShortcuts.h"
 #include "ControlDeckCore/adapters/FakeVolumeAdapter.h"
-#include "ControlDeckCore/server/DeckError.h"
+#include "ControlDeckCore/shared/DeckError.h"
 #include "tests/ControlDeckCore/runtime/RuntimeFixture.h"
 
 namespace veltrane::deck::testing {

@@ -6,7 +6,7 @@
 
 #include "ControlDeckCore/adapters/FakeAppLauncher.h"
 #include "ControlDeckCore/data/LayoutDocument.h"
-#include "ControlDeckCore/server/Shell.h"
+#include "platform/process/Shell.h"
 #include "tests/ControlDeckCore/runtime/RuntimeFixture.h"
 
 namespace veltrane::deck::testing {
@@ -218,7 +218,7 @@ TEST_F(StaticFiles, PathTraversalMatrixNeverServesOutsideTheRoot) {
     const std::string base = "http://127.0.0.1:" + std::to_string(runtime->port());
     for (const char* target : targets) {
         SCOPED_TRACE(target);
-        ShellResult result = Shell::run("/usr/bin/curl",
+        process::ShellResult result = process::Shell::run("/usr/bin/curl",
                                         {"--path-as-is", "--silent", "--show-error", "--max-time", "30", "--output",
                                          "-", "--write-out", "\n%{http_code}", base + target},
                                         60);
@@ -229,7 +229,7 @@ TEST_F(StaticFiles, PathTraversalMatrixNeverServesOutsideTheRoot) {
         EXPECT_TRUE(code == "200" || code == "403" || code == "404") << code;
     }
     // The same client reaches files inside the root.
-    ShellResult inside = Shell::run("/usr/bin/curl", {"--path-as-is", "--silent", base + "/assets/app.js"}, 60);
+    process::ShellResult inside = process::Shell::run("/usr/bin/curl", {"--path-as-is", "--silent", base + "/assets/app.js"}, 60);
     EXPECT_EQ(inside.stdout, "APP");
 }
 

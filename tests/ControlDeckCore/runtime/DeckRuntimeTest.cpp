@@ -7,7 +7,7 @@
 #include "ControlDeckCore/adapters/FakeMediaAdapter.h"
 #include "ControlDeckCore/adapters/FakeVolumeAdapter.h"
 #include "ControlDeckCore/data/LayoutDocument.h"
-#include "ControlDeckCore/server/DeckError.h"
+#include "ControlDeckCore/shared/DeckError.h"
 #include "tests/ControlDeckCore/runtime/RuntimeFixture.h"
 #include "tests/support/LoopbackHTTP.h"
 

@@ -3,7 +3,7 @@
 #include <atomic>
 #include <fstream>
 
-#include "ControlDeckCore/server/Token.h"
+#include "ControlDeckCore/server/pairing/Token.h"
 #include "platform/dispatch/MainQueue.h"
 #include "tests/ControlDeckCore/runtime/RuntimeFixture.h"
 

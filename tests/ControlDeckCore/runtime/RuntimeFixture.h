@@ -12,7 +12,7 @@
 
 #include "ControlDeckCore/adapters/AdapterSet.h"
 #include "ControlDeckCore/runtime/DeckRuntime.h"
-#include "ControlDeckCore/server/JSON.h"
+#include "ControlDeckCore/shared/JSON.h"
 #include "tests/support/LoopbackHTTP.h"
 
 namespace veltrane::deck::testing {

@@ -8,7 +8,7 @@
 #include <system_error>
 #include <thread>
 
-#include "ControlDeckCore/server/DeckError.h"
+#include "ControlDeckCore/shared/DeckError.h"
 #include "ControlDeckCore/transfer/FileTransferService.h"
 #include "tests/support/SmallDisk.h"
 #include "tests/support/Files.h"

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "ControlDeckCore/server/Shell.h"
+#include "platform/process/Shell.h"
 #include "platform/x11/ClipboardSelection.h"
 #include "tests/support/ScopedEnvironment.h"
 #include "tests/support/XvfbServer.h"
@@ -14,7 +14,7 @@ namespace {
 std::string xclip(const std::string& shellInput, const std::string& options) {
     std::string command = shellInput.empty() ? "exec xclip " + options
                                              : shellInput + " | xclip " + options + " >/dev/null 2>&1";
-    return deck::Shell::run("/bin/sh", {"-c", command}, 30.0).stdout;
+    return process::Shell::run("/bin/sh", {"-c", command}, 30.0).stdout;
 }
 
 }  // namespace
@@ -42,7 +42,7 @@ TEST_F(ClipboardSelectionTest, WrittenTextIsServedToOtherPrograms) {
     ASSERT_TRUE(clipboard_.write("héllo"));
     EXPECT_EQ(xclip("", "-o -selection clipboard"), "héllo");
     // Latin-1 for old clients (shown here as UTF-8 again).
-    EXPECT_EQ(deck::Shell::run("/bin/sh", {"-c", "xclip -o -selection clipboard -t STRING | iconv -f LATIN1 -t UTF-8"},
+    EXPECT_EQ(process::Shell::run("/bin/sh", {"-c", "xclip -o -selection clipboard -t STRING | iconv -f LATIN1 -t UTF-8"},
                                30.0).stdout,
               "héllo");
     EXPECT_EQ(clipboard_.read(), "héllo");
