@@ -44,12 +44,14 @@ function(veltrane_defaults target)
   target_include_directories(${target} PUBLIC $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}>)
 endfunction()
 
-# A module library: veltrane_library(name SOURCES ... DEPS ...)
+# A module library: veltrane_library(name SOURCES ... DEPS ... PRIVATE ...)
+# DEPS are the libraries its headers show (users get them too); PRIVATE the
+# ones only its sources use, so the target graph shows what each module needs.
 function(veltrane_library name)
-  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS;PRIVATE" ${ARGN})
   add_library(${name} STATIC ${ARG_SOURCES})
   veltrane_defaults(${name})
-  target_link_libraries(${name} PUBLIC ${ARG_DEPS})
+  target_link_libraries(${name} PUBLIC ${ARG_DEPS} PRIVATE ${ARG_PRIVATE})
 endfunction()
 
 # A GoogleTest executable registered with CTest.

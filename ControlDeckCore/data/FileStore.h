@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "ControlDeckCore/data/Decoding.h"
+#include "ControlDeckCore/shared/Decoding.h"
 #include "ControlDeckCore/data/LayoutDocument.h"
 #include "ControlDeckCore/shared/JSON.h"
 #include "platform/fs/FileSystem.h"

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "ControlDeckCore/data/Decoding.h"
+#include "ControlDeckCore/shared/Decoding.h"
 #include "ControlDeckCore/shared/DeckError.h"
 #include "ControlDeckCore/shared/Whitespace.h"
 #include "platform/system/UUID.h"

@@ -1,4 +1,4 @@
-#include "ControlDeckCore/data/Decoding.h"
+#include "ControlDeckCore/shared/Decoding.h"
 
 #include <cmath>
 

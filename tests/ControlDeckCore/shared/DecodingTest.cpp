@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "ControlDeckCore/data/Decoding.h"
-#include "ControlDeckCore/data/LayoutDocument.h"
+#include "ControlDeckCore/shared/Decoding.h"
 
 using namespace veltrane::deck;
 
@@ -56,19 +55,6 @@ TEST(Decoding, RequiredAndOptionalMembers) {
     EXPECT_EQ(keys.decodeIfPresent<std::string>("absent"), std::nullopt);
     EXPECT_THROW(keys.decodeIfPresent<std::string>("b"), DecodingError) << "present with the wrong type";
     EXPECT_THROW(KeyedDecoder(parsed("[]")), DecodingError);
-}
-
-TEST(Decoding, ErrorsSayWhere) {
-    auto json = parsed(R"({"pages":[{"id":"a","name":"A","widgets":[
-        {"id":"w","type":"media","x":0,"y":0,"w":2,"h":2,"settings":{}},
-        {"id":"v","type":"media","x":"1","y":0,"w":2,"h":2,"settings":{}}]}]})");
-    try {
-        LayoutDocument::decode(json);
-        FAIL() << "decoded a string x";
-    } catch (const DecodingError& e) {
-        EXPECT_EQ(e.path(), "pages[0].widgets[1].x");
-        EXPECT_STREQ(e.what(), "pages[0].widgets[1].x: expected an integer");
-    }
 }
 
 TEST(Decoding, RefusesNestingDeeperThanTheLimit) {
