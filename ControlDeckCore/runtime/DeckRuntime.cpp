@@ -201,7 +201,7 @@ void DeckRuntime::stop() {
 void DeckRuntime::startPolling() {
     cancelPolling();  // a second start replaces the first one's timers
     std::weak_ptr<DeckRuntime> weak = weak_from_this();
-    pollTimer_ = dispatch::DispatchTimer::create(*queue_, dispatch::seconds(kPollInterval), {}, [weak] {
+    pollTimer_ = dispatch::DispatchTimer::create(*queue_, kPollInterval, {}, [weak] {
         auto self = weak.lock();
         if (!self) return;
         self->onQueue([&] {
@@ -212,7 +212,7 @@ void DeckRuntime::startPolling() {
     pollTimer_->start();
 
     mediaQueue_ = dispatch::SerialQueue::create("deck.media");
-    mediaTimer_ = dispatch::DispatchTimer::create(*mediaQueue_, dispatch::seconds(kMediaInterval), {}, [weak] {
+    mediaTimer_ = dispatch::DispatchTimer::create(*mediaQueue_, kMediaInterval, {}, [weak] {
         auto self = weak.lock();
         if (!self) return;
         const bool wanted =

@@ -205,7 +205,7 @@ void DeckRuntime::saveClipboardHistory() {
 HTTPResponse DeckRuntime::dispatchCommand(const std::string& body, const AuthContext&) {
     Json result = execute(DeckCommand::parseData(body));
     broadcastState();
-    return HTTPResponse::ok(result);
+    return okWithoutCacheHeader(result);
 }
 
 }  // namespace veltrane::deck

@@ -59,31 +59,22 @@ Json DeckRuntime::filesPublicState() const {
     return state;
 }
 
-HTTPResponse DeckRuntime::fileTransferRoute(const HTTPRequest& request) {
-    authenticate(request);
-    const std::string& path = request.path;
-    if (path == "/api/files/records") {
-        files_->clearRecords(std::nullopt, std::nullopt);
-        broadcastState();
-        return HTTPResponse::ok(Json{{"cleared", true}});
-    }
-    if (std::string_view(path).starts_with(kFilesRecordsPrefix)) {
-        std::vector<std::string> pieces = pathPieces(std::string_view(path).substr(kFilesRecordsPrefix.size()));
+HTTPResponse DeckRuntime::clearRecordsRoute(const HTTPRequest& request) {
+    std::string_view path = request.path;
+    if (path.starts_with(kFilesRecordsPrefix)) {
+        std::vector<std::string> pieces = pathPieces(path.substr(kFilesRecordsPrefix.size()));
         if (pieces.size() != 2) throw DeckError::notFound();
         files_->clearRecords(pieces[0], pieces[1]);
-        broadcastState();
-        return HTTPResponse::ok(Json{{"cleared", true}});
+    } else {
+        files_->clearRecords(std::nullopt, std::nullopt);
     }
-    if (!settings_.fileTransferEnabled) throw DeckError::featureDisabled("File transfer");
-    if (path == "/api/files") return HTTPResponse::ok(filesPublicState());
-    if (path == "/api/files/inbox") return startInbox(request);
-    if (path == "/api/files/reveal-inbox") {
-        files_->revealInbox();
-        return HTTPResponse::ok(Json{{"path", files_->inboxDir().string()}});
-    }
-    if (std::string_view(path).starts_with(kFilesInboxPrefix)) return handleInboxPath(request);
-    if (std::string_view(path).starts_with(kFilesOutboxPrefix)) return handleOutboxPath(request);
-    throw DeckError::notFound();
+    broadcastState();
+    return HTTPResponse::ok(Json{{"cleared", true}});
+}
+
+HTTPResponse DeckRuntime::revealInboxRoute() {
+    files_->revealInbox();
+    return HTTPResponse::ok(Json{{"path", files_->inboxDir().string()}});
 }
 
 HTTPResponse DeckRuntime::startInbox(const HTTPRequest& request) {
@@ -134,10 +125,10 @@ HTTPResponse DeckRuntime::handleOutboxPath(const HTTPRequest& request) {
     throw DeckError::notFound();
 }
 
-std::vector<FileRecord> DeckRuntime::addOutboxFiles(const std::vector<std::filesystem::path>& urls) {
+std::vector<FileRecord> DeckRuntime::addOutboxFiles(const std::vector<std::filesystem::path>& paths) {
     // Copying may take seconds: it runs on the caller's thread under the
     // service's own lock, and only the broadcast waits for the runtime queue.
-    std::vector<FileRecord> added = files_->addOutbox(urls);
+    std::vector<FileRecord> added = files_->addOutbox(paths);
     onQueue([&] { broadcastState(); });
     return added;
 }

@@ -66,6 +66,7 @@ TEST_F(CommandRouteTest, SetVolumeClampsAndAnswersWithBothOutputs) {
     HTTPReply reply = command({{"type", "set_volume"}, {"level", 1.7}});
     ASSERT_EQ(reply.status, 200) << reply.body;
     EXPECT_EQ(reply.headers["content-type"], "application/json; charset=utf-8");
+    EXPECT_EQ(reply.headers.count("cache-control"), 0u) << "the command answer, like the layout's, may be cached";
     // Sorted keys: the data first, then "ok".
     EXPECT_EQ(reply.body.rfind("{\"data\":{", 0), 0u) << reply.body;
     EXPECT_EQ(reply.body.substr(reply.body.size() - 11), ",\"ok\":true}");
