@@ -321,7 +321,7 @@ private:
     void saveClipboardHistory();
     Json filesPublicState() const;
     static std::shared_ptr<FileTransferService> makeFileTransferService(const FileStore& store,
-                                                                        const RuntimeOptions& options);
+                                                                        const AdapterSet& adapters);
 
     // Construction, in the order the fields are set.
     const RuntimeOptions options_;

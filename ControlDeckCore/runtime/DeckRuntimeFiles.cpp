@@ -5,8 +5,6 @@
 #include "ControlDeckCore/runtime/DeckRuntime.h"
 #include "ControlDeckCore/runtime/RequestBody.h"
 #include "ControlDeckCore/shared/DeckError.h"
-#include "platform/apps/FileManager.h"
-#include "platform/dispatch/ConcurrentQueue.h"
 
 namespace veltrane::deck {
 
@@ -36,20 +34,13 @@ std::string wellFormedId(std::string_view text) {
 }  // namespace
 
 std::shared_ptr<FileTransferService> DeckRuntime::makeFileTransferService(const FileStore& store,
-                                                                          const RuntimeOptions& options) {
-    FileTransferService::Reveal reveal;
-    // The Fake adapters never touch the desktop.
-    if (!options.useFakeAdapters) {
-        // A file manager that is slow to answer must not hold the runtime queue.
-        auto queue = dispatch::ConcurrentQueue::create("deck.files.reveal");
-        reveal.openFolder = [queue](const std::filesystem::path& folder) {
-            queue->async([folder] { apps::FileManager::showFolder(folder); });
-        };
-        reveal.selectFile = [queue](const std::filesystem::path& file) {
-            queue->async([file] { apps::FileManager::showFile(file); });
-        };
-    }
-    return std::make_shared<FileTransferService>(store.root(), store.inboxDirectory(options.useFakeAdapters),
+                                                                          const AdapterSet& adapters) {
+    std::shared_ptr<FileRevealing> manager = adapters.files;
+    FileTransferService::Reveal reveal{
+        [manager](const std::filesystem::path& folder) { manager->showFolder(folder); },
+        [manager](const std::filesystem::path& file) { manager->showFile(file); },
+    };
+    return std::make_shared<FileTransferService>(store.root(), store.inboxDirectory(!manager->usesUserFolders()),
                                                  fs::TransferStorage::local(), std::move(reveal));
 }
 
@@ -89,7 +80,7 @@ HTTPResponse DeckRuntime::handleInboxPath(const HTTPRequest& request) {
     if (method == "POST" && rest.size() > kCompleteSuffix.size() && rest.ends_with(kCompleteSuffix)) {
         std::string id = wellFormedId(rest.substr(0, rest.size() - kCompleteSuffix.size()));
         FileRecord record = files_->completeInbox(id);
-        if (!options_.useFakeAdapters) files_->revealInboxSelecting(record.name);
+        files_->revealInboxSelecting(record.name);
         broadcastState();
         return HTTPResponse::ok(FileTransferService::dict(record));
     }

@@ -2,7 +2,6 @@
 
 #include "ControlDeckCore/runtime/DeckRuntime.h"
 
-#include "ControlDeckCore/adapters/MacNetworkSampler.h"
 #include "ControlDeckCore/runtime/PersistedIdentity.h"
 #include "ControlDeckCore/runtime/RequestBody.h"
 #include "ControlDeckCore/shared/DeckError.h"
@@ -121,7 +120,7 @@ HTTPResponse DeckRuntime::pairingInfoRoute() {
     return HTTPResponse::ok(Json{{"name", settings_.deviceName},
                                  {"serverId", pairing_.serverId()},
                                  {"port", port()},
-                                 {"addresses", MacNetworkSampler::allIPv4()},
+                                 {"addresses", adapters_.network->ipv4Addresses()},
                                  {"needsPairing", true}});
 }
 

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <mutex>
 
+#include "ControlDeckCore/adapters/FakeFileManager.h"
 #include "ControlDeckCore/transfer/FileTransferService.h"
 #include "tests/ControlDeckCore/runtime/RuntimeFixture.h"
 #include "tests/support/Files.h"
@@ -272,6 +273,18 @@ TEST_F(FileRoutes, RevealAnswersTheInboxPath) {
     std::filesystem::remove_all(inbox());
     EXPECT_EQ(body(authed("POST", "/api/files/reveal-inbox"))["data"], Json({{"path", inbox().string()}}));
     EXPECT_TRUE(std::filesystem::is_directory(inbox()));
+}
+
+// The adapter set's file manager is asked, never the desktop's own.
+TEST_F(FileRoutes, RevealsGoToTheAdapterSetsFileManager) {
+    auto manager = std::dynamic_pointer_cast<FakeFileManager>(adapters.files);
+    ASSERT_TRUE(manager);
+    ASSERT_EQ(authed("POST", "/api/files/reveal-inbox").status, 200);
+    EXPECT_EQ(manager->shownFolders(), std::vector<std::filesystem::path>{inbox()});
+    EXPECT_TRUE(manager->shownFiles().empty());
+
+    upload("seen.txt", "hello", 1);
+    EXPECT_EQ(manager->shownFiles(), std::vector<std::filesystem::path>{inbox() / "seen.txt"});
 }
 
 // The data directory, and with the Fake adapters the inbox, on a 1 MiB disk.

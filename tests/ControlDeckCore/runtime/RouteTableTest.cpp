@@ -6,6 +6,7 @@
 #include <thread>
 #include <vector>
 
+#include "ControlDeckCore/adapters/FakeNetworkSampler.h"
 #include "tests/ControlDeckCore/runtime/RuntimeFixture.h"
 
 namespace veltrane::deck::testing {
@@ -149,6 +150,17 @@ TEST_F(RouteTable, PairingInfoAlwaysNeedsPairing) {
     EXPECT_EQ(info["needsPairing"], true);
     EXPECT_TRUE(info["addresses"].is_array());
     EXPECT_EQ(info["name"], "Test Desk");
+}
+
+TEST_F(RouteTable, AddressesComeFromTheAdapterSet) {
+    auto network = std::dynamic_pointer_cast<FakeNetworkSampler>(adapters.network);
+    ASSERT_TRUE(network);
+    network->ip = "10.1.2.3";
+    startRuntime();
+    EXPECT_EQ(body(request("GET", "/api/pairing/info"))["data"]["addresses"], Json::array({"10.1.2.3"}));
+    const std::string port = std::to_string(runtime->port());
+    EXPECT_EQ(runtime->dashboardURLs(),
+              (std::vector<std::string>{"http://127.0.0.1:" + port + "/", "http://10.1.2.3:" + port + "/"}));
 }
 
 TEST_F(RouteTable, HandlerAnswersStoppingOnceTheRuntimeIsGone) {
