@@ -39,8 +39,10 @@ if(_veltrane_san_flags)
 endif()
 
 # Applied to every target of ours (not to third-party code).
+# Warnings are errors only where asked (the presets): a distribution's newer
+# compiler must not fail a plain build over a warning it has just learned.
 function(veltrane_defaults target)
-  target_compile_options(${target} PRIVATE -Wall -Wextra -Werror)
+  target_compile_options(${target} PRIVATE -Wall -Wextra $<$<BOOL:${VELTRANE_WARNINGS_AS_ERRORS}>:-Werror>)
   target_include_directories(${target} PUBLIC $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}>)
 endfunction()
 
