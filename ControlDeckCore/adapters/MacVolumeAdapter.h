@@ -90,7 +90,8 @@ private:
     std::string uid(audio::DeviceID device);
     std::string name(audio::DeviceID device);
     audio::DeviceID deviceWithID(const std::string& id);
-    void runScript(std::vector<std::string> arguments);
+    // The fallback write: pactl with `arguments`, against our server.
+    void runPactl(std::vector<std::string> arguments);
     void bindDeviceListeners();
     void installListeners();
     void startPoll(double interval);

@@ -3,9 +3,10 @@
 #include <signal.h>
 
 #include "platform/process/Shell.h"
+#include "tests/support/Eventually.h"
 #include "tests/support/XvfbServer.h"
 
-namespace veltrane::testsupport {
+namespace veltrane::testing {
 
 std::unique_ptr<PrivateBus> PrivateBus::start(std::string& error) {
     auto daemon = process::ChildProcess::spawn(
@@ -62,4 +63,4 @@ bool PrivateBus::startMock(const std::vector<std::string>& arguments, const std:
     });
 }
 
-}  // namespace veltrane::testsupport
+}  // namespace veltrane::testing

@@ -17,12 +17,12 @@ class MacLinksTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
         folder_ = new sys::TemporaryFolder(*sys::TemporaryFolder::create("links-test-"));
-        marker_ = testsupport::RecorderDesktop::install(folder_->path()).marker;
+        marker_ = veltrane::testing::RecorderDesktop::install(folder_->path()).marker;
     }
     static void TearDownTestSuite() { delete folder_; }
     void SetUp() override { fs::remove(marker_); }
 
-    static std::string opened() { return testsupport::waitForLines(marker_); }
+    static std::string opened() { return veltrane::testing::waitForLines(marker_); }
 
     static inline sys::TemporaryFolder* folder_ = nullptr;
     static inline fs::path marker_;

@@ -125,8 +125,8 @@ TEST_F(Lifecycle, DashboardURLsStartWithLoopback) {
 }
 
 TEST_F(Lifecycle, VolumeChangesReachTheApplicationWithoutATabletMediaChangesDoNot) {
-    auto volume = std::dynamic_pointer_cast<FakeVolumeAdapter>(adapters.volume);
-    auto media = std::dynamic_pointer_cast<FakeMediaAdapter>(adapters.media);
+    auto volume = fake<FakeVolumeAdapter>();
+    auto media = fake<FakeMediaAdapter>();
     ASSERT_TRUE(volume && media);
     std::atomic<int> changes{0};
     build(optionsFor(data.path()));

@@ -21,9 +21,9 @@ using veltrane::deck::FileTransferService;
 using veltrane::deck::Json;
 using veltrane::fs::TransferStorage;
 using Path = std::filesystem::path;
-using veltrane::testsupport::patternBytes;
-using veltrane::testsupport::readFile;
-using veltrane::testsupport::writeFile;
+using veltrane::testing::patternBytes;
+using veltrane::testing::readFile;
+using veltrane::testing::writeFile;
 
 namespace {
 

@@ -9,8 +9,9 @@
 
 #include "platform/dispatch/SerialQueue.h"
 #include "platform/net/Connection.h"
+#include "tests/support/Eventually.h"
 
-namespace veltrane::test {
+namespace veltrane::testing {
 
 class FakeConnection final : public net::Connection, public std::enable_shared_from_this<FakeConnection> {
 public:
@@ -120,15 +121,4 @@ private:
     std::string host_ = "192.0.2.7";
 };
 
-// Polls `done` until it holds; the guard only keeps a broken build from hanging.
-template <class F>
-bool eventually(F done, std::chrono::milliseconds guard = std::chrono::seconds(20)) {
-    auto until = std::chrono::steady_clock::now() + guard;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > until) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
-}
-
-}  // namespace veltrane::test
+}  // namespace veltrane::testing

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-namespace veltrane::test {
+namespace veltrane::testing {
 
 inline std::string clientFrame(std::uint8_t opcode, std::string_view payload, bool masked = true, bool fin = true,
                                std::string_view key = "\x37\xfa\x21\x3d") {
@@ -46,4 +46,4 @@ inline const std::string kExpected101 =
     "Sec-WebSocket-Accept: s3pPLMBiTxaQ9kYGzzhZRbK+xOo=\r\n\r\n";
 inline const std::string kCloseNormal = bytes({0x88, 0x02, 0x03, 0xE8});
 
-}  // namespace veltrane::test
+}  // namespace veltrane::testing

@@ -17,13 +17,14 @@
 #include "platform/process/ChildProcess.h"
 #include "tests/ControlDeckCore/server/http/FakeConnection.h"
 #include "tests/ControlDeckCore/server/http/ServerRig.h"
+#include "tests/support/Eventually.h"
 #include "tests/support/LoopbackSocket.h"
 
 using namespace veltrane;
 using namespace veltrane::deck;
 using namespace std::chrono_literals;
-using test::eventually;
-using test::ServerRig;
+using veltrane::testing::eventually;
+using veltrane::testing::ServerRig;
 namespace fs = std::filesystem;
 
 namespace {
@@ -148,7 +149,7 @@ int advertiseWithoutADaemon() {
     ServerRig rig;  // the real advertiser
     rig.server->handler = [](const HTTPRequest&) { return HTTPResponse::ok(Json{{"name", "Deck"}}); };
     if (rig.start(0, "Deck", false, "ID") == 0) return 4;
-    auto raw = test::exchange(rig.port, "GET /api/health HTTP/1.1\r\n\r\n");
+    auto raw = veltrane::testing::exchange(rig.port, "GET /api/health HTTP/1.1\r\n\r\n");
     if (!raw || raw->rfind("HTTP/1.1 200 OK", 0) != 0) return 5;
     return 0;
 }
@@ -281,12 +282,12 @@ TEST(HTTPServerAdvertising, AvahiShowsTheServerIdItsReplacementAndAnyName) {
     const std::string name = ";DeckShown-" + pid + ";";
     const std::string port = ";" + std::to_string(shown.port) + ";";
     std::vector<std::string> lines;
-    EXPECT_TRUE(browseUntil(lines, name, "\"serverId=ID-ONE\"")) << "avahi-browse saw:\n" << testing::PrintToString(lines);
+    EXPECT_TRUE(browseUntil(lines, name, "\"serverId=ID-ONE\"")) << "avahi-browse saw:\n" << ::testing::PrintToString(lines);
     EXPECT_TRUE(anyLineHas(lines, name, port));
     EXPECT_FALSE(anyLineHas(lines, "DeckHidden-" + pid));
 
     shown.server->updateAdvertisedIdentity("ID-TWO");
-    EXPECT_TRUE(browseUntil(lines, name, "\"serverId=ID-TWO\"")) << "avahi-browse saw:\n" << testing::PrintToString(lines);
+    EXPECT_TRUE(browseUntil(lines, name, "\"serverId=ID-TWO\"")) << "avahi-browse saw:\n" << ::testing::PrintToString(lines);
     EXPECT_FALSE(anyLineHas(lines, name, "ID-ONE"));
     EXPECT_FALSE(anyLineHas(lines, "DeckHidden-" + pid));
 
@@ -304,9 +305,9 @@ TEST(HTTPServerAdvertising, AvahiShowsTheServerIdItsReplacementAndAnyName) {
     ASSERT_NE(named.start(0, longName, false, "ID-LONG"), 0);
     EXPECT_TRUE(browseUntil(lines, ";" + longName.substr(0, mdns::kMaxInstanceNameBytes) + ";",
                             ";" + std::to_string(named.port) + ";"))
-        << "avahi-browse saw:\n" << testing::PrintToString(lines);
+        << "avahi-browse saw:\n" << ::testing::PrintToString(lines);
     EXPECT_TRUE(browseUntil(lines, "\"serverId=ID-UNNAMED\"", ";" + std::to_string(unnamed.port) + ";"))
-        << "avahi-browse saw:\n" << testing::PrintToString(lines);
+        << "avahi-browse saw:\n" << ::testing::PrintToString(lines);
     for (const auto& line : lines) {
         if (line.find("ID-UNNAMED") == std::string::npos) continue;
         EXPECT_EQ(line.find("IPv4;;"), std::string::npos) << "an empty instance name: " << line;

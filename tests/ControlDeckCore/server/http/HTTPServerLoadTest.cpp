@@ -15,19 +15,20 @@
 #include "tests/ControlDeckCore/server/http/FakeConnection.h"
 #include "tests/ControlDeckCore/server/http/Frames.h"
 #include "tests/ControlDeckCore/server/http/ServerRig.h"
+#include "tests/support/Eventually.h"
 #include "tests/support/LoopbackSocket.h"
 
 using namespace veltrane;
 using namespace veltrane::deck;
 using namespace std::chrono_literals;
-using test::bytes;
-using test::clientFrame;
-using test::eventually;
-using test::LoopbackSocket;
-using test::ServerRig;
+using veltrane::testing::bytes;
+using veltrane::testing::clientFrame;
+using veltrane::testing::eventually;
+using veltrane::testing::LoopbackSocket;
+using veltrane::testing::ServerRig;
 
-using test::kCloseNormal;
-using test::kUpgrade;
+using veltrane::testing::kCloseNormal;
+using veltrane::testing::kUpgrade;
 
 namespace {
 
@@ -52,12 +53,12 @@ bool cycle(std::uint16_t port, int kind) {
 
 TEST(HTTPServerLoad, TenThousandWebSocketCyclesLeaveDescriptorsAtBaseline) {
     ServerRig rig;
-    test::RuntimeClients owner;  // says "bye" to close with 4001
+    veltrane::testing::RuntimeClients owner;  // says "bye" to close with 4001
     owner.install(*rig.server);
     ASSERT_NE(rig.start(), 0);
     for (int kind = 0; kind < 3; ++kind) ASSERT_TRUE(cycle(rig.port, kind));  // network threads and queues warmed up
     ASSERT_TRUE(eventually([&] { return rig.server->clientCount() == 0 && owner.size() == 0; }));
-    const std::size_t baseline = test::openDescriptorCount();
+    const std::size_t baseline = veltrane::testing::openDescriptorCount();
 
     constexpr int kThreads = 4;
     constexpr int kCycles = 10'000;
@@ -73,13 +74,13 @@ TEST(HTTPServerLoad, TenThousandWebSocketCyclesLeaveDescriptorsAtBaseline) {
     ASSERT_TRUE(eventually([&] { return rig.server->clientCount() == 0 && owner.size() == 0; }, 60s))
         << rig.server->clientCount() << " sockets still in the server's table, " << owner.size() << " in the owner's";
     // Descriptors of earlier work may still close meanwhile: never above the baseline.
-    EXPECT_TRUE(eventually([&] { return test::openDescriptorCount() <= baseline; }, 60s))
-        << test::openDescriptorCount() << " descriptors open, " << baseline << " before";
+    EXPECT_TRUE(eventually([&] { return veltrane::testing::openDescriptorCount() <= baseline; }, 60s))
+        << veltrane::testing::openDescriptorCount() << " descriptors open, " << baseline << " before";
 }
 
 TEST(HTTPServerLoad, TwoThousandStalledConnectionsDoNotStopTheHealthCheck) {
     // Both ends live in this process: 2,000 clients and up to 1,024 server sides.
-    if (!test::allowDescriptors(4'096)) GTEST_SKIP() << "the hard descriptor limit is below 4,096";
+    if (!veltrane::testing::allowDescriptors(4'096)) GTEST_SKIP() << "the hard descriptor limit is below 4,096";
     ServerRig rig;  // default limits: 1,024 connections
     rig.server->handler = [](const HTTPRequest& request) {
         if (request.path == "/api/health") return HTTPResponse::ok(Json{{"name", "Deck"}});
@@ -93,7 +94,7 @@ TEST(HTTPServerLoad, TwoThousandStalledConnectionsDoNotStopTheHealthCheck) {
         stalled.push_back(LoopbackSocket::connect(rig.port));
         ASSERT_TRUE(stalled.back().sendAll("GET /api/state HTTP/1.1\r\nHost: x\r\n"));  // and never more
     }
-    auto health = test::exchange(rig.port, "GET /api/health HTTP/1.1\r\n\r\n");
+    auto health = veltrane::testing::exchange(rig.port, "GET /api/health HTTP/1.1\r\n\r\n");
     ASSERT_TRUE(health.has_value());
     EXPECT_EQ(health->rfind("HTTP/1.1 200 OK\r\n", 0), 0u) << *health;
 

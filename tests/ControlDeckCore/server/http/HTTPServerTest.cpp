@@ -12,16 +12,17 @@
 #include "tests/ControlDeckCore/server/http/FakeConnection.h"
 #include "tests/ControlDeckCore/server/http/Frames.h"
 #include "tests/ControlDeckCore/server/http/ServerRig.h"
+#include "tests/support/Eventually.h"
 #include "tests/support/LoopbackSocket.h"
 
 using namespace veltrane;
 using namespace veltrane::deck;
 using namespace std::chrono_literals;
-using test::bytes;
-using test::clientFrame;
-using test::eventually;
-using test::LoopbackSocket;
-using test::ServerRig;
+using veltrane::testing::bytes;
+using veltrane::testing::clientFrame;
+using veltrane::testing::eventually;
+using veltrane::testing::LoopbackSocket;
+using veltrane::testing::ServerRig;
 
 namespace {
 
@@ -53,17 +54,17 @@ std::shared_ptr<std::atomic<int>> countingEcho(HTTPServer& server) {
 }
 
 std::optional<Json> echoed(std::uint16_t port, const std::string& request) {
-    auto raw = test::exchange(port, request);
+    auto raw = veltrane::testing::exchange(port, request);
     if (!raw) return std::nullopt;
-    auto response = test::parseResponse(*raw);
+    auto response = veltrane::testing::parseResponse(*raw);
     if (!response) return std::nullopt;
     return JSON::parse(response->body);
 }
 
-using test::kCloseNormal;
-using test::kExpected101;
-using test::kKey;
-using test::kUpgrade;
+using veltrane::testing::kCloseNormal;
+using veltrane::testing::kExpected101;
+using veltrane::testing::kKey;
+using veltrane::testing::kUpgrade;
 
 }  // namespace
 
@@ -133,9 +134,9 @@ TEST(HTTPServer, EveryAnswerCarriesLengthCloseAndCrossOriginLines) {
         {"Access-Control-Allow-Methods", "GET, POST, PUT, PATCH, DELETE, OPTIONS"},
     };
     for (const auto& [status, phrase] : cases) {
-        auto raw = test::exchange(rig.port, "GET /" + std::to_string(status) + " HTTP/1.1\r\n\r\n");
+        auto raw = veltrane::testing::exchange(rig.port, "GET /" + std::to_string(status) + " HTTP/1.1\r\n\r\n");
         ASSERT_TRUE(raw.has_value()) << status;
-        auto response = test::parseResponse(*raw);
+        auto response = veltrane::testing::parseResponse(*raw);
         ASSERT_TRUE(response.has_value()) << *raw;
         EXPECT_EQ(response->statusLine, "HTTP/1.1 " + std::to_string(status) + " " + phrase);
         EXPECT_EQ(response->headers, expectedHeaders) << status;
@@ -146,7 +147,7 @@ TEST(HTTPServer, EveryAnswerCarriesLengthCloseAndCrossOriginLines) {
 TEST(HTTPServer, DefaultHandlerAnswersNotFound) {
     ServerRig rig;
     ASSERT_NE(rig.start(), 0);
-    auto response = test::parseResponse(test::exchange(rig.port, "GET /x HTTP/1.1\r\n\r\n").value_or(""));
+    auto response = veltrane::testing::parseResponse(veltrane::testing::exchange(rig.port, "GET /x HTTP/1.1\r\n\r\n").value_or(""));
     ASSERT_TRUE(response.has_value());
     EXPECT_EQ(response->statusLine, "HTTP/1.1 404 Not Found");
     EXPECT_EQ(response->headers.at("Content-Type"), "text/plain; charset=utf-8");
@@ -162,7 +163,7 @@ TEST(HTTPServer, OversizedContentLengthIsRefusedFromTheHeadAlone) {
     ASSERT_TRUE(socket.sendAll("POST /api/files/inbox HTTP/1.1\r\nContent-Length: 1572865\r\n\r\n"));
     auto raw = socket.readToEnd();
     ASSERT_TRUE(raw.has_value()) << "no answer before the guard ran out";
-    auto response = test::parseResponse(*raw);
+    auto response = veltrane::testing::parseResponse(*raw);
     ASSERT_TRUE(response.has_value()) << *raw;
     EXPECT_EQ(response->statusLine, "HTTP/1.1 413 Payload Too Large");
     EXPECT_EQ(response->body,
@@ -170,7 +171,7 @@ TEST(HTTPServer, OversizedContentLengthIsRefusedFromTheHeadAlone) {
     EXPECT_EQ(response->headers.at("Connection"), "close");
     EXPECT_EQ(*calls, 0);
 
-    auto atLimit = test::exchange(rig.port, "POST /u HTTP/1.1\r\nContent-Length: 1572864\r\n\r\n" +
+    auto atLimit = veltrane::testing::exchange(rig.port, "POST /u HTTP/1.1\r\nContent-Length: 1572864\r\n\r\n" +
                                                 std::string(1'572'864, 'b'));
     ASSERT_TRUE(atLimit.has_value());
     EXPECT_EQ(atLimit->rfind("HTTP/1.1 200 OK\r\n", 0), 0u);
@@ -218,9 +219,9 @@ TEST(HTTPServer, OnlyTheFirstRequestOfAConnectionIsServed) {
     ServerRig rig;
     auto calls = countingEcho(*rig.server);
     ASSERT_NE(rig.start(), 0);
-    auto raw = test::exchange(rig.port, "GET /one HTTP/1.1\r\n\r\nGET /two HTTP/1.1\r\n\r\n");
+    auto raw = veltrane::testing::exchange(rig.port, "GET /one HTTP/1.1\r\n\r\nGET /two HTTP/1.1\r\n\r\n");
     ASSERT_TRUE(raw.has_value());
-    auto response = test::parseResponse(*raw);
+    auto response = veltrane::testing::parseResponse(*raw);
     ASSERT_TRUE(response.has_value()) << *raw;
     EXPECT_EQ(JSON::parse(response->body).value_or(Json())["path"], "/one");
     EXPECT_EQ(*calls, 1);
@@ -230,7 +231,7 @@ TEST(HTTPServer, AThrowingHandlerClosesTheConnectionAndIsLogged) {
     ServerRig rig;
     rig.server->handler = [](const HTTPRequest&) -> HTTPResponse { throw std::runtime_error("boom"); };
     ASSERT_NE(rig.start(), 0);
-    EXPECT_EQ(test::exchange(rig.port, "GET /x HTTP/1.1\r\n\r\n"), std::optional<std::string>(""));
+    EXPECT_EQ(veltrane::testing::exchange(rig.port, "GET /x HTTP/1.1\r\n\r\n"), std::optional<std::string>(""));
     auto lines = ServerRig::log().all();
     EXPECT_NE(std::find(lines.begin(), lines.end(), "[deck] request handler failed: boom"), lines.end());
 }
@@ -289,7 +290,7 @@ TEST(HTTPServer, BindingAPortInUseReportsAddressInUse) {
     EXPECT_EQ(second.server->bindError(), std::optional<std::string>("address in use"));
     EXPECT_EQ(second.server->port(), 0);
     // The first server is untouched, and the second can bind elsewhere.
-    auto answer = test::exchange(first.port, "GET /api/health HTTP/1.1\r\n\r\n");
+    auto answer = veltrane::testing::exchange(first.port, "GET /api/health HTTP/1.1\r\n\r\n");
     ASSERT_TRUE(answer.has_value());
     EXPECT_EQ(answer->rfind("HTTP/1.1 404 Not Found", 0), 0u);
     EXPECT_NE(second.start(), 0);
@@ -319,7 +320,7 @@ protected:
         ASSERT_NE(rig.start(), 0);
     }
     ServerRig rig;
-    test::RuntimeClients clients;
+    veltrane::testing::RuntimeClients clients;
 };
 
 LoopbackSocket upgraded(std::uint16_t port, const std::string& extra = {}) {
@@ -351,9 +352,9 @@ TEST(HTTPServerWebSocketUpgrade, MissingKeyIsRefusedWith400) {
     std::atomic<int> upgrades{0};
     rig.server->wsHandler = [&](const HTTPRequest&, std::shared_ptr<WebSocket>) { ++upgrades; };
     ASSERT_NE(rig.start(), 0);
-    auto raw = test::exchange(rig.port, "GET /ws HTTP/1.1\r\nUpgrade: websocket\r\n\r\n");
+    auto raw = veltrane::testing::exchange(rig.port, "GET /ws HTTP/1.1\r\nUpgrade: websocket\r\n\r\n");
     ASSERT_TRUE(raw.has_value());
-    auto response = test::parseResponse(*raw);
+    auto response = veltrane::testing::parseResponse(*raw);
     ASSERT_TRUE(response.has_value()) << *raw;
     EXPECT_EQ(response->statusLine, "HTTP/1.1 400 Bad Request");
     EXPECT_EQ(response->body, "missing websocket key");

@@ -13,7 +13,7 @@
 
 #include "ControlDeckCore/server/http/HTTPServer.h"
 
-namespace veltrane::test {
+namespace veltrane::testing {
 
 // Records what the server asked to advertise instead of talking to a daemon.
 struct AdvertiserLog {
@@ -144,4 +144,4 @@ inline std::optional<RawResponse> parseResponse(const std::string& raw) {
     return response;
 }
 
-}  // namespace veltrane::test
+}  // namespace veltrane::testing

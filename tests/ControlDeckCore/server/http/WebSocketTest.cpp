@@ -9,12 +9,13 @@
 #include "ControlDeckCore/server/http/WebSocket.h"
 #include "tests/ControlDeckCore/server/http/FakeConnection.h"
 #include "tests/ControlDeckCore/server/http/Frames.h"
+#include "tests/support/Eventually.h"
 
 using namespace veltrane;
 using namespace veltrane::deck;
-using test::bytes;
-using test::clientFrame;
-using test::eventually;
+using veltrane::testing::bytes;
+using veltrane::testing::clientFrame;
+using veltrane::testing::eventually;
 using namespace std::chrono_literals;
 
 TEST(WebSocketFrames, EncodeLengthForms) {
@@ -125,14 +126,14 @@ struct Rig {
     // Lets work already queued for the socket (closes, callbacks) run.
     void settle() { socket->queue()->sync([] {}); }
 
-    std::shared_ptr<test::FakeConnection> connection = test::FakeConnection::create();
+    std::shared_ptr<veltrane::testing::FakeConnection> connection = veltrane::testing::FakeConnection::create();
     std::shared_ptr<WebSocket> socket;
     std::mutex mutex;
     std::vector<std::string> texts;
     std::atomic<int> closes{0};
     std::atomic<int> released{0};
 };
-using test::kCloseNormal;
+using veltrane::testing::kCloseNormal;
 }  // namespace
 
 TEST(WebSocketConnection, TextFramesWholeSplitAndTogether) {
@@ -255,7 +256,7 @@ TEST(WebSocketConnection, SendPingAndJSON) {
 }
 
 TEST(WebSocketConnection, BytesReceivedWithTheUpgradeAreDecodedFirst) {
-    auto connection = test::FakeConnection::create();
+    auto connection = veltrane::testing::FakeConnection::create();
     auto socket = WebSocket::create(connection);
     std::mutex mutex;
     std::vector<std::string> texts;
@@ -316,7 +317,7 @@ TEST(WebSocketConnection, CloseToAClientThatDoesNotReadEndsAfterTheGrace) {
 }
 
 TEST(WebSocketConnection, DroppingTheLastReferenceCancelsTheConnection) {
-    auto connection = test::FakeConnection::create();
+    auto connection = veltrane::testing::FakeConnection::create();
     {
         auto socket = WebSocket::create(connection);
         socket->start();
@@ -328,10 +329,10 @@ TEST(WebSocketConnection, DroppingTheLastReferenceCancelsTheConnection) {
 TEST(WebSocketBroadcast, EveryOpenSocketGetsTheFrameBeforeItReturns) {
     // More sockets than one thread writes alone, so the network threads share them.
     constexpr std::size_t kSockets = 5 * WebSocket::kBroadcastSlice + 3;
-    std::vector<std::shared_ptr<test::FakeConnection>> connections;
+    std::vector<std::shared_ptr<veltrane::testing::FakeConnection>> connections;
     std::vector<std::shared_ptr<WebSocket>> sockets;
     for (std::size_t i = 0; i < kSockets; ++i) {
-        connections.push_back(test::FakeConnection::create());
+        connections.push_back(veltrane::testing::FakeConnection::create());
         sockets.push_back(WebSocket::create(connections.back()));
     }
     sockets[3]->close(1000);

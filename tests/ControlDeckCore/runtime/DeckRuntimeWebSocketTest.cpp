@@ -151,7 +151,7 @@ TEST_F(WebSocketChannelTest, FinishedTimerSendsItsEventThenTheState) {
     EXPECT_EQ(after["type"], "state");
     EXPECT_EQ(after["payload"]["timers"], Json::array());
     runtime->settings();  // orders the notifier's record before this read
-    auto notifier = std::dynamic_pointer_cast<FakeNotifier>(adapters.notifier);
+    auto notifier = fake<FakeNotifier>();
     EXPECT_EQ(notifier->finished, (std::vector<std::pair<std::string, std::string>>{{id, "Tea"}}));
 }
 

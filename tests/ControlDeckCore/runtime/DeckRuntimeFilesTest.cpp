@@ -16,9 +16,9 @@ namespace veltrane::deck::testing {
 namespace {
 
 using ::testing::HasSubstr;
-using veltrane::testsupport::patternBytes;
-using veltrane::testsupport::readFile;
-using veltrane::testsupport::writeFile;
+using veltrane::testing::patternBytes;
+using veltrane::testing::readFile;
+using veltrane::testing::writeFile;
 
 constexpr std::size_t kMiB = 1 << 20;
 
@@ -72,12 +72,6 @@ protected:
         settings.fileTransferEnabled = on;
         runtime->updateSettings(settings);
         stateChanges = 0;
-    }
-    static void expectError(const HTTPReply& reply, int status, const std::string& code, const std::string& message) {
-        EXPECT_EQ(reply.status, status) << reply.body;
-        Json error = body(reply)["error"];
-        EXPECT_EQ(error["code"], code);
-        EXPECT_EQ(error["message"], message);
     }
 
     veltrane::testing::TempDirectory desktop;
@@ -196,7 +190,7 @@ TEST_F(FileRoutes, DownloadsNameTheFileSafely) {
               "attachment; filename=\"na_ve _q_.txt\"; filename*=UTF-8''na%C3%AFve%20%22q%22.txt");
 
     // A line feed in the name never reaches the header block.
-    test::LoopbackSocket socket = test::LoopbackSocket::connect(runtime->port());
+    veltrane::testing::LoopbackSocket socket = veltrane::testing::LoopbackSocket::connect(runtime->port());
     ASSERT_TRUE(socket.sendAll("GET /api/files/outbox/" + added[1].id + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" +
                                "Authorization: Bearer " + tablet.session + "\r\n\r\n"));
     std::optional<std::string> raw = socket.readToEnd();
@@ -277,7 +271,7 @@ TEST_F(FileRoutes, RevealAnswersTheInboxPath) {
 
 // The adapter set's file manager is asked, never the desktop's own.
 TEST_F(FileRoutes, RevealsGoToTheAdapterSetsFileManager) {
-    auto manager = std::dynamic_pointer_cast<FakeFileManager>(adapters.files);
+    auto manager = fake<FakeFileManager>();
     ASSERT_TRUE(manager);
     ASSERT_EQ(authed("POST", "/api/files/reveal-inbox").status, 200);
     EXPECT_EQ(manager->shownFolders(), std::vector<std::filesystem::path>{inbox()});

@@ -16,7 +16,7 @@ using namespace std::chrono_literals;
 
 class State : public RuntimeFixture {
 protected:
-    std::shared_ptr<FakeMediaAdapter> media() { return std::dynamic_pointer_cast<FakeMediaAdapter>(adapters.media); }
+    std::shared_ptr<FakeMediaAdapter> media() { return fake<FakeMediaAdapter>(); }
     void setSettings(const std::function<void(DeckSettings&)>& change) {
         DeckSettings settings = runtime->settings();
         change(settings);
@@ -52,7 +52,7 @@ TEST_F(State, HasExactlyTheSeventeenKeys) {
 
 TEST_F(State, SystemStatisticsOffDoesNotAskTheSampler) {
     startRuntime();
-    auto sampler = std::dynamic_pointer_cast<FakeSystemSampler>(adapters.system);
+    auto sampler = fake<FakeSystemSampler>();
     ASSERT_TRUE(sampler);
     setSettings([](DeckSettings& s) { s.systemStatsEnabled = false; });
     sampler->cpu = 0.9;

@@ -153,7 +153,7 @@ TEST_F(RouteTable, PairingInfoAlwaysNeedsPairing) {
 }
 
 TEST_F(RouteTable, AddressesComeFromTheAdapterSet) {
-    auto network = std::dynamic_pointer_cast<FakeNetworkSampler>(adapters.network);
+    auto network = fake<FakeNetworkSampler>();
     ASSERT_TRUE(network);
     network->ip = "10.1.2.3";
     startRuntime();

@@ -44,21 +44,14 @@ protected:
         runtime->updateSettings(settings);
     }
 
-    std::shared_ptr<FakeVolumeAdapter> volume() { return std::dynamic_pointer_cast<FakeVolumeAdapter>(adapters.volume); }
-    std::shared_ptr<FakeMediaAdapter> media() { return std::dynamic_pointer_cast<FakeMediaAdapter>(adapters.media); }
-    std::shared_ptr<FakeLinks> links() { return std::dynamic_pointer_cast<FakeLinks>(adapters.links); }
-    std::shared_ptr<FakeClipboard> clipboard() { return std::dynamic_pointer_cast<FakeClipboard>(adapters.clipboard); }
+    std::shared_ptr<FakeVolumeAdapter> volume() { return fake<FakeVolumeAdapter>(); }
+    std::shared_ptr<FakeMediaAdapter> media() { return fake<FakeMediaAdapter>(); }
+    std::shared_ptr<FakeLinks> links() { return fake<FakeLinks>(); }
+    std::shared_ptr<FakeClipboard> clipboard() { return fake<FakeClipboard>(); }
 
     fs::path screenshots() const { return data.path() / "screenshots"; }
     fs::path historyFile() const { return data.path() / "clipboard-history.json"; }
 
-    static void expectError(const HTTPReply& reply, int status, const std::string& code, const std::string& message) {
-        EXPECT_EQ(reply.status, status) << reply.body;
-        Json error = body(reply)["error"];
-        EXPECT_EQ(error["code"], code);
-        EXPECT_EQ(error["message"], message);
-        EXPECT_EQ(body(reply)["ok"], false);
-    }
 };
 
 TEST_F(CommandRouteTest, SetVolumeClampsAndAnswersWithBothOutputs) {
@@ -103,7 +96,7 @@ TEST_F(CommandRouteTest, NeedsASession) {
     HTTPReply reply = request("POST", "/api/command", R"({"type":"lock_mac"})");
     EXPECT_EQ(reply.status, 401);
     settled();
-    EXPECT_FALSE(std::dynamic_pointer_cast<FakeLock>(adapters.lock)->locked);
+    EXPECT_FALSE(fake<FakeLock>()->locked);
 }
 
 TEST_F(CommandRouteTest, SwitchedOffFeaturesRefuseAndTouchNothing) {
@@ -138,7 +131,7 @@ TEST_F(CommandRouteTest, SwitchedOffFeaturesRefuseAndTouchNothing) {
     EXPECT_EQ(after.liked, before.liked);
     EXPECT_EQ(after.isPlaying, before.isPlaying);
     EXPECT_EQ(clipboard()->text, "");
-    EXPECT_TRUE(std::dynamic_pointer_cast<FakeScreenshot>(adapters.screenshot)->shots.empty());
+    EXPECT_TRUE(fake<FakeScreenshot>()->shots.empty());
 }
 
 TEST_F(CommandRouteTest, ScreenshotsKeepTheThreeNewest) {
@@ -160,7 +153,7 @@ TEST_F(CommandRouteTest, ScreenshotsKeepTheThreeNewest) {
         EXPECT_NE(file.filename(), ids[0] + ".png");
     }
     EXPECT_EQ(body(authed("GET", "/api/state"))["data"]["lastScreenshotId"], ids[3]);
-    EXPECT_EQ(std::dynamic_pointer_cast<FakeScreenshot>(adapters.screenshot)->shots,
+    EXPECT_EQ(fake<FakeScreenshot>()->shots,
               (std::vector<std::string>{"full", "full", "full", "full"}));
 }
 
@@ -288,7 +281,7 @@ TEST_F(CommandRouteTest, ArgumentRulesReachTheAdapters) {
     };
     auto lastURL = [&] { return links()->urls.empty() ? std::string() : links()->urls.back(); };
     auto lastPath = [&] { return links()->paths.empty() ? std::string() : links()->paths.back(); };
-    auto shortcuts = std::dynamic_pointer_cast<FakeShortcuts>(adapters.shortcuts);
+    auto shortcuts = fake<FakeShortcuts>();
     const std::string long199(199, 'n'), long200(200, 'n');
     const Row rows[] = {
         {{{"type", "set_volume"}, {"level", -3}}, 200, [&](const Json& d) { EXPECT_EQ(d["volume"], 0); }},
