@@ -7,6 +7,7 @@
 #include <fstream>
 
 #include "ControlDeckCore/server/http/HTTPServer.h"
+#include "tests/support/TempDirectory.h"
 
 using namespace veltrane::deck;
 namespace fs = std::filesystem;
@@ -15,9 +16,6 @@ namespace {
 class StaticFiles : public ::testing::Test {
 protected:
     void SetUp() override {
-        char pattern[] = "/tmp/deck-static-XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern), nullptr);
-        base = pattern;
         root = base / "www";
         fs::create_directories(root / "assets");
         fs::create_directories(root / "docs");
@@ -27,10 +25,10 @@ protected:
         put(root / "secret", "inner secret");
         put(base / "secret", "outside");
     }
-    void TearDown() override { fs::remove_all(base); }
     static void put(const fs::path& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
 
-    fs::path base;
+    veltrane::testing::TempDirectory folder;
+    fs::path base = folder.path();
     fs::path root;
 };
 }  // namespace
