@@ -28,15 +28,15 @@
 #include "ControlDeckCore/runtime/DeckState.h"
 #include "ControlDeckCore/runtime/RuntimeOptions.h"
 #include "ControlDeckCore/runtime/TimerEngine.h"
-#include "ControlDeckCore/shared/DeckError.h"
-#include "ControlDeckCore/shared/DeckLogger.h"
 #include "ControlDeckCore/server/http/HTTPServer.h"
-#include "ControlDeckCore/shared/JSON.h"
-#include "ControlDeckCore/shared/LockedValue.h"
+#include "ControlDeckCore/server/http/WebSocket.h"
 #include "ControlDeckCore/server/pairing/PairingRecords.h"
 #include "ControlDeckCore/server/pairing/PairingStore.h"
 #include "ControlDeckCore/server/pairing/VeltraneLink.h"
-#include "ControlDeckCore/server/http/WebSocket.h"
+#include "ControlDeckCore/shared/DeckError.h"
+#include "ControlDeckCore/shared/DeckLogger.h"
+#include "ControlDeckCore/shared/JSON.h"
+#include "ControlDeckCore/shared/LockedValue.h"
 #include "ControlDeckCore/transfer/FileTransferService.h"
 #include "platform/dispatch/DispatchTimer.h"
 #include "platform/dispatch/SerialQueue.h"
@@ -133,9 +133,7 @@ public:
     LogCallback onLog() const { return onLog_.wrappedValue(); }
     void setOnLog(LogCallback callback) { onLog_.setWrappedValue(std::move(callback)); }
     MirroringCallback onMirroringRequest() const { return onMirroringRequest_.wrappedValue(); }
-    void setOnMirroringRequest(MirroringCallback callback) {
-        onMirroringRequest_.setWrappedValue(std::move(callback));
-    }
+    void setOnMirroringRequest(MirroringCallback callback) { onMirroringRequest_.setWrappedValue(std::move(callback)); }
 
     // Server identity and pairing.
     PairingOffer beginPairing();

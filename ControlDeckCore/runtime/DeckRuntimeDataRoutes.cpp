@@ -8,8 +8,8 @@
 
 #include "ControlDeckCore/runtime/DeckRuntime.h"
 #include "ControlDeckCore/runtime/RequestBody.h"
-#include "platform/fs/FileSystem.h"
 #include "ControlDeckCore/shared/DeckError.h"
+#include "platform/fs/FileSystem.h"
 
 namespace veltrane::deck {
 
@@ -35,7 +35,8 @@ std::string upperCased(std::string text) {
 }  // namespace
 
 HTTPResponse DeckRuntime::okWithoutCacheHeader(const Json& data) {
-    return HTTPResponse{200, {{"Content-Type", "application/json; charset=utf-8"}}, JSON::text(Json{{"ok", true}, {"data", data}})};
+    return HTTPResponse{
+        200, {{"Content-Type", "application/json; charset=utf-8"}}, JSON::text(Json{{"ok", true}, {"data", data}})};
 }
 
 HTTPResponse DeckRuntime::layoutResponse() {

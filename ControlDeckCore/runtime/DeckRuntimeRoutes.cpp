@@ -4,8 +4,8 @@
 
 #include "ControlDeckCore/runtime/DeckRuntime.h"
 #include "ControlDeckCore/runtime/RequestBody.h"
-#include "ControlDeckCore/shared/DeckError.h"
 #include "ControlDeckCore/server/http/PercentEncoding.h"
+#include "ControlDeckCore/shared/DeckError.h"
 
 namespace veltrane::deck {
 
@@ -121,7 +121,10 @@ const std::vector<DeckRuntime::Route>& DeckRuntime::routes() {
     using Request = const HTTPRequest&;
     using Auth = const AuthContext&;
     static const std::vector<Route> table = {
-        {"OPTIONS", prefix, "", "", open, [](DeckRuntime&, Request, Auth) { return HTTPResponse{204, {}, {}}; }},
+        {"OPTIONS", prefix, "", "", open,
+         [](DeckRuntime&, Request, Auth) {
+             return HTTPResponse{204, {}, {}};
+         }},
         {"GET", exact, "/api/health", "", open, [](DeckRuntime& self, Request, Auth) { return self.healthRoute(); }},
         {"GET", exact, "/api/pairing/info", "", open,
          [](DeckRuntime& self, Request, Auth) { return self.pairingInfoRoute(); }},
@@ -162,7 +165,8 @@ const std::vector<DeckRuntime::Route>& DeckRuntime::routes() {
              self.applySettings(request.body);
              return HTTPResponse::ok(self.settings_.publicDict());
          }},
-        {"GET", exact, "/api/devices", "", session, [](DeckRuntime& self, Request, Auth) { return self.devicesRoute(); }},
+        {"GET", exact, "/api/devices", "", session,
+         [](DeckRuntime& self, Request, Auth) { return self.devicesRoute(); }},
         {"GET", exact, "/api/actions", "", session,
          [](DeckRuntime& self, Request, Auth) { return HTTPResponse::ok(self.actionsPayload()); }},
         {"PUT", exact, "/api/actions", "", session,

@@ -58,19 +58,32 @@ protected:
     template <class T>
     std::shared_ptr<T> fake() const {
         auto in = [](const auto& slot) { return std::dynamic_pointer_cast<T>(slot); };
-        if constexpr (std::is_base_of_v<VolumeControlling, T>) return in(adapters.volume);
-        else if constexpr (std::is_base_of_v<MediaControlling, T>) return in(adapters.media);
-        else if constexpr (std::is_base_of_v<AppLaunching, T>) return in(adapters.apps);
-        else if constexpr (std::is_base_of_v<SystemSampling, T>) return in(adapters.system);
-        else if constexpr (std::is_base_of_v<NetworkSampling, T>) return in(adapters.network);
-        else if constexpr (std::is_base_of_v<ScreenshotCapturing, T>) return in(adapters.screenshot);
-        else if constexpr (std::is_base_of_v<Locking, T>) return in(adapters.lock);
-        else if constexpr (std::is_base_of_v<ClipboardAccessing, T>) return in(adapters.clipboard);
-        else if constexpr (std::is_base_of_v<ShortcutRunning, T>) return in(adapters.shortcuts);
-        else if constexpr (std::is_base_of_v<LinkOpening, T>) return in(adapters.links);
-        else if constexpr (std::is_base_of_v<TimerNotifying, T>) return in(adapters.notifier);
-        else if constexpr (std::is_base_of_v<BrightnessControlling, T>) return in(adapters.brightness);
-        else return in(adapters.files);
+        if constexpr (std::is_base_of_v<VolumeControlling, T>)
+            return in(adapters.volume);
+        else if constexpr (std::is_base_of_v<MediaControlling, T>)
+            return in(adapters.media);
+        else if constexpr (std::is_base_of_v<AppLaunching, T>)
+            return in(adapters.apps);
+        else if constexpr (std::is_base_of_v<SystemSampling, T>)
+            return in(adapters.system);
+        else if constexpr (std::is_base_of_v<NetworkSampling, T>)
+            return in(adapters.network);
+        else if constexpr (std::is_base_of_v<ScreenshotCapturing, T>)
+            return in(adapters.screenshot);
+        else if constexpr (std::is_base_of_v<Locking, T>)
+            return in(adapters.lock);
+        else if constexpr (std::is_base_of_v<ClipboardAccessing, T>)
+            return in(adapters.clipboard);
+        else if constexpr (std::is_base_of_v<ShortcutRunning, T>)
+            return in(adapters.shortcuts);
+        else if constexpr (std::is_base_of_v<LinkOpening, T>)
+            return in(adapters.links);
+        else if constexpr (std::is_base_of_v<TimerNotifying, T>)
+            return in(adapters.notifier);
+        else if constexpr (std::is_base_of_v<BrightnessControlling, T>)
+            return in(adapters.brightness);
+        else
+            return in(adapters.files);
     }
 
     // Runs tools/ws_peer.py against this runtime with `steps`; `onEvent` sees
