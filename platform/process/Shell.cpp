@@ -33,14 +33,14 @@ struct Collector {
     }
 };
 
-// Waits up to `seconds` for the child to end, collecting its output meanwhile.
+// Waits up to `wait` for the child to end, collecting its output meanwhile.
 // The state is tested first, so a child that has already ended costs nothing.
-bool waitForExit(ChildProcess& child, Collector& collector, double seconds) {
-    const auto deadline = Clock::now() + ms(seconds);
+bool waitForExit(ChildProcess& child, Collector& collector, std::chrono::milliseconds wait) {
+    const auto deadline = Clock::now() + wait;
     while (child.isRunning()) {
         auto now = Clock::now();
         if (now >= deadline) return false;
-        auto slice = std::min(ms(Shell::kPollInterval),
+        auto slice = std::min(Shell::kPollInterval,
                               std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now));
         if (!child.pipesOpen() || !child.pump(slice, collector))
             std::this_thread::sleep_for(slice);  // pipes closed early; keep polling the process
@@ -62,7 +62,7 @@ ShellResult Shell::run(const std::string& path, const std::vector<std::string>& 
     if (!child) return {1, "", error};
 
     Collector collector;
-    if (!waitForExit(*child, collector, std::max(0.0, timeout))) {
+    if (!waitForExit(*child, collector, ms(std::max(0.0, timeout)))) {
         child->sendSignal(SIGTERM);
         if (!waitForExit(*child, collector, kTermGrace)) {
             child->sendSignal(SIGKILL);
@@ -72,7 +72,7 @@ ShellResult Shell::run(const std::string& path, const std::vector<std::string>& 
 
     // Whatever is still in the pipes. A grandchild holding them open cannot
     // keep us here past the window.
-    const auto readDeadline = Clock::now() + ms(kReadWindow);
+    const auto readDeadline = Clock::now() + kReadWindow;
     while (child->pipesOpen()) {
         auto now = Clock::now();
         if (now >= readDeadline) break;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -16,10 +17,10 @@ struct ShellResult {
 // Runs a command-line tool to completion with a deadline. Blocks the calling
 // thread, so callers run it on their own queues, never the main thread.
 struct Shell {
-    static constexpr double kPollInterval = 0.02;
-    static constexpr double kTermGrace = 0.4;
-    static constexpr double kKillWait = 0.2;
-    static constexpr double kReadWindow = 0.15;
+    static constexpr std::chrono::milliseconds kPollInterval{20};
+    static constexpr std::chrono::milliseconds kTermGrace{400};
+    static constexpr std::chrono::milliseconds kKillWait{200};
+    static constexpr std::chrono::milliseconds kReadWindow{150};
     static constexpr std::size_t kMaxOutputBytes = 256'000;
     static constexpr std::int32_t kUnstoppableStatus = 124;
 
