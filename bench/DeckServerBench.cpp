@@ -3,8 +3,8 @@
 // plain copy of the line for redaction (the floor any scanner can reach).
 #include <benchmark/benchmark.h>
 
-#include "ControlDeckCore/server/DeckLogger.h"
-#include "ControlDeckCore/server/JSON.h"
+#include "ControlDeckCore/shared/DeckLogger.h"
+#include "ControlDeckCore/shared/JSON.h"
 
 using namespace veltrane::deck;
 

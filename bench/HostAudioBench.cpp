@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "ControlDeckCore/adapters/MacVolumeAdapter.h"
-#include "ControlDeckCore/server/Shell.h"
+#include "platform/process/Shell.h"
 #include "platform/audio/PulseAudioSystem.h"
 #include "platform/process/ChildProcess.h"
 #include "platform/system/ProcessSetup.h"
@@ -104,7 +104,7 @@ int main(int argc, char** argv) {
     auto adapter = deck::MacVolumeAdapter::create(
         std::make_shared<audio::PulseAudioSystem>(server.address()),
         [](const std::string& path, const std::vector<std::string>& args, double timeout) {
-            deck::Shell::run(path, args, timeout);
+            process::Shell::run(path, args, timeout);
         });
     adapter->setOnChange([&] { adapterSaw.mark(); });
     std::this_thread::sleep_for(std::chrono::milliseconds(500));  // let the subscriber settle in

@@ -6,7 +6,7 @@
 #include <type_traits>
 
 #include "ControlDeckCore/runtime/DeckCommand.h"
-#include "ControlDeckCore/server/DeckError.h"
+#include "ControlDeckCore/shared/DeckError.h"
 
 using namespace veltrane::deck;
 

@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "ControlDeckCore/server/HTTPServer.h"
+#include "ControlDeckCore/server/http/HTTPServer.h"
 
 using veltrane::deck::HTTPServer;
 using Kind = HTTPServer::ParseResult::Kind;

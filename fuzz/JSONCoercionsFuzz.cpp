@@ -9,8 +9,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "ControlDeckCore/server/JSON.h"
-#include "ControlDeckCore/server/UTF8.h"
+#include "ControlDeckCore/shared/JSON.h"
+#include "ControlDeckCore/shared/UTF8.h"
 
 using namespace veltrane::deck;
 

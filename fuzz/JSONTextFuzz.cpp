@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "ControlDeckCore/server/JSON.h"
-#include "ControlDeckCore/server/JSONValue.h"
+#include "ControlDeckCore/shared/JSON.h"
+#include "ControlDeckCore/shared/JSONValue.h"
 
 using namespace veltrane::deck;
 

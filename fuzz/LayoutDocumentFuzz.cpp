@@ -9,7 +9,7 @@
 
 #include "ControlDeckCore/data/FileStore.h"
 #include "ControlDeckCore/data/LayoutDocument.h"
-#include "ControlDeckCore/server/DeckError.h"
+#include "ControlDeckCore/shared/DeckError.h"
 
 using namespace veltrane::deck;
 

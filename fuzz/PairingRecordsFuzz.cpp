@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "ControlDeckCore/server/PairedDevice.h"
-#include "ControlDeckCore/server/VeltraneLink.h"
+#include "ControlDeckCore/server/pairing/PairedDevice.h"
+#include "ControlDeckCore/server/pairing/VeltraneLink.h"
 
 using namespace veltrane::deck;
 

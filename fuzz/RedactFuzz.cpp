@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "ControlDeckCore/server/DeckLogger.h"
+#include "ControlDeckCore/shared/DeckLogger.h"
 
 using veltrane::deck::DeckLogger;
 

@@ -10,7 +10,7 @@
 #include <iterator>
 #include <string>
 
-#include "ControlDeckCore/server/HTTPServer.h"
+#include "ControlDeckCore/server/http/HTTPServer.h"
 
 using veltrane::deck::HTTPServer;
 namespace fs = std::filesystem;

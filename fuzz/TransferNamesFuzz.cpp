@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "ControlDeckCore/server/UTF8.h"
+#include "ControlDeckCore/shared/UTF8.h"
 #include "ControlDeckCore/transfer/FileTransferNames.h"
 #include "ControlDeckCore/transfer/FileTransferService.h"
 #include "platform/text/UnicodeText.h"

@@ -14,7 +14,7 @@
 #include <set>
 #include <string>
 
-#include "ControlDeckCore/server/UTF8.h"
+#include "ControlDeckCore/shared/UTF8.h"
 #include "ControlDeckCore/transfer/FileTransferService.h"
 #include "ControlDeckCore/transfer/StagingMeta.h"
 #include "fuzz/RouteBody.h"

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "ControlDeckCore/server/WebSocket.h"
+#include "ControlDeckCore/server/http/WebSocket.h"
 
 using veltrane::deck::WebSocket;
 

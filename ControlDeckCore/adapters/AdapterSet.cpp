@@ -3,6 +3,7 @@
 #include "ControlDeckCore/adapters/FakeAppLauncher.h"
 #include "ControlDeckCore/adapters/FakeBrightnessAdapter.h"
 #include "ControlDeckCore/adapters/FakeClipboard.h"
+#include "ControlDeckCore/adapters/FakeFileManager.h"
 #include "ControlDeckCore/adapters/FakeLinks.h"
 #include "ControlDeckCore/adapters/FakeLock.h"
 #include "ControlDeckCore/adapters/FakeMediaAdapter.h"
@@ -15,6 +16,7 @@
 #include "ControlDeckCore/adapters/MacAppLauncher.h"
 #include "ControlDeckCore/adapters/MacBrightnessAdapter.h"
 #include "ControlDeckCore/adapters/MacClipboard.h"
+#include "ControlDeckCore/adapters/MacFileManager.h"
 #include "ControlDeckCore/adapters/MacLinks.h"
 #include "ControlDeckCore/adapters/MacLock.h"
 #include "ControlDeckCore/adapters/MacNetworkSampler.h"
@@ -41,6 +43,7 @@ AdapterSet AdapterSet::mac() {
         std::make_shared<MacLinks>(),
         std::make_shared<MacNotifier>(),
         std::make_shared<MacBrightnessAdapter>(),
+        std::make_shared<MacFileManager>(),
     };
 }
 
@@ -58,6 +61,7 @@ AdapterSet AdapterSet::fake() {
         std::make_shared<FakeLinks>(),
         std::make_shared<FakeNotifier>(),
         std::make_shared<FakeBrightnessAdapter>(),
+        std::make_shared<FakeFileManager>(),
     };
 }
 

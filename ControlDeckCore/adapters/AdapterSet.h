@@ -1,11 +1,18 @@
 #pragma once
-// The twelve adapters through which the Control Deck acts on the computer.
+// The adapters through which the Control Deck acts on the computer: the
+// twelve capabilities and the file manager that shows received files.
+//
+// `Mac…` adapters are the host computer's adapters. On Linux they are backed
+// by the desktop's own services (PulseAudio, X11, D-Bus, GIO); they keep the
+// names the rest of the system knows them by. `Fake…` adapters answer canned
+// values in memory and touch nothing of the host.
 
 #include <memory>
 
 #include "ControlDeckCore/adapters/AppLaunching.h"
 #include "ControlDeckCore/adapters/BrightnessControlling.h"
 #include "ControlDeckCore/adapters/ClipboardAccessing.h"
+#include "ControlDeckCore/adapters/FileRevealing.h"
 #include "ControlDeckCore/adapters/LinkOpening.h"
 #include "ControlDeckCore/adapters/Locking.h"
 #include "ControlDeckCore/adapters/MediaControlling.h"
@@ -32,6 +39,7 @@ struct AdapterSet {
     std::shared_ptr<LinkOpening> links;
     std::shared_ptr<TimerNotifying> notifier;
     std::shared_ptr<BrightnessControlling> brightness;
+    std::shared_ptr<FileRevealing> files;
 
     // The host computer's adapters. A capability without a host adapter yet
     // reports nothing (no outputs, nothing playing) and refuses actions; it

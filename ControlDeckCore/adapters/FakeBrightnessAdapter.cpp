@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "ControlDeckCore/server/DeckError.h"
+#include "ControlDeckCore/shared/DeckError.h"
 
 namespace veltrane::deck {
 

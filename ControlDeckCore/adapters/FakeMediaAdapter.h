@@ -5,7 +5,7 @@
 #include <string>
 
 #include "ControlDeckCore/adapters/MediaAdapterBase.h"
-#include "ControlDeckCore/server/LockedValue.h"
+#include "ControlDeckCore/shared/LockedValue.h"
 
 namespace veltrane::deck {
 

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "ControlDeckCore/server/DeckError.h"
+#include "ControlDeckCore/shared/DeckError.h"
 #include "platform/apps/DesktopEntries.h"
 #include "platform/apps/IconTheme.h"
 #include "platform/apps/Launcher.h"
@@ -26,7 +26,7 @@ void MacAppLauncher::rescan() {
 std::vector<AppRecord> MacAppLauncher::freshList() {
     std::lock_guard lock(listLock_);
     const bool fresh = cacheAt_ && !cache_.empty() &&
-                       Clock::now() - *cacheAt_ < std::chrono::duration<double>(cacheTTL_);
+                       Clock::now() - *cacheAt_ < cacheTTL_;
     if (!fresh) rescan();
     return cache_;
 }

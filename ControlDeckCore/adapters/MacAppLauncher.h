@@ -13,7 +13,7 @@ namespace veltrane::deck {
 
 class MacAppLauncher : public AppLaunching {
 public:
-    static constexpr double kCacheTTL = 60.0;  // seconds a scan stays fresh
+    static constexpr std::chrono::seconds kCacheTTL{60};  // how long a scan stays fresh
     static constexpr int kIconSide = 64;
 
     // The list of the last scan, sorted by name; rescanned first when it is
@@ -38,7 +38,7 @@ private:
     std::mutex listLock_;
     std::vector<AppRecord> cache_;
     std::optional<Clock::time_point> cacheAt_;  // none: never scanned
-    const double cacheTTL_ = kCacheTTL;
+    const Clock::duration cacheTTL_ = kCacheTTL;
 
     std::mutex iconLock_;
     std::map<std::string, PNGData> iconCache_;  // never emptied

@@ -2,8 +2,8 @@
 
 #include <cmath>
 
-#include "ControlDeckCore/server/DecimalText.h"
-#include "ControlDeckCore/server/DeckError.h"
+#include "ControlDeckCore/shared/DecimalText.h"
+#include "ControlDeckCore/shared/DeckError.h"
 #include "platform/dbus/Logind.h"
 
 namespace veltrane::deck {

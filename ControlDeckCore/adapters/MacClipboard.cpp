@@ -1,6 +1,6 @@
 #include "ControlDeckCore/adapters/MacClipboard.h"
 
-#include "ControlDeckCore/server/DeckError.h"
+#include "ControlDeckCore/shared/DeckError.h"
 
 namespace veltrane::deck {
 

@@ -2,7 +2,7 @@
 
 #include <filesystem>
 
-#include "ControlDeckCore/server/DeckError.h"
+#include "ControlDeckCore/shared/DeckError.h"
 #include "platform/apps/Launcher.h"
 
 namespace veltrane::deck {

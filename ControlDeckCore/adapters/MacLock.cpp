@@ -1,6 +1,6 @@
 #include "ControlDeckCore/adapters/MacLock.h"
 
-#include "ControlDeckCore/server/DeckError.h"
+#include "ControlDeckCore/shared/DeckError.h"
 #include "platform/dbus/Logind.h"
 #include "platform/dbus/ScreenSaver.h"
 

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "ControlDeckCore/adapters/NetworkSampling.h"
-#include "ControlDeckCore/server/LockedValue.h"
+#include "ControlDeckCore/shared/LockedValue.h"
 #include "platform/dispatch/SerialQueue.h"
 #include "platform/net/PathMonitor.h"
 
@@ -27,6 +27,7 @@ public:
     ~MacNetworkSampler() override;
 
     NetworkSample sample(std::uint16_t serverPort, bool listening) override;
+    std::vector<std::string> ipv4Addresses() override { return allIPv4(); }
 
     // IPv4 addresses of the interfaces that are up, loopback excepted.
     static std::vector<std::string> allIPv4();

@@ -3,7 +3,7 @@
 #include <fstream>
 #include <iterator>
 
-#include "ControlDeckCore/server/DeckError.h"
+#include "ControlDeckCore/shared/DeckError.h"
 #include "platform/system/TemporaryFolder.h"
 #include "platform/system/UUID.h"
 #include "platform/x11/ScreenCapture.h"

@@ -1,7 +1,7 @@
 #include "ControlDeckCore/adapters/MacShortcuts.h"
 
-#include "ControlDeckCore/server/DeckError.h"
-#include "ControlDeckCore/server/Shell.h"
+#include "ControlDeckCore/shared/DeckError.h"
+#include "platform/process/Shell.h"
 #include "platform/fs/UserDirectories.h"
 
 namespace veltrane::deck {
@@ -20,7 +20,7 @@ bool MacShortcuts::isSingleComponent(const std::string& name) {
 void MacShortcuts::run(const std::string& name) {
     if (!isSingleComponent(name)) throw DeckError::malformedPayload();
     auto shortcuts = folder();
-    if (!shortcuts || Shell::run((*shortcuts / name).string(), {}, timeout_).status != 0)
+    if (!shortcuts || process::Shell::run((*shortcuts / name).string(), {}, timeout_).status != 0)
         throw DeckError::invalidState("Shortcut \u201C" + name + "\u201D could not be run.");
 }
 

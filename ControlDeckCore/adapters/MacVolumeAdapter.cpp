@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
-#include "ControlDeckCore/server/DeckError.h"
-#include "ControlDeckCore/server/Shell.h"
+#include "ControlDeckCore/shared/DeckError.h"
+#include "platform/process/Shell.h"
 #include "platform/audio/PulseAudioSystem.h"
 
 namespace veltrane::deck {
@@ -16,7 +16,7 @@ using audio::Property;
 std::shared_ptr<MacVolumeAdapter> MacVolumeAdapter::create() {
     return create(std::make_shared<audio::PulseAudioSystem>(),
                   [](const std::string& path, const std::vector<std::string>& arguments, double timeout) {
-                      Shell::run(path, arguments, timeout);
+                      process::Shell::run(path, arguments, timeout);
                   });
 }
 
@@ -211,7 +211,7 @@ void MacVolumeAdapter::startPoll(double interval) {
 
 // ---- writes ----
 
-void MacVolumeAdapter::runScript(std::vector<std::string> arguments) {
+void MacVolumeAdapter::runPactl(std::vector<std::string> arguments) {
     if (auto server = audio_->serverAddress()) arguments.insert(arguments.begin(), "--server=" + *server);
     runCommand_(kPactl, arguments, kScriptTimeout);
 }
@@ -229,7 +229,7 @@ bool MacVolumeAdapter::setAudioVolume(float level, DeviceID device) {
 
 void MacVolumeAdapter::setVolume(double level) {
     auto clamped = static_cast<float>(clampedLevel(level));
-    if (!setAudioVolume(clamped, device())) runScript({"set-sink-volume", "@DEFAULT_SINK@", percent(clamped)});
+    if (!setAudioVolume(clamped, device())) runPactl({"set-sink-volume", "@DEFAULT_SINK@", percent(clamped)});
     {
         std::lock_guard lock(mutex_);
         known_.lastVolume = clamped;
@@ -240,7 +240,7 @@ void MacVolumeAdapter::setVolume(double level) {
 }
 
 void MacVolumeAdapter::setMuted(bool muted) {
-    if (!audio_->setMute(device(), muted)) runScript({"set-sink-mute", "@DEFAULT_SINK@", muted ? "1" : "0"});
+    if (!audio_->setMute(device(), muted)) runPactl({"set-sink-mute", "@DEFAULT_SINK@", muted ? "1" : "0"});
     {
         std::lock_guard lock(mutex_);
         known_.lastMuted = muted;
@@ -266,7 +266,7 @@ void MacVolumeAdapter::setVolumeOn(DeviceID device, double level) {
     bool isDefault = audio_->defaultOutput() == device;
     if (!setAudioVolume(clamped, device)) {
         if (!isDefault) throw DeckError::permissionDenied("Volume");
-        runScript({"set-sink-volume", "@DEFAULT_SINK@", percent(clamped)});
+        runPactl({"set-sink-volume", "@DEFAULT_SINK@", percent(clamped)});
     }
     if (isDefault) {
         std::lock_guard lock(mutex_);

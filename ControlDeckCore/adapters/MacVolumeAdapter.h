@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "ControlDeckCore/adapters/VolumeControlling.h"
-#include "ControlDeckCore/server/LockedValue.h"
+#include "ControlDeckCore/shared/LockedValue.h"
 #include "platform/audio/AudioSystem.h"
 #include "platform/dispatch/DispatchTimer.h"
 #include "platform/dispatch/SerialQueue.h"
@@ -90,7 +90,8 @@ private:
     std::string uid(audio::DeviceID device);
     std::string name(audio::DeviceID device);
     audio::DeviceID deviceWithID(const std::string& id);
-    void runScript(std::vector<std::string> arguments);
+    // The fallback write: pactl with `arguments`, against our server.
+    void runPactl(std::vector<std::string> arguments);
     void bindDeviceListeners();
     void installListeners();
     void startPoll(double interval);

@@ -3,7 +3,7 @@
 #include <functional>
 
 #include "ControlDeckCore/adapters/MediaControlling.h"
-#include "ControlDeckCore/server/LockedValue.h"
+#include "ControlDeckCore/shared/LockedValue.h"
 
 namespace veltrane::deck {
 

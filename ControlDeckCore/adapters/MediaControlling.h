@@ -6,7 +6,7 @@
 
 #include "ControlDeckCore/adapters/AdapterRecords.h"
 #include "ControlDeckCore/lyrics/LyricsRecords.h"
-#include "ControlDeckCore/server/ISO8601.h"
+#include "ControlDeckCore/shared/ISO8601.h"
 
 namespace veltrane::deck {
 

@@ -7,7 +7,7 @@
 
 #include "ControlDeckCore/adapters/AdapterSet.h"
 #include "ControlDeckCore/adapters/MediaAdapterBase.h"
-#include "ControlDeckCore/server/LockedValue.h"
+#include "ControlDeckCore/shared/LockedValue.h"
 
 namespace veltrane::deck {
 

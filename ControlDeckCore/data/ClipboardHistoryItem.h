@@ -2,8 +2,8 @@
 
 #include <string>
 
-#include "ControlDeckCore/server/ISO8601.h"
-#include "ControlDeckCore/server/JSON.h"
+#include "ControlDeckCore/shared/ISO8601.h"
+#include "ControlDeckCore/shared/JSON.h"
 
 namespace veltrane::deck {
 

@@ -2,8 +2,8 @@
 
 #include <string>
 
-#include "ControlDeckCore/server/JSON.h"
-#include "ControlDeckCore/server/JSONValue.h"
+#include "ControlDeckCore/shared/JSON.h"
+#include "ControlDeckCore/shared/JSONValue.h"
 
 namespace veltrane::deck {
 

@@ -1,6 +1,6 @@
 #include "ControlDeckCore/data/DeckPage.h"
 
-#include "ControlDeckCore/data/Decoding.h"
+#include "ControlDeckCore/shared/Decoding.h"
 
 namespace veltrane::deck {
 

@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "ControlDeckCore/data/WidgetInstance.h"
-#include "ControlDeckCore/server/JSON.h"
+#include "ControlDeckCore/shared/JSON.h"
 
 namespace veltrane::deck {
 

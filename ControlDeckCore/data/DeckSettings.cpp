@@ -1,6 +1,6 @@
 #include "ControlDeckCore/data/DeckSettings.h"
 
-#include "ControlDeckCore/data/Decoding.h"
+#include "ControlDeckCore/shared/Decoding.h"
 #include "platform/system/HostName.h"
 
 namespace veltrane::deck {

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "ControlDeckCore/server/JSON.h"
+#include "ControlDeckCore/shared/JSON.h"
 
 namespace veltrane::deck {
 

@@ -9,9 +9,9 @@
 #include <string>
 #include <string_view>
 
-#include "ControlDeckCore/data/Decoding.h"
+#include "ControlDeckCore/shared/Decoding.h"
 #include "ControlDeckCore/data/LayoutDocument.h"
-#include "ControlDeckCore/server/JSON.h"
+#include "ControlDeckCore/shared/JSON.h"
 #include "platform/fs/FileSystem.h"
 
 namespace veltrane::deck {

@@ -2,9 +2,9 @@
 
 #include <algorithm>
 
-#include "ControlDeckCore/data/Decoding.h"
-#include "ControlDeckCore/server/DeckError.h"
-#include "ControlDeckCore/server/Whitespace.h"
+#include "ControlDeckCore/shared/Decoding.h"
+#include "ControlDeckCore/shared/DeckError.h"
+#include "ControlDeckCore/shared/Whitespace.h"
 #include "platform/system/UUID.h"
 
 namespace veltrane::deck {

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "ControlDeckCore/data/DeckPage.h"
-#include "ControlDeckCore/server/JSON.h"
+#include "ControlDeckCore/shared/JSON.h"
 
 namespace veltrane::deck {
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <limits>
 
-#include "ControlDeckCore/server/Whitespace.h"
+#include "ControlDeckCore/shared/Whitespace.h"
 #include "platform/system/UUID.h"
 
 namespace veltrane::deck {

@@ -3,8 +3,8 @@
 #include <cstdint>
 #include <string>
 
-#include "ControlDeckCore/server/JSON.h"
-#include "ControlDeckCore/server/JSONValue.h"
+#include "ControlDeckCore/shared/JSON.h"
+#include "ControlDeckCore/shared/JSONValue.h"
 
 namespace veltrane::deck {
 

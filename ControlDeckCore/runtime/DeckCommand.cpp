@@ -5,8 +5,8 @@
 
 #include <uriparser/Uri.h>
 
-#include "ControlDeckCore/server/DeckError.h"
-#include "ControlDeckCore/server/Whitespace.h"
+#include "ControlDeckCore/shared/DeckError.h"
+#include "ControlDeckCore/shared/Whitespace.h"
 #include "platform/text/UnicodeText.h"
 
 namespace veltrane::deck {

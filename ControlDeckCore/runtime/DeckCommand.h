@@ -11,7 +11,7 @@
 #include <type_traits>
 #include <variant>
 
-#include "ControlDeckCore/server/JSON.h"
+#include "ControlDeckCore/shared/JSON.h"
 
 namespace veltrane::deck {
 

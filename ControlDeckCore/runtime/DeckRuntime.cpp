@@ -6,7 +6,6 @@
 #include <system_error>
 #include <thread>
 
-#include "ControlDeckCore/adapters/MacNetworkSampler.h"
 #include "ControlDeckCore/media/MediaRemoteNowPlaying.h"
 #include "ControlDeckCore/runtime/PersistedIdentity.h"
 #include "platform/dispatch/MainQueue.h"
@@ -75,7 +74,7 @@ DeckRuntime::DeckRuntime(RuntimeOptions options, AdapterSet adapters)
     : options_(std::move(options)),
       adapters_(std::move(adapters)),
       store_(options_.dataDirectory),
-      files_(makeFileTransferService(store_, options_)),
+      files_(makeFileTransferService(store_, adapters_)),
       pairing_(sys::uuidString(), options_.autoApprovePairing),
       server_(HTTPServer::create()),
       queue_(dispatch::SerialQueue::create("deck.runtime")),
@@ -201,7 +200,7 @@ void DeckRuntime::stop() {
 void DeckRuntime::startPolling() {
     cancelPolling();  // a second start replaces the first one's timers
     std::weak_ptr<DeckRuntime> weak = weak_from_this();
-    pollTimer_ = dispatch::DispatchTimer::create(*queue_, dispatch::seconds(kPollInterval), {}, [weak] {
+    pollTimer_ = dispatch::DispatchTimer::create(*queue_, kPollInterval, {}, [weak] {
         auto self = weak.lock();
         if (!self) return;
         self->onQueue([&] {
@@ -212,7 +211,7 @@ void DeckRuntime::startPolling() {
     pollTimer_->start();
 
     mediaQueue_ = dispatch::SerialQueue::create("deck.media");
-    mediaTimer_ = dispatch::DispatchTimer::create(*mediaQueue_, dispatch::seconds(kMediaInterval), {}, [weak] {
+    mediaTimer_ = dispatch::DispatchTimer::create(*mediaQueue_, kMediaInterval, {}, [weak] {
         auto self = weak.lock();
         if (!self) return;
         const bool wanted =
@@ -237,7 +236,7 @@ std::vector<std::string> DeckRuntime::dashboardURLs() const { return dashboardUR
 
 std::vector<std::string> DeckRuntime::dashboardURLsFor(std::uint16_t port) const {
     std::vector<std::string> urls{"http://127.0.0.1:" + std::to_string(port) + "/"};
-    for (const std::string& address : MacNetworkSampler::allIPv4())
+    for (const std::string& address : adapters_.network->ipv4Addresses())
         urls.push_back("http://" + address + ":" + std::to_string(port) + "/");
     return urls;
 }

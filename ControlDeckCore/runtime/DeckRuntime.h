@@ -28,15 +28,15 @@
 #include "ControlDeckCore/runtime/DeckState.h"
 #include "ControlDeckCore/runtime/RuntimeOptions.h"
 #include "ControlDeckCore/runtime/TimerEngine.h"
-#include "ControlDeckCore/server/DeckError.h"
-#include "ControlDeckCore/server/DeckLogger.h"
-#include "ControlDeckCore/server/HTTPServer.h"
-#include "ControlDeckCore/server/JSON.h"
-#include "ControlDeckCore/server/LockedValue.h"
-#include "ControlDeckCore/server/PairingRecords.h"
-#include "ControlDeckCore/server/PairingStore.h"
-#include "ControlDeckCore/server/VeltraneLink.h"
-#include "ControlDeckCore/server/WebSocket.h"
+#include "ControlDeckCore/server/http/HTTPServer.h"
+#include "ControlDeckCore/server/http/WebSocket.h"
+#include "ControlDeckCore/server/pairing/PairingRecords.h"
+#include "ControlDeckCore/server/pairing/PairingStore.h"
+#include "ControlDeckCore/server/pairing/VeltraneLink.h"
+#include "ControlDeckCore/shared/DeckError.h"
+#include "ControlDeckCore/shared/DeckLogger.h"
+#include "ControlDeckCore/shared/JSON.h"
+#include "ControlDeckCore/shared/LockedValue.h"
 #include "ControlDeckCore/transfer/FileTransferService.h"
 #include "platform/dispatch/DispatchTimer.h"
 #include "platform/dispatch/SerialQueue.h"
@@ -51,27 +51,13 @@ namespace veltrane::deck {
 // publishes for other threads, without waiting for it.
 class DeckRuntime : public std::enable_shared_from_this<DeckRuntime> {
 public:
-    // One open WebSocket.
-    struct WSClient {
-        std::shared_ptr<WebSocket> ws;
-        std::string deviceId;  // empty until the socket authenticates
-        bool sessionAuthed = false;
-        std::optional<std::string> pendingToken;
-    };
-
-    static constexpr std::chrono::milliseconds kReadyWait{3000};
-    static constexpr std::chrono::milliseconds kReadyGrace{200};
-    static constexpr double kPollInterval = 2.5;   // seconds
-    static constexpr double kMediaInterval = 1.5;  // seconds
-    static constexpr std::size_t kPairingAttemptsPerWindow = 8;
-    static constexpr std::chrono::seconds kPairingAttemptWindow{10};
-    static constexpr std::uint16_t kClosePolicy = 4001;  // WebSocket close code for lost trust
     static constexpr std::string_view kFilesRecordsPrefix = "/api/files/records/";
     static constexpr std::string_view kFilesInboxPrefix = "/api/files/inbox/";
     static constexpr std::string_view kFilesOutboxPrefix = "/api/files/outbox/";
-    // For a socket turned away while too many others wait to authenticate.
-    static constexpr std::uint16_t kCloseTryAgainLater = 1013;
-    static constexpr std::size_t kScreenshotsKept = 3;
+    static constexpr std::string_view kAppsPrefix = "/api/apps/";
+    static constexpr std::string_view kIconSuffix = "/icon";
+    static constexpr std::string_view kScreenshotsPrefix = "/api/screenshots/";
+    static constexpr std::string_view kDevicesPrefix = "/api/devices/";
 
     // Sockets that have not authenticated: each is closed after `grace`, and
     // past `maxWaiting` of them a new one is closed at once, so no host on
@@ -122,11 +108,14 @@ public:
     void revokeDevice(const std::string& id);
     void renameDevice(const std::string& id, const std::string& name);
     void dropDeviceSockets(const std::string& deviceId);
+    // The state object clients receive, built on the runtime queue.
+    Json buildState();
+    Json snapshotDict() { return buildState(); }
 
     // Files the desktop offers for download. Each may be called from any
     // thread; adding and removing broadcast the state when they succeed and
     // throw the transfer service's errors otherwise.
-    std::vector<FileRecord> addOutboxFiles(const std::vector<std::filesystem::path>& urls);
+    std::vector<FileRecord> addOutboxFiles(const std::vector<std::filesystem::path>& paths);
     void removeOutboxFile(const std::string& id);
     void revealFileInbox();
     std::vector<FileRecord> outboxFiles() const;
@@ -144,9 +133,7 @@ public:
     LogCallback onLog() const { return onLog_.wrappedValue(); }
     void setOnLog(LogCallback callback) { onLog_.setWrappedValue(std::move(callback)); }
     MirroringCallback onMirroringRequest() const { return onMirroringRequest_.wrappedValue(); }
-    void setOnMirroringRequest(MirroringCallback callback) {
-        onMirroringRequest_.setWrappedValue(std::move(callback));
-    }
+    void setOnMirroringRequest(MirroringCallback callback) { onMirroringRequest_.setWrappedValue(std::move(callback)); }
 
     // Server identity and pairing.
     PairingOffer beginPairing();
@@ -154,20 +141,45 @@ public:
     void denyPairing(const std::string& id);
     void forgetAllDevices();
     void rotatePairingIdentity();
+
+    // The request handler that start() installs; it holds the runtime weakly
+    // and answers 503 "stopping" once the runtime is gone.
+    static std::function<HTTPServer::Handler> requestHandler(std::weak_ptr<DeckRuntime> runtime);
+    // Tests shorten the grace; the defaults hold otherwise.
+    void setWaitingSocketLimits(WaitingSocketLimits limits);
+
+private:
+    // One open WebSocket.
+    struct WSClient {
+        std::shared_ptr<WebSocket> ws;
+        std::string deviceId;  // empty until the socket authenticates
+        bool sessionAuthed = false;
+        std::optional<std::string> pendingToken;
+    };
+    struct Route;
+
+    static constexpr std::chrono::milliseconds kReadyWait{3000};
+    static constexpr std::chrono::milliseconds kReadyGrace{200};
+    static constexpr std::chrono::milliseconds kPollInterval{2500};
+    static constexpr std::chrono::milliseconds kMediaInterval{1500};
+    static constexpr std::size_t kPairingAttemptsPerWindow = 8;
+    static constexpr std::chrono::seconds kPairingAttemptWindow{10};
+    static constexpr std::uint16_t kClosePolicy = 4001;  // WebSocket close code for lost trust
+    // For a socket turned away while too many others wait to authenticate.
+    static constexpr std::uint16_t kCloseTryAgainLater = 1013;
+    static constexpr std::size_t kScreenshotsKept = 3;
+
+    // Pairing steps the routes share.
     void persistIdentity();
     void consumePairingRateLimit();
     HTTPResponse pairingWaitPayload(const PairingRequest& request);
 
-    // Requests. The handler that start() installs; it holds the runtime
-    // weakly and answers 503 "stopping" once the runtime is gone.
-    static std::function<HTTPServer::Handler> requestHandler(std::weak_ptr<DeckRuntime> runtime);
+    // Requests.
     HTTPResponse handle(const HTTPRequest& request);
     HTTPResponse dispatchCommand(const std::string& body, const AuthContext& auth);
     void handleWS(const HTTPRequest& request, std::shared_ptr<WebSocket> socket);
     // One text message of a registered socket; on the runtime queue.
     void handleWSText(const WebSocket* id, const std::string& text);
-    // Tests shorten the grace; the defaults hold otherwise.
-    void setWaitingSocketLimits(WaitingSocketLimits limits);
 
     // Commands, on the runtime queue. execute() never broadcasts: its caller
     // does after a success.
@@ -175,8 +187,11 @@ public:
     void bumpVolume(double step);
     void recordClipboard(const std::string& text);
 
-    // Data routes.
+    // Data routes. The layout and command answers carry the JSON envelope
+    // without "Cache-Control".
+    static HTTPResponse okWithoutCacheHeader(const Json& data);
     HTTPResponse layoutResponse();
+    HTTPResponse replaceLayout(LayoutDocument layout);
     Json appsPayload();
     void applySettings(const std::string& body);
     Json actionsPayload();
@@ -184,15 +199,12 @@ public:
     HTTPResponse serveStatic(const std::string& path);
 
     // State snapshot and broadcasts.
-    Json buildState();
-    Json snapshotDict() { return buildState(); }
     Json audioOutputs();
     Json displayOutputs();
     void broadcastState();
     void broadcast(const Json& message);
     std::set<std::string> connectedDeviceIds() const;
 
-private:
     // What threads other than the runtime queue may read: the health check,
     // OPTIONS and the port.
     struct Published {
@@ -281,7 +293,8 @@ private:
     HTTPResponse renderIcon(const std::string& path);
     static std::string iconIdFromPath(const std::string& path);
 
-    // Route bodies.
+    // Route bodies, reached through the table of routes().
+    static const std::vector<Route>& routes();
     HTTPResponse route(const HTTPRequest& request);
     HTTPResponse answerWithoutQueue(const HTTPRequest& request) const;
     AuthContext authenticate(const HTTPRequest& request);
@@ -296,7 +309,8 @@ private:
     HTTPResponse renameDeviceRoute(const HTTPRequest& request);
     HTTPResponse revokeDeviceRoute(const HTTPRequest& request);
     HTTPResponse screenshotRoute(const HTTPRequest& request);
-    HTTPResponse fileTransferRoute(const HTTPRequest& request);
+    HTTPResponse clearRecordsRoute(const HTTPRequest& request);
+    HTTPResponse revealInboxRoute();
     HTTPResponse startInbox(const HTTPRequest& request);
     HTTPResponse handleInboxPath(const HTTPRequest& request);
     HTTPResponse handleOutboxPath(const HTTPRequest& request);
@@ -305,7 +319,7 @@ private:
     void saveClipboardHistory();
     Json filesPublicState() const;
     static std::shared_ptr<FileTransferService> makeFileTransferService(const FileStore& store,
-                                                                        const RuntimeOptions& options);
+                                                                        const AdapterSet& adapters);
 
     // Construction, in the order the fields are set.
     const RuntimeOptions options_;

@@ -7,7 +7,7 @@
 
 #include "ControlDeckCore/runtime/DeckCommand.h"
 #include "ControlDeckCore/runtime/DeckRuntime.h"
-#include "ControlDeckCore/server/DeckError.h"
+#include "ControlDeckCore/shared/DeckError.h"
 #include "platform/system/UUID.h"
 
 namespace veltrane::deck {
@@ -205,7 +205,7 @@ void DeckRuntime::saveClipboardHistory() {
 HTTPResponse DeckRuntime::dispatchCommand(const std::string& body, const AuthContext&) {
     Json result = execute(DeckCommand::parseData(body));
     broadcastState();
-    return HTTPResponse::ok(result);
+    return okWithoutCacheHeader(result);
 }
 
 }  // namespace veltrane::deck

@@ -8,14 +8,13 @@
 
 #include "ControlDeckCore/runtime/DeckRuntime.h"
 #include "ControlDeckCore/runtime/RequestBody.h"
+#include "ControlDeckCore/shared/DeckError.h"
 #include "platform/fs/FileSystem.h"
-#include "ControlDeckCore/server/DeckError.h"
 
 namespace veltrane::deck {
 
 namespace {
 
-constexpr std::string_view kScreenshotsPrefix = "/api/screenshots/";
 constexpr std::array<std::string_view, 3> kThemes{"system", "light", "dark"};
 
 // 8-4-4-4-12 hexadecimal digits in either letter case.
@@ -35,12 +34,13 @@ std::string upperCased(std::string text) {
 
 }  // namespace
 
+HTTPResponse DeckRuntime::okWithoutCacheHeader(const Json& data) {
+    return HTTPResponse{
+        200, {{"Content-Type", "application/json; charset=utf-8"}}, JSON::text(Json{{"ok", true}, {"data", data}})};
+}
+
 HTTPResponse DeckRuntime::layoutResponse() {
-    return onQueue([&] {
-        return HTTPResponse{200,
-                            {{"Content-Type", "application/json; charset=utf-8"}},
-                            JSON::text(Json{{"ok", true}, {"data", layout_.encode()}})};
-    });
+    return onQueue([&] { return okWithoutCacheHeader(layout_.encode()); });
 }
 
 Json DeckRuntime::appsPayload() {

@@ -4,9 +4,7 @@
 
 #include "ControlDeckCore/runtime/DeckRuntime.h"
 #include "ControlDeckCore/runtime/RequestBody.h"
-#include "ControlDeckCore/server/DeckError.h"
-#include "platform/apps/FileManager.h"
-#include "platform/dispatch/ConcurrentQueue.h"
+#include "ControlDeckCore/shared/DeckError.h"
 
 namespace veltrane::deck {
 
@@ -36,20 +34,13 @@ std::string wellFormedId(std::string_view text) {
 }  // namespace
 
 std::shared_ptr<FileTransferService> DeckRuntime::makeFileTransferService(const FileStore& store,
-                                                                          const RuntimeOptions& options) {
-    FileTransferService::Reveal reveal;
-    // The Fake adapters never touch the desktop.
-    if (!options.useFakeAdapters) {
-        // A file manager that is slow to answer must not hold the runtime queue.
-        auto queue = dispatch::ConcurrentQueue::create("deck.files.reveal");
-        reveal.openFolder = [queue](const std::filesystem::path& folder) {
-            queue->async([folder] { apps::FileManager::showFolder(folder); });
-        };
-        reveal.selectFile = [queue](const std::filesystem::path& file) {
-            queue->async([file] { apps::FileManager::showFile(file); });
-        };
-    }
-    return std::make_shared<FileTransferService>(store.root(), store.inboxDirectory(options.useFakeAdapters),
+                                                                          const AdapterSet& adapters) {
+    std::shared_ptr<FileRevealing> manager = adapters.files;
+    FileTransferService::Reveal reveal{
+        [manager](const std::filesystem::path& folder) { manager->showFolder(folder); },
+        [manager](const std::filesystem::path& file) { manager->showFile(file); },
+    };
+    return std::make_shared<FileTransferService>(store.root(), store.inboxDirectory(!manager->usesUserFolders()),
                                                  fs::TransferStorage::local(), std::move(reveal));
 }
 
@@ -59,31 +50,22 @@ Json DeckRuntime::filesPublicState() const {
     return state;
 }
 
-HTTPResponse DeckRuntime::fileTransferRoute(const HTTPRequest& request) {
-    authenticate(request);
-    const std::string& path = request.path;
-    if (path == "/api/files/records") {
-        files_->clearRecords(std::nullopt, std::nullopt);
-        broadcastState();
-        return HTTPResponse::ok(Json{{"cleared", true}});
-    }
-    if (std::string_view(path).starts_with(kFilesRecordsPrefix)) {
-        std::vector<std::string> pieces = pathPieces(std::string_view(path).substr(kFilesRecordsPrefix.size()));
+HTTPResponse DeckRuntime::clearRecordsRoute(const HTTPRequest& request) {
+    std::string_view path = request.path;
+    if (path.starts_with(kFilesRecordsPrefix)) {
+        std::vector<std::string> pieces = pathPieces(path.substr(kFilesRecordsPrefix.size()));
         if (pieces.size() != 2) throw DeckError::notFound();
         files_->clearRecords(pieces[0], pieces[1]);
-        broadcastState();
-        return HTTPResponse::ok(Json{{"cleared", true}});
+    } else {
+        files_->clearRecords(std::nullopt, std::nullopt);
     }
-    if (!settings_.fileTransferEnabled) throw DeckError::featureDisabled("File transfer");
-    if (path == "/api/files") return HTTPResponse::ok(filesPublicState());
-    if (path == "/api/files/inbox") return startInbox(request);
-    if (path == "/api/files/reveal-inbox") {
-        files_->revealInbox();
-        return HTTPResponse::ok(Json{{"path", files_->inboxDir().string()}});
-    }
-    if (std::string_view(path).starts_with(kFilesInboxPrefix)) return handleInboxPath(request);
-    if (std::string_view(path).starts_with(kFilesOutboxPrefix)) return handleOutboxPath(request);
-    throw DeckError::notFound();
+    broadcastState();
+    return HTTPResponse::ok(Json{{"cleared", true}});
+}
+
+HTTPResponse DeckRuntime::revealInboxRoute() {
+    files_->revealInbox();
+    return HTTPResponse::ok(Json{{"path", files_->inboxDir().string()}});
 }
 
 HTTPResponse DeckRuntime::startInbox(const HTTPRequest& request) {
@@ -98,7 +80,7 @@ HTTPResponse DeckRuntime::handleInboxPath(const HTTPRequest& request) {
     if (method == "POST" && rest.size() > kCompleteSuffix.size() && rest.ends_with(kCompleteSuffix)) {
         std::string id = wellFormedId(rest.substr(0, rest.size() - kCompleteSuffix.size()));
         FileRecord record = files_->completeInbox(id);
-        if (!options_.useFakeAdapters) files_->revealInboxSelecting(record.name);
+        files_->revealInboxSelecting(record.name);
         broadcastState();
         return HTTPResponse::ok(FileTransferService::dict(record));
     }
@@ -134,10 +116,10 @@ HTTPResponse DeckRuntime::handleOutboxPath(const HTTPRequest& request) {
     throw DeckError::notFound();
 }
 
-std::vector<FileRecord> DeckRuntime::addOutboxFiles(const std::vector<std::filesystem::path>& urls) {
+std::vector<FileRecord> DeckRuntime::addOutboxFiles(const std::vector<std::filesystem::path>& paths) {
     // Copying may take seconds: it runs on the caller's thread under the
     // service's own lock, and only the broadcast waits for the runtime queue.
-    std::vector<FileRecord> added = files_->addOutbox(urls);
+    std::vector<FileRecord> added = files_->addOutbox(paths);
     onQueue([&] { broadcastState(); });
     return added;
 }

@@ -1,7 +1,7 @@
 // The mirroring request: a paired tablet asks to watch the screen.
 
 #include "ControlDeckCore/runtime/DeckRuntime.h"
-#include "ControlDeckCore/server/DeckError.h"
+#include "ControlDeckCore/shared/DeckError.h"
 #include "platform/dispatch/MainQueue.h"
 
 namespace veltrane::deck {

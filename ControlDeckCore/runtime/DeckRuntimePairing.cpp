@@ -2,11 +2,10 @@
 
 #include "ControlDeckCore/runtime/DeckRuntime.h"
 
-#include "ControlDeckCore/adapters/MacNetworkSampler.h"
 #include "ControlDeckCore/runtime/PersistedIdentity.h"
 #include "ControlDeckCore/runtime/RequestBody.h"
-#include "ControlDeckCore/server/DeckError.h"
-#include "ControlDeckCore/server/QRCodePNG.h"
+#include "ControlDeckCore/shared/DeckError.h"
+#include "ControlDeckCore/server/pairing/QRCodePNG.h"
 #include "platform/dispatch/MainQueue.h"
 #include "platform/system/UUID.h"
 
@@ -16,7 +15,6 @@ namespace {
 
 constexpr double kQRScale = 10;
 constexpr const char* kTooManyAttempts = "Too many pairing attempts. Wait a moment and try again.";
-constexpr std::string_view kDevicesPrefix = "/api/devices/";
 
 // The text of `key` when it holds text.
 std::optional<std::string> textMember(const Json& object, std::string_view key) {
@@ -122,7 +120,7 @@ HTTPResponse DeckRuntime::pairingInfoRoute() {
     return HTTPResponse::ok(Json{{"name", settings_.deviceName},
                                  {"serverId", pairing_.serverId()},
                                  {"port", port()},
-                                 {"addresses", MacNetworkSampler::allIPv4()},
+                                 {"addresses", adapters_.network->ipv4Addresses()},
                                  {"needsPairing", true}});
 }
 
@@ -154,7 +152,6 @@ HTTPResponse DeckRuntime::pairingWaitRoute(const HTTPRequest& http) {
 }
 
 HTTPResponse DeckRuntime::pairingAnswerRoute(const HTTPRequest& request, bool approve) {
-    authenticate(request);
     std::optional<Json> body = JSON::parse(request.body);
     if (!body || !body->is_object()) throw DeckError::malformedPayload();
     std::optional<std::string> id = textMember(*body, "id");

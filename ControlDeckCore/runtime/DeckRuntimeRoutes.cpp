@@ -4,17 +4,13 @@
 
 #include "ControlDeckCore/runtime/DeckRuntime.h"
 #include "ControlDeckCore/runtime/RequestBody.h"
-#include "ControlDeckCore/server/DeckError.h"
-#include "ControlDeckCore/server/PercentEncoding.h"
+#include "ControlDeckCore/server/http/PercentEncoding.h"
+#include "ControlDeckCore/shared/DeckError.h"
 
 namespace veltrane::deck {
 
 namespace {
 
-constexpr std::string_view kAppsPrefix = "/api/apps/";
-constexpr std::string_view kIconSuffix = "/icon";
-constexpr std::string_view kScreenshotsPrefix = "/api/screenshots/";
-constexpr std::string_view kDevicesPrefix = "/api/devices/";
 constexpr const char* kGenericFailure = "The Mac could not complete that action.";
 
 bool startsWith(std::string_view text, std::string_view prefix) { return text.substr(0, prefix.size()) == prefix; }
@@ -22,7 +18,9 @@ bool endsWith(std::string_view text, std::string_view suffix) {
     return text.size() >= suffix.size() && text.substr(text.size() - suffix.size()) == suffix;
 }
 
-bool isIconPath(const std::string& path) { return startsWith(path, kAppsPrefix) && endsWith(path, kIconSuffix); }
+bool isIconPath(const std::string& path) {
+    return startsWith(path, DeckRuntime::kAppsPrefix) && endsWith(path, DeckRuntime::kIconSuffix);
+}
 
 HTTPResponse stopping() { return HTTPResponse::text(503, "stopping"); }
 
@@ -95,99 +93,134 @@ HTTPResponse DeckRuntime::renderIcon(const std::string& path) {
 
 AuthContext DeckRuntime::authenticate(const HTTPRequest& request) { return pairing_.authenticate(request.bearer()); }
 
-HTTPResponse DeckRuntime::route(const HTTPRequest& request) {
-    const std::string& method = request.method;
-    const std::string& path = request.path;
-    const bool get = method == "GET", post = method == "POST", put = method == "PUT", del = method == "DELETE",
-               patch = method == "PATCH";
+// One row of the table: the first row whose method and path match answers.
+struct DeckRuntime::Route {
+    enum class Match { exact, prefix };
+    // Session routes authenticate before anything else; gated ones then need
+    // file transfer turned on.
+    enum class Access { open, session, gated };
+    using Handler = HTTPResponse (*)(DeckRuntime&, const HTTPRequest&, const AuthContext&);
 
-    if (method == "OPTIONS") return HTTPResponse{204, {}, {}};
-    if (get && path == "/api/health") return healthRoute();
-    if (get && path == "/api/pairing/info") return pairingInfoRoute();
-    if (post && path == "/api/pairing/begin") throw DeckError::unauthorized();
-    if (get && path == "/api/pairing/qr.png") throw DeckError::notFound();
-    if (post && path == "/api/pairing/request") return pairingRequestRoute(request);
-    if (get && path == "/api/pairing/wait") return pairingWaitRoute(request);
-    if (post && path == "/api/pairing/approve") return pairingAnswerRoute(request, true);
-    if (post && path == "/api/pairing/deny") return pairingAnswerRoute(request, false);
-    if (post && path == "/api/session") return sessionRoute(request);
-    if (post && path == "/api/veltrane/mirroring") return mirroringRoute(request, authenticate(request));
-    if (post && path == "/api/command") {
-        AuthContext auth = authenticate(request);
-        return dispatchCommand(request.body, auth);
+    std::string_view method;  // empty: any method
+    Match match;
+    std::string_view path;    // the whole path, or its prefix
+    std::string_view suffix;  // a prefix row's required ending, if any
+    Access access;
+    Handler handler;
+
+    bool matches(const HTTPRequest& request) const {
+        if (!method.empty() && request.method != method) return false;
+        if (match == Match::exact) return request.path == path;
+        return startsWith(request.path, path) && endsWith(request.path, suffix);
     }
-    if (get && path == "/api/state") {
-        authenticate(request);
-        return HTTPResponse::ok(buildState());
+};
+
+const std::vector<DeckRuntime::Route>& DeckRuntime::routes() {
+    using enum Route::Match;
+    using enum Route::Access;
+    using Request = const HTTPRequest&;
+    using Auth = const AuthContext&;
+    static const std::vector<Route> table = {
+        {"OPTIONS", prefix, "", "", open,
+         [](DeckRuntime&, Request, Auth) {
+             return HTTPResponse{204, {}, {}};
+         }},
+        {"GET", exact, "/api/health", "", open, [](DeckRuntime& self, Request, Auth) { return self.healthRoute(); }},
+        {"GET", exact, "/api/pairing/info", "", open,
+         [](DeckRuntime& self, Request, Auth) { return self.pairingInfoRoute(); }},
+        {"POST", exact, "/api/pairing/begin", "", open,
+         [](DeckRuntime&, Request, Auth) -> HTTPResponse { throw DeckError::unauthorized(); }},
+        {"GET", exact, "/api/pairing/qr.png", "", open,
+         [](DeckRuntime&, Request, Auth) -> HTTPResponse { throw DeckError::notFound(); }},
+        {"POST", exact, "/api/pairing/request", "", open,
+         [](DeckRuntime& self, Request request, Auth) { return self.pairingRequestRoute(request); }},
+        {"GET", exact, "/api/pairing/wait", "", open,
+         [](DeckRuntime& self, Request request, Auth) { return self.pairingWaitRoute(request); }},
+        {"POST", exact, "/api/pairing/approve", "", session,
+         [](DeckRuntime& self, Request request, Auth) { return self.pairingAnswerRoute(request, true); }},
+        {"POST", exact, "/api/pairing/deny", "", session,
+         [](DeckRuntime& self, Request request, Auth) { return self.pairingAnswerRoute(request, false); }},
+        {"POST", exact, "/api/session", "", open,
+         [](DeckRuntime& self, Request request, Auth) { return self.sessionRoute(request); }},
+        {"POST", exact, "/api/veltrane/mirroring", "", session,
+         [](DeckRuntime& self, Request request, Auth auth) { return self.mirroringRoute(request, auth); }},
+        {"POST", exact, "/api/command", "", session,
+         [](DeckRuntime& self, Request request, Auth auth) { return self.dispatchCommand(request.body, auth); }},
+        {"GET", exact, "/api/state", "", session,
+         [](DeckRuntime& self, Request, Auth) { return HTTPResponse::ok(self.buildState()); }},
+        {"GET", exact, "/api/layout", "", session,
+         [](DeckRuntime& self, Request, Auth) { return self.layoutResponse(); }},
+        {"PUT", exact, "/api/layout", "", session,
+         [](DeckRuntime& self, Request request, Auth) {
+             return self.replaceLayout(LayoutDocument::parseRequest(request.body));
+         }},
+        {"POST", exact, "/api/layout/restore", "", session,
+         [](DeckRuntime& self, Request, Auth) { return self.replaceLayout(LayoutDocument::makeDefault()); }},
+        {"GET", exact, "/api/apps", "", session,
+         [](DeckRuntime& self, Request, Auth) { return HTTPResponse::ok(self.appsPayload()); }},
+        {"GET", exact, "/api/settings", "", session,
+         [](DeckRuntime& self, Request, Auth) { return HTTPResponse::ok(self.settings_.publicDict()); }},
+        {"PUT", exact, "/api/settings", "", session,
+         [](DeckRuntime& self, Request request, Auth) {
+             self.applySettings(request.body);
+             return HTTPResponse::ok(self.settings_.publicDict());
+         }},
+        {"GET", exact, "/api/devices", "", session,
+         [](DeckRuntime& self, Request, Auth) { return self.devicesRoute(); }},
+        {"GET", exact, "/api/actions", "", session,
+         [](DeckRuntime& self, Request, Auth) { return HTTPResponse::ok(self.actionsPayload()); }},
+        {"PUT", exact, "/api/actions", "", session,
+         [](DeckRuntime& self, Request request, Auth) {
+             self.replaceActions(request.body);
+             return HTTPResponse::ok(self.actionsPayload());
+         }},
+        {"GET", exact, "/api/files", "", gated,
+         [](DeckRuntime& self, Request, Auth) { return HTTPResponse::ok(self.filesPublicState()); }},
+        {"DELETE", exact, "/api/files/records", "", session,
+         [](DeckRuntime& self, Request request, Auth) { return self.clearRecordsRoute(request); }},
+        {"POST", exact, "/api/files/inbox", "", gated,
+         [](DeckRuntime& self, Request request, Auth) { return self.startInbox(request); }},
+        {"POST", exact, "/api/files/reveal-inbox", "", gated,
+         [](DeckRuntime& self, Request, Auth) { return self.revealInboxRoute(); }},
+        {"GET", prefix, kAppsPrefix, kIconSuffix, session,
+         [](DeckRuntime& self, Request request, Auth) { return self.renderIcon(request.path); }},
+        {"DELETE", prefix, kFilesRecordsPrefix, "", session,
+         [](DeckRuntime& self, Request request, Auth) { return self.clearRecordsRoute(request); }},
+        {"", prefix, kFilesInboxPrefix, "", gated,
+         [](DeckRuntime& self, Request request, Auth) { return self.handleInboxPath(request); }},
+        {"", prefix, kFilesOutboxPrefix, "", gated,
+         [](DeckRuntime& self, Request request, Auth) { return self.handleOutboxPath(request); }},
+        {"GET", prefix, kScreenshotsPrefix, "", session,
+         [](DeckRuntime& self, Request request, Auth) { return self.screenshotRoute(request); }},
+        {"DELETE", prefix, kScreenshotsPrefix, "", session,
+         [](DeckRuntime& self, Request request, Auth) { return self.screenshotRoute(request); }},
+        {"PATCH", prefix, kDevicesPrefix, "", session,
+         [](DeckRuntime& self, Request request, Auth) { return self.renameDeviceRoute(request); }},
+        {"DELETE", prefix, kDevicesPrefix, "", session,
+         [](DeckRuntime& self, Request request, Auth) { return self.revokeDeviceRoute(request); }},
+        {"GET", prefix, "", "", open,
+         [](DeckRuntime& self, Request request, Auth) { return self.serveStatic(request.path); }},
+    };
+    return table;
+}
+
+HTTPResponse DeckRuntime::route(const HTTPRequest& request) {
+    for (const Route& row : routes()) {
+        if (!row.matches(request)) continue;
+        AuthContext auth;
+        if (row.access != Route::Access::open) auth = authenticate(request);
+        if (row.access == Route::Access::gated && !settings_.fileTransferEnabled)
+            throw DeckError::featureDisabled("File transfer");
+        return row.handler(*this, request, auth);
     }
-    if (get && path == "/api/layout") {
-        authenticate(request);
-        return layoutResponse();
-    }
-    if (put && path == "/api/layout") {
-        authenticate(request);
-        layout_ = LayoutDocument::parseRequest(request.body);
-        store_.saveLayout(layout_);
-        broadcastState();
-        return layoutResponse();
-    }
-    if (post && path == "/api/layout/restore") {
-        authenticate(request);
-        layout_ = LayoutDocument::makeDefault();
-        store_.saveLayout(layout_);
-        broadcastState();
-        return layoutResponse();
-    }
-    if (get && path == "/api/apps") {
-        authenticate(request);
-        return HTTPResponse::ok(appsPayload());
-    }
-    if (get && path == "/api/settings") {
-        authenticate(request);
-        return HTTPResponse::ok(settings_.publicDict());
-    }
-    if (put && path == "/api/settings") {
-        authenticate(request);
-        applySettings(request.body);
-        return HTTPResponse::ok(settings_.publicDict());
-    }
-    if (get && path == "/api/devices") {
-        authenticate(request);
-        return devicesRoute();
-    }
-    if (get && path == "/api/actions") {
-        authenticate(request);
-        return HTTPResponse::ok(actionsPayload());
-    }
-    if (put && path == "/api/actions") {
-        authenticate(request);
-        replaceActions(request.body);
-        return HTTPResponse::ok(actionsPayload());
-    }
-    const bool fileRoute = (get && path == "/api/files") || (del && path == "/api/files/records") ||
-                           (post && path == "/api/files/inbox") || (post && path == "/api/files/reveal-inbox");
-    if (fileRoute) return fileTransferRoute(request);
-    if (get && isIconPath(path)) {
-        authenticate(request);
-        return renderIcon(path);
-    }
-    if ((del && startsWith(path, kFilesRecordsPrefix)) || startsWith(path, kFilesInboxPrefix) ||
-        startsWith(path, kFilesOutboxPrefix))
-        return fileTransferRoute(request);
-    if ((get || del) && startsWith(path, kScreenshotsPrefix)) {
-        authenticate(request);
-        return screenshotRoute(request);
-    }
-    if (patch && startsWith(path, kDevicesPrefix)) {
-        authenticate(request);
-        return renameDeviceRoute(request);
-    }
-    if (del && startsWith(path, kDevicesPrefix)) {
-        authenticate(request);
-        return revokeDeviceRoute(request);
-    }
-    if (get) return serveStatic(path);
     throw DeckError::notFound();
+}
+
+HTTPResponse DeckRuntime::replaceLayout(LayoutDocument layout) {
+    layout_ = std::move(layout);
+    store_.saveLayout(layout_);
+    broadcastState();
+    return layoutResponse();
 }
 
 }  // namespace veltrane::deck

@@ -5,7 +5,7 @@
 
 #include "ControlDeckCore/runtime/DeckCommand.h"
 #include "ControlDeckCore/runtime/DeckRuntime.h"
-#include "ControlDeckCore/server/DeckError.h"
+#include "ControlDeckCore/shared/DeckError.h"
 
 namespace veltrane::deck {
 

@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "ControlDeckCore/data/DeckSettings.h"
-#include "ControlDeckCore/server/PairedDevice.h"
-#include "ControlDeckCore/server/PairingRecords.h"
+#include "ControlDeckCore/server/pairing/PairedDevice.h"
+#include "ControlDeckCore/server/pairing/PairingRecords.h"
 
 namespace veltrane::deck {
 

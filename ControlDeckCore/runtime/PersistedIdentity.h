@@ -4,9 +4,9 @@
 #include <string>
 #include <vector>
 
-#include "ControlDeckCore/server/ISO8601.h"
-#include "ControlDeckCore/server/JSON.h"
-#include "ControlDeckCore/server/PairedDevice.h"
+#include "ControlDeckCore/shared/ISO8601.h"
+#include "ControlDeckCore/shared/JSON.h"
+#include "ControlDeckCore/server/pairing/PairedDevice.h"
 
 namespace veltrane::deck {
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "ControlDeckCore/runtime/DeckCommand.h"
-#include "ControlDeckCore/server/DeckError.h"
+#include "ControlDeckCore/shared/DeckError.h"
 
 namespace veltrane::deck {
 

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "ControlDeckCore/data/CustomActionDef.h"
-#include "ControlDeckCore/server/JSON.h"
+#include "ControlDeckCore/shared/JSON.h"
 
 namespace veltrane::deck {
 

@@ -2,7 +2,7 @@
 
 #include <cstdlib>
 
-#include "ControlDeckCore/server/DecimalText.h"
+#include "ControlDeckCore/shared/DecimalText.h"
 #include "platform/system/HostName.h"
 #include "platform/fs/UserDirectories.h"
 

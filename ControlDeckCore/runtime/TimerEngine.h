@@ -8,7 +8,7 @@
 #include <string>
 
 #include "ControlDeckCore/runtime/DeckTimer.h"
-#include "ControlDeckCore/server/JSON.h"
+#include "ControlDeckCore/shared/JSON.h"
 
 namespace veltrane::deck {
 

@@ -3,8 +3,8 @@
 #include <cstdint>
 #include <limits>
 
-#include "ControlDeckCore/server/UTF8.h"
-#include "ControlDeckCore/server/Whitespace.h"
+#include "ControlDeckCore/shared/UTF8.h"
+#include "ControlDeckCore/shared/Whitespace.h"
 #include "ControlDeckCore/transfer/FileTransferService.h"
 #include "ControlDeckCore/transfer/FileTransferNames.h"
 #include "platform/text/UnicodeText.h"

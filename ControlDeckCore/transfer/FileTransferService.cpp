@@ -4,8 +4,8 @@
 #include <cerrno>
 #include <system_error>
 
-#include "ControlDeckCore/server/DeckError.h"
-#include "ControlDeckCore/server/HTTPServer.h"
+#include "ControlDeckCore/shared/DeckError.h"
+#include "ControlDeckCore/shared/MIMEType.h"
 #include "ControlDeckCore/transfer/FileTransferNames.h"
 #include "ControlDeckCore/transfer/StagingMeta.h"
 #include "platform/system/UUID.h"
@@ -217,7 +217,7 @@ std::vector<FileRecord> FileTransferService::addOutbox(const std::vector<Path>& 
             storage_->removeAll(outboxFolder(id));
             throw;
         }
-        FileRecord record{id, name, static_cast<std::int64_t>(item->size), HTTPServer::mime(name), now()};
+        FileRecord record{id, name, static_cast<std::int64_t>(item->size), mimeType(name), now()};
         index_.outbox.insert(index_.outbox.begin(), record);
         added.push_back(std::move(record));
     }

@@ -11,8 +11,8 @@
 #include <string_view>
 #include <vector>
 
-#include "ControlDeckCore/server/DeckClock.h"
-#include "ControlDeckCore/server/JSON.h"
+#include "ControlDeckCore/shared/DeckClock.h"
+#include "ControlDeckCore/shared/JSON.h"
 #include "ControlDeckCore/transfer/FileRecord.h"
 #include "ControlDeckCore/transfer/TransferIndex.h"
 #include "platform/fs/TransferStorage.h"

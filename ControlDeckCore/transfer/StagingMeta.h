@@ -3,8 +3,8 @@
 #include <cstdint>
 #include <string>
 
-#include "ControlDeckCore/server/ISO8601.h"
-#include "ControlDeckCore/server/JSON.h"
+#include "ControlDeckCore/shared/ISO8601.h"
+#include "ControlDeckCore/shared/JSON.h"
 
 namespace veltrane::deck {
 

@@ -1,6 +1,6 @@
 #include "ControlDeckCore/transfer/TransferIndex.h"
 
-#include "ControlDeckCore/data/Decoding.h"
+#include "ControlDeckCore/shared/Decoding.h"
 
 namespace veltrane::deck {
 

@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "ControlDeckCore/server/JSON.h"
+#include "ControlDeckCore/shared/JSON.h"
 #include "ControlDeckCore/transfer/FileRecord.h"
 
 namespace veltrane::deck {

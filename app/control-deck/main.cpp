@@ -13,8 +13,8 @@
 
 #include "ControlDeckCore/runtime/DeckRuntime.h"
 #include "ControlDeckCore/runtime/RuntimeOptions.h"
-#include "ControlDeckCore/server/DeckLogger.h"
-#include "ControlDeckCore/server/HTTPServer.h"
+#include "ControlDeckCore/shared/DeckLogger.h"
+#include "ControlDeckCore/server/http/HTTPServer.h"
 #include "platform/dispatch/MainQueue.h"
 #include "platform/system/ProcessSetup.h"
 

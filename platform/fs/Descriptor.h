@@ -1,5 +1,6 @@
 #pragma once
-// Small POSIX pieces shared by the local file-system implementations.
+// Small POSIX pieces shared by the local file-system implementations; the
+// descriptors they open are owned by sys::FileDescriptor.
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -11,29 +12,9 @@
 #include <string>
 #include <string_view>
 
+#include "platform/system/FileDescriptor.h"
+
 namespace veltrane::fs {
-
-// Owns one file descriptor.
-class Descriptor {
-public:
-    explicit Descriptor(int fd) : fd_(fd) {}
-    ~Descriptor() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    int get() const { return fd_; }
-    // 0, or the errno of a failed close: close(2) can report a failed
-    // write-back, and the caller must hear of it.
-    int close() {
-        int fd = fd_;
-        fd_ = -1;
-        return ::close(fd) == 0 ? 0 : errno;
-    }
-
-private:
-    int fd_;
-};
 
 // Writes all of `bytes` at the descriptor's position; 0 or the errno of the
 // failing write.
@@ -52,7 +33,7 @@ inline int writeAll(int fd, std::string_view bytes) {
 // A rename lives in its folder; without this a crash of the machine could
 // bring back the old name.
 inline void syncFolder(const std::filesystem::path& folder) {
-    Descriptor dir(::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    sys::FileDescriptor dir(::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (dir.get() >= 0) ::fsync(dir.get());
 }
 
@@ -60,7 +41,7 @@ inline void syncFolder(const std::filesystem::path& folder) {
 // nullopt when it is missing, not a regular file or unreadable. The open does
 // not block, so a FIFO put in place of a file cannot hang the caller.
 inline std::optional<std::string> readRegularFile(const std::filesystem::path& file) {
-    Descriptor in(::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+    sys::FileDescriptor in(::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
     if (in.get() < 0) return std::nullopt;
     struct stat info {};
     if (::fstat(in.get(), &info) != 0 || !S_ISREG(info.st_mode)) return std::nullopt;

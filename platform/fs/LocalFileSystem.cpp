@@ -27,7 +27,7 @@ public:
     }
 
     bool writeFile(const Path& path, std::string_view bytes, bool durable) override {
-        Descriptor file(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOCTTY, 0666));
+        sys::FileDescriptor file(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOCTTY, 0666));
         if (file.get() < 0) return false;
         if (writeAll(file.get(), bytes) != 0) return false;
         if (durable && ::fsync(file.get()) != 0) return false;

@@ -17,32 +17,19 @@
 
 #include "platform/net/InterfaceType.h"
 #include "platform/net/RouteDump.h"
+#include "platform/system/FileDescriptor.h"
 
 namespace veltrane::net {
 
 namespace {
 
-class Socket {
-public:
-    explicit Socket(int fd) : fd_(fd) {}
-    ~Socket() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    Socket(const Socket&) = delete;
-    Socket& operator=(const Socket&) = delete;
-    int fd() const { return fd_; }
-    int release() { return std::exchange(fd_, -1); }
-
-private:
-    int fd_;
-};
 
 // The default routes, or nothing when the kernel could not be asked.
 std::optional<std::vector<DefaultRoute>> dumpDefaultRoutes() {
-    Socket socket(::socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_ROUTE));
-    if (socket.fd() < 0) return std::nullopt;
+    sys::FileDescriptor socket(::socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_ROUTE));
+    if (socket.get() < 0) return std::nullopt;
     timeval timeout{.tv_sec = static_cast<time_t>(NetlinkPathMonitor::kDumpTimeout), .tv_usec = 0};
-    ::setsockopt(socket.fd(), SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+    ::setsockopt(socket.get(), SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
 
     constexpr std::uint32_t kSequence = 1;
     struct {
@@ -55,7 +42,7 @@ std::optional<std::vector<DefaultRoute>> dumpDefaultRoutes() {
     request.header.nlmsg_seq = kSequence;
     request.body.rtm_family = AF_UNSPEC;
     sockaddr_nl kernel{.nl_family = AF_NETLINK, .nl_pad = 0, .nl_pid = 0, .nl_groups = 0};
-    if (::sendto(socket.fd(), &request, request.header.nlmsg_len, 0, reinterpret_cast<sockaddr*>(&kernel),
+    if (::sendto(socket.get(), &request, request.header.nlmsg_len, 0, reinterpret_cast<sockaddr*>(&kernel),
                  sizeof kernel) < 0)
         return std::nullopt;
 
@@ -64,7 +51,7 @@ std::optional<std::vector<DefaultRoute>> dumpDefaultRoutes() {
     while (!dump.finished()) {
         sockaddr_nl from{};
         socklen_t fromLength = sizeof from;
-        ssize_t n = ::recvfrom(socket.fd(), buffer.data(), buffer.size(), 0, reinterpret_cast<sockaddr*>(&from),
+        ssize_t n = ::recvfrom(socket.get(), buffer.data(), buffer.size(), 0, reinterpret_cast<sockaddr*>(&from),
                                &fromLength);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) return std::nullopt;
@@ -105,11 +92,11 @@ void NetlinkPathMonitor::start(std::shared_ptr<dispatch::DispatchQueue> queue, U
     std::lock_guard lock(mutex_);
     if (thread_.joinable()) return;
     // Listen before the first reading, so no change falls between the two.
-    Socket socket(::socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC | SOCK_NONBLOCK, NETLINK_ROUTE));
-    if (socket.fd() >= 0) {
+    sys::FileDescriptor socket(::socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC | SOCK_NONBLOCK, NETLINK_ROUTE));
+    if (socket.get() >= 0) {
         sockaddr_nl groups{.nl_family = AF_NETLINK, .nl_pad = 0, .nl_pid = 0,
                            .nl_groups = RTMGRP_LINK | RTMGRP_IPV4_ROUTE | RTMGRP_IPV6_ROUTE};
-        if (::bind(socket.fd(), reinterpret_cast<sockaddr*>(&groups), sizeof groups) != 0) ::close(socket.release());
+        if (::bind(socket.get(), reinterpret_cast<sockaddr*>(&groups), sizeof groups) != 0) ::close(socket.release());
     }
     wakeFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     thread_ = std::thread([this, fd = socket.release(), queue = std::move(queue), handler = std::move(handler)] {
@@ -128,7 +115,7 @@ void NetlinkPathMonitor::cancel() {
 }
 
 void NetlinkPathMonitor::watch(int fd, std::shared_ptr<dispatch::DispatchQueue> queue, UpdateHandler handler) {
-    Socket socket(fd);
+    sys::FileDescriptor socket(fd);
     std::optional<NetworkPath> reported;
     for (;;) {
         NetworkPath path = currentPath();
@@ -137,14 +124,14 @@ void NetlinkPathMonitor::watch(int fd, std::shared_ptr<dispatch::DispatchQueue> 
             queue->async([handler, path] { handler(path); });
         }
         // Without a watch socket the first reading is the only one.
-        if (socket.fd() < 0 || wakeFd_ < 0) return;
-        pollfd fds[2] = {{socket.fd(), POLLIN, 0}, {wakeFd_, POLLIN, 0}};
+        if (socket.get() < 0 || wakeFd_ < 0) return;
+        pollfd fds[2] = {{socket.get(), POLLIN, 0}, {wakeFd_, POLLIN, 0}};
         if (::poll(fds, 2, -1) < 0 && errno != EINTR) return;
         if (fds[1].revents) return;
         // A burst of changes (or a lost one: ENOBUFS) gives one new reading.
         char discard[4096];
         for (;;) {
-            ssize_t n = ::recv(socket.fd(), discard, sizeof discard, 0);
+            ssize_t n = ::recv(socket.get(), discard, sizeof discard, 0);
             if (n > 0 || (n < 0 && (errno == EINTR || errno == ENOBUFS))) continue;
             break;
         }

@@ -13,6 +13,8 @@
 #include <cerrno>
 #include <cstdlib>
 
+#include "platform/system/FileDescriptor.h"
+
 namespace veltrane::sys {
 
 namespace {
@@ -22,25 +24,6 @@ constexpr mode_t kFileMode = 0600;
 
 std::error_code lastError() { return {errno, std::generic_category()}; }
 
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    ~FileDescriptor() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    int get() const { return fd_; }
-    // Closes now so that a failing close (a delayed write error) is seen.
-    std::error_code close() {
-        int fd = fd_;
-        fd_ = -1;
-        return ::close(fd) == 0 ? std::error_code{} : lastError();
-    }
-
-private:
-    int fd_;
-};
 
 // Opens the private directory; on success `fd` holds it, made 0700.
 std::error_code openPrivateDirectory(const std::filesystem::path& directory, int& fd) {
@@ -150,7 +133,7 @@ std::error_code writePrivateFile(const std::filesystem::path& directory, const s
     if (::fchmod(file.get(), kFileMode) != 0) ec = lastError();
     if (!ec) ec = writeAll(file.get(), bytes);
     if (!ec && ::fsync(file.get()) != 0) ec = lastError();
-    if (auto closed = file.close(); !ec) ec = closed;
+    if (int closed = file.close(); !ec && closed != 0) ec = std::error_code(closed, std::generic_category());
     if (!ec && ::renameat(dir.get(), temporary.c_str(), dir.get(), name.c_str()) != 0) ec = lastError();
     if (ec) ::unlinkat(dir.get(), temporary.c_str(), 0);
     return ec;

@@ -31,10 +31,10 @@
 #include "ControlDeckCore/data/FileStore.h"
 #include "ControlDeckCore/data/LayoutDocument.h"
 #include "ControlDeckCore/runtime/PersistedIdentity.h"
-#include "ControlDeckCore/server/DeckError.h"
-#include "ControlDeckCore/server/HTTPServer.h"
-#include "ControlDeckCore/server/JSON.h"
-#include "ControlDeckCore/server/PairingStore.h"
+#include "ControlDeckCore/shared/DeckError.h"
+#include "ControlDeckCore/server/http/HTTPServer.h"
+#include "ControlDeckCore/shared/JSON.h"
+#include "ControlDeckCore/server/pairing/PairingStore.h"
 #include "tests/support/Eventually.h"
 #include "tests/support/HostProcess.h"
 #include "tests/support/LoopbackHTTP.h"
@@ -146,12 +146,12 @@ constexpr std::size_t kResidentHeadroomKiB = 64 * 1024;
 
 // Reads the WebSocket sockets together until `wanted` of them were closed
 // with `code` after their upgrade, or the guard passes; how many were.
-std::size_t countClosedWith(std::vector<test::LoopbackSocket>& sockets, std::uint16_t code, std::size_t wanted) {
+std::size_t countClosedWith(std::vector<veltrane::testing::LoopbackSocket>& sockets, std::uint16_t code, std::size_t wanted) {
     std::vector<std::string> received(sockets.size());
     std::vector<bool> done(sockets.size(), false);
     std::size_t closedWithCode = 0;
     std::size_t finished = 0;
-    const auto deadline = std::chrono::steady_clock::now() + test::LoopbackSocket::kGuard;
+    const auto deadline = std::chrono::steady_clock::now() + veltrane::testing::LoopbackSocket::kGuard;
     while (closedWithCode < wanted && finished < sockets.size() && std::chrono::steady_clock::now() < deadline) {
         std::vector<pollfd> polled;
         std::vector<std::size_t> which;
@@ -193,7 +193,7 @@ class ControlDeckHostFlood : public ControlDeckHostAbuse,
 TEST_P(ControlDeckHostFlood, StalledAndIdlePeersNeitherStarveNorLeak) {
     const std::size_t peers = kStalledHeads + kStalledBodies + kSilent + kSilentSockets;
     // The host inherits the raised limit (both ends of every connection are counted).
-    if (!test::allowDescriptors(peers + 1'024)) GTEST_SKIP() << "the hard descriptor limit is below " << peers + 1'024;
+    if (!veltrane::testing::allowDescriptors(peers + 1'024)) GTEST_SKIP() << "the hard descriptor limit is below " << peers + 1'024;
 
     const std::optional<std::size_t> limit = GetParam();
     const std::size_t cap = limit ? deck::HTTPServer::connectionCapacity(kConnectionCap, *limit) : kConnectionCap;
@@ -217,25 +217,25 @@ TEST_P(ControlDeckHostFlood, StalledAndIdlePeersNeitherStarveNorLeak) {
     ASSERT_GT(baselineDescriptors, 0u);
     ASSERT_GT(baselineKiB, 0u);
 
-    std::vector<test::LoopbackSocket> stalled;
+    std::vector<veltrane::testing::LoopbackSocket> stalled;
     stalled.reserve(kStalledHeads + kStalledBodies + kSilent);
     for (std::size_t i = 0; i < kStalledHeads; ++i) {
-        stalled.push_back(test::LoopbackSocket::connect(port));
+        stalled.push_back(veltrane::testing::LoopbackSocket::connect(port));
         ASSERT_TRUE(stalled.back().sendAll("GET /api/health HTTP/1.1\r\nHost: x"));
     }
     for (std::size_t i = 0; i < kStalledBodies; ++i) {
-        stalled.push_back(test::LoopbackSocket::connect(port));
+        stalled.push_back(veltrane::testing::LoopbackSocket::connect(port));
         ASSERT_TRUE(stalled.back().sendAll(
             "PUT /api/settings HTTP/1.1\r\nHost: x\r\nContent-Type: application/json\r\n"
             "Content-Length: 100000\r\n\r\n{\"theme\":"));
     }
     for (std::size_t i = 0; i < kSilent; ++i) {
-        stalled.push_back(test::LoopbackSocket::connect(port));
+        stalled.push_back(veltrane::testing::LoopbackSocket::connect(port));
         ASSERT_TRUE(stalled.back().valid());
     }
-    std::vector<test::LoopbackSocket> sockets;
+    std::vector<veltrane::testing::LoopbackSocket> sockets;
     for (std::size_t i = 0; i < kSilentSockets; ++i) {
-        sockets.push_back(test::LoopbackSocket::connect(port));
+        sockets.push_back(veltrane::testing::LoopbackSocket::connect(port));
         ASSERT_TRUE(sockets.back().sendAll(
             "GET /ws HTTP/1.1\r\nHost: x\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
             "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n\r\n"));

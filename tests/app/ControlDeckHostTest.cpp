@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "ControlDeckCore/server/JSON.h"
+#include "ControlDeckCore/shared/JSON.h"
 #include "platform/system/UUID.h"
 #include "tests/support/HostProcess.h"
 #include "tests/support/LoopbackHTTP.h"

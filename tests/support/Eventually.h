@@ -36,13 +36,14 @@ private:
     int count_ = 0;
 };
 
-// Polls `condition` until it holds or the bound passes.
+// Polls `condition` until it holds or the bound passes; the last answer.
+// The default bound only keeps a broken build from hanging.
 template <class Condition>
-bool eventually(Condition condition, std::chrono::milliseconds bound = std::chrono::seconds(10)) {
+bool eventually(Condition condition, std::chrono::milliseconds bound = std::chrono::seconds(30)) {
     auto deadline = std::chrono::steady_clock::now() + bound;
     while (!condition()) {
-        if (std::chrono::steady_clock::now() >= deadline) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        if (std::chrono::steady_clock::now() >= deadline) return condition();
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
     return true;
 }

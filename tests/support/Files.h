@@ -10,15 +10,13 @@
 
 #include "tests/support/TempDirectory.h"
 
-namespace veltrane::testsupport {
+namespace veltrane::testing {
 
 inline void writeFile(const std::filesystem::path& file, const std::string& text, bool executable = false) {
     std::filesystem::create_directories(file.parent_path());
     std::ofstream(file, std::ios::binary) << text;
     if (executable) chmod(file.c_str(), 0755);
 }
-
-using testing::readFile;
 
 // `size` bytes that change with `seed` and do not repeat within a file of
 // any size a test uses, so a byte out of place always shows.
@@ -36,4 +34,4 @@ inline std::string patternBytes(std::size_t size, unsigned seed) {
 // program may create the file before it writes); empty when it never does.
 std::string waitForLines(const std::filesystem::path& file);
 
-}  // namespace veltrane::testsupport
+}  // namespace veltrane::testing

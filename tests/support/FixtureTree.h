@@ -1,10 +1,10 @@
 #pragma once
 
-#include <stdlib.h>
-
 #include <filesystem>
 #include <fstream>
 #include <string>
+
+#include "tests/support/TempDirectory.h"
 
 namespace veltrane::testing {
 
@@ -12,17 +12,6 @@ namespace veltrane::testing {
 // /sys); removed with the object.
 class FixtureTree {
 public:
-    FixtureTree() {
-        char pattern[] = "/tmp/veltrane-fixture-XXXXXX";
-        if (::mkdtemp(pattern)) root_ = pattern;
-    }
-    ~FixtureTree() {
-        std::error_code ignored;
-        if (!root_.empty()) std::filesystem::remove_all(root_, ignored);
-    }
-    FixtureTree(const FixtureTree&) = delete;
-    FixtureTree& operator=(const FixtureTree&) = delete;
-
     const std::string& root() const { return root_; }
     std::string path(const std::string& relative) const { return root_ + "/" + relative; }
 
@@ -36,7 +25,8 @@ public:
     void remove(const std::string& relative) const { std::filesystem::remove_all(path(relative)); }
 
 private:
-    std::string root_;
+    TempDirectory folder_;
+    std::string root_ = folder_.path().string();
 };
 
 }  // namespace veltrane::testing

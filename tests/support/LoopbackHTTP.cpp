@@ -59,13 +59,13 @@ std::string requestText(const std::string& method, const std::string& target, co
 
 HTTPReply httpRequest(std::uint16_t port, const std::string& method, const std::string& target,
                       const std::string& body, const HeaderList& headers) {
-    std::optional<std::string> raw = test::exchange(port, requestText(method, target, body, headers));
+    std::optional<std::string> raw = veltrane::testing::exchange(port, requestText(method, target, body, headers));
     return raw ? parseReply(*raw) : HTTPReply{};
 }
 
 HTTPReply tryHTTPRequest(std::uint16_t port, const std::string& method, const std::string& target,
                          const std::string& body, const HeaderList& headers) {
-    test::LoopbackSocket socket = test::LoopbackSocket::tryConnect(port);
+    veltrane::testing::LoopbackSocket socket = veltrane::testing::LoopbackSocket::tryConnect(port);
     if (!socket.valid() || !socket.sendAll(requestText(method, target, body, headers))) return {};
     std::optional<std::string> raw = socket.readToEnd();
     return raw ? parseReply(*raw) : HTTPReply{};

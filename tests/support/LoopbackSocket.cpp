@@ -14,7 +14,7 @@
 
 #include "platform/system/ProcessSetup.h"
 
-namespace veltrane::test {
+namespace veltrane::testing {
 
 LoopbackSocket LoopbackSocket::connect(std::uint16_t port, const std::string& address) {
     std::string error;
@@ -168,13 +168,13 @@ std::size_t openDescriptorCount() {
     return count - 1;  // the directory stream itself
 }
 
-}  // namespace veltrane::test
+}  // namespace veltrane::testing
 
-namespace veltrane::test {
+namespace veltrane::testing {
 
 bool allowDescriptors(std::size_t wanted) {
     const std::optional<std::size_t> limit = sys::raiseDescriptorLimit(wanted);
     return !limit || *limit >= wanted;
 }
 
-}  // namespace veltrane::test
+}  // namespace veltrane::testing

@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-namespace veltrane::test {
+namespace veltrane::testing {
 
 using namespace std::chrono_literals;
 
@@ -63,4 +63,4 @@ std::size_t openDescriptorCount();
 // hard limit); false when the hard limit is lower.
 bool allowDescriptors(std::size_t wanted);
 
-}  // namespace veltrane::test
+}  // namespace veltrane::testing

@@ -2,10 +2,11 @@
 
 #include <signal.h>
 
-#include "ControlDeckCore/server/Shell.h"
+#include "platform/process/Shell.h"
+#include "tests/support/Eventually.h"
 #include "tests/support/XvfbServer.h"
 
-namespace veltrane::testsupport {
+namespace veltrane::testing {
 
 std::unique_ptr<PrivateBus> PrivateBus::start(std::string& error) {
     auto daemon = process::ChildProcess::spawn(
@@ -30,7 +31,7 @@ PrivateBus::~PrivateBus() {
 std::optional<std::string> PrivateBus::send(const std::vector<std::string>& arguments) const {
     std::vector<std::string> all{"--bus=" + address_, "--print-reply"};
     all.insert(all.end(), arguments.begin(), arguments.end());
-    auto result = deck::Shell::run("/usr/bin/dbus-send", all, 30.0);
+    auto result = process::Shell::run("/usr/bin/dbus-send", all, 30.0);
     if (result.status != 0) return std::nullopt;
     return result.stdout;
 }
@@ -62,4 +63,4 @@ bool PrivateBus::startMock(const std::vector<std::string>& arguments, const std:
     });
 }
 
-}  // namespace veltrane::testsupport
+}  // namespace veltrane::testing

@@ -11,7 +11,7 @@
 
 #include "platform/process/ChildProcess.h"
 
-namespace veltrane::testsupport {
+namespace veltrane::testing {
 
 class PrivateBus {
 public:
@@ -41,4 +41,4 @@ private:
     std::vector<std::unique_ptr<process::ChildProcess>> mocks_;
 };
 
-}  // namespace veltrane::testsupport
+}  // namespace veltrane::testing

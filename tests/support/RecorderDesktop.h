@@ -11,7 +11,7 @@
 
 #include "tests/support/Files.h"
 
-namespace veltrane::testsupport {
+namespace veltrane::testing {
 
 struct RecorderDesktop {
     std::filesystem::path marker;
@@ -37,4 +37,4 @@ struct RecorderDesktop {
     }
 };
 
-}  // namespace veltrane::testsupport
+}  // namespace veltrane::testing

@@ -6,9 +6,10 @@
 #include <cstdlib>
 #include <thread>
 
+#include "tests/support/Eventually.h"
 #include "tests/support/Files.h"
 
-namespace veltrane::testsupport {
+namespace veltrane::testing {
 
 using namespace std::chrono_literals;
 
@@ -51,13 +52,4 @@ std::string waitForLines(const std::filesystem::path& file) {
     return !text.empty() && text.back() == '\n' ? text : "";
 }
 
-bool eventually(const std::function<bool()>& done) {
-    const auto deadline = std::chrono::steady_clock::now() + 30s;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() >= deadline) return done();
-        std::this_thread::sleep_for(20ms);
-    }
-    return true;
-}
-
-}  // namespace veltrane::testsupport
+}  // namespace veltrane::testing

@@ -9,7 +9,7 @@
 
 #include "platform/process/ChildProcess.h"
 
-namespace veltrane::testsupport {
+namespace veltrane::testing {
 
 class XvfbServer {
 public:
@@ -30,8 +30,4 @@ private:
 // break); none when it writes no non-empty line within a generous bound.
 std::optional<std::string> firstLine(process::ChildProcess& child);
 
-// Waits (up to a generous bound that only guards against hanging) until
-// `done` is true; returns its last answer.
-bool eventually(const std::function<bool()>& done);
-
-}  // namespace veltrane::testsupport
+}  // namespace veltrane::testing

@@ -118,11 +118,11 @@ void PrivatePulseServer::stop() {
     std::filesystem::remove(folder_ + "/native", ignored);
 }
 
-deck::ShellResult PrivatePulseServer::pactl(const std::vector<std::string>& arguments) const {
+process::ShellResult PrivatePulseServer::pactl(const std::vector<std::string>& arguments) const {
     std::vector<std::string> full{"-i", "HOME=" + folder_ + "/home", "XDG_RUNTIME_DIR=" + folder_ + "/run", kPactl,
                                   "--server=" + address_};
     full.insert(full.end(), arguments.begin(), arguments.end());
-    return deck::Shell::run("/usr/bin/env", full, 10.0);
+    return process::Shell::run("/usr/bin/env", full, 10.0);
 }
 
 std::string PrivatePulseServer::pactlLine(const std::vector<std::string>& arguments) const {

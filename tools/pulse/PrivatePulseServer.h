@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "ControlDeckCore/server/Shell.h"
+#include "platform/process/Shell.h"
 #include "platform/process/ChildProcess.h"
 
 namespace veltrane::testing {
@@ -26,7 +26,7 @@ public:
     const std::string& address() const { return address_; }
 
     // pactl against this server.
-    deck::ShellResult pactl(const std::vector<std::string>& arguments) const;
+    process::ShellResult pactl(const std::vector<std::string>& arguments) const;
     // The first line of pactl's output, trimmed.
     std::string pactlLine(const std::vector<std::string>& arguments) const;
 

@@ -1,6 +1,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <set>
+
 #include "ControlDeckCore/adapters/AdapterSet.h"
 #include "ControlDeckCore/adapters/FakeAppLauncher.h"
 #include "ControlDeckCore/adapters/FakeBrightnessAdapter.h"
@@ -14,7 +17,7 @@
 #include "ControlDeckCore/adapters/FakeShortcuts.h"
 #include "ControlDeckCore/adapters/FakeSystemSampler.h"
 #include "ControlDeckCore/adapters/FakeVolumeAdapter.h"
-#include "ControlDeckCore/server/DeckError.h"
+#include "ControlDeckCore/shared/DeckError.h"
 
 using namespace veltrane::deck;
 using veltrane::lyrics::LyricsLine;
@@ -47,53 +50,70 @@ struct VolumeFixture : ::testing::Test {
 
 }  // namespace
 
-TEST(FakeAdapterSet, StartsWithTheCannedValues) {
+// What a dashboard relies on from a fresh Fake set, whatever the canned values.
+TEST(FakeAdapterSet, StartsInAStateADashboardCanShow) {
     auto set = AdapterSet::fake();
 
-    EXPECT_EQ(set.volume->volume(), 0.72);
+    // One current output, and the overall volume is its volume.
+    const std::vector<AudioOutput> outputs = set.volume->outputs();
+    ASSERT_GE(outputs.size(), 2u) << "switching outputs needs a second one";
+    const auto current = std::count_if(outputs.begin(), outputs.end(), [](const AudioOutput& o) { return o.current; });
+    EXPECT_EQ(current, 1);
+    for (const AudioOutput& output : outputs) {
+        SCOPED_TRACE(output.id);
+        EXPECT_FALSE(output.id.empty() || output.name.empty());
+        EXPECT_TRUE(output.volume >= 0 && output.volume <= 1);
+        if (output.current) {
+            EXPECT_EQ(output.volume, set.volume->volume());
+        }
+    }
     EXPECT_FALSE(set.volume->isMuted());
-    EXPECT_EQ(set.volume->outputs(), (std::vector<AudioOutput>{{"speakers", "Mac Speakers", 0.72, false, true},
-                                                               {"headphones", "Headphones", 0.35, false, false}}));
 
-    EXPECT_EQ(set.brightness->displays(), (std::vector<DisplayOutput>{{"built-in", "Built-in Display", 0.8, true},
-                                                                      {"external", "External Display", 0.55, false}}));
+    // One built-in display among at least two, each level in range.
+    const std::vector<DisplayOutput> displays = set.brightness->displays();
+    ASSERT_GE(displays.size(), 2u);
+    EXPECT_EQ(std::count_if(displays.begin(), displays.end(), [](const DisplayOutput& d) { return d.builtin; }), 1);
+    for (const DisplayOutput& display : displays) EXPECT_TRUE(display.brightness >= 0 && display.brightness <= 1);
 
+    // A paused track with a coherent position and synced lyrics in time order.
     auto& media = *set.media;
-    EXPECT_TRUE(media.title() && media.artist() && media.album());
-    EXPECT_EQ(media.source(), "Music");
-    EXPECT_FALSE(media.isPlaying());
-    EXPECT_EQ(media.artworkPNG(), std::nullopt);
     EXPECT_TRUE(media.available());
-    EXPECT_EQ(media.duration(), 200.0);
-    EXPECT_EQ(media.elapsed(), 12.0);
+    EXPECT_TRUE(media.title() && media.artist() && media.album() && media.source());
+    EXPECT_FALSE(media.isPlaying());
     EXPECT_TRUE(media.elapsedKnown());
+    EXPECT_GT(media.duration(), 0.0);
+    EXPECT_TRUE(media.elapsed() >= 0 && media.elapsed() <= media.duration());
     EXPECT_EQ(media.playbackRate(), 1.0);
-    ASSERT_TRUE(media.lyrics());
-    EXPECT_EQ(media.lyrics()->provider, "test");
-    EXPECT_TRUE(media.lyrics()->synced);
-    EXPECT_EQ(media.lyrics()->plain, std::nullopt);
-    ASSERT_EQ(media.lyrics()->lines.size(), 2u);
-    EXPECT_EQ(media.lyrics()->lines[0].time, 0.0);
-    EXPECT_EQ(media.lyrics()->lines[1].time, 4.0);
+    EXPECT_EQ(media.artworkPNG(), std::nullopt);
+    const std::optional<LyricsSnapshot> lyrics = media.lyrics();
+    ASSERT_TRUE(lyrics);
+    EXPECT_TRUE(lyrics->synced);
+    ASSERT_GE(lyrics->lines.size(), 2u);
+    EXPECT_TRUE(std::is_sorted(lyrics->lines.begin(), lyrics->lines.end(),
+                               [](const LyricsLine& a, const LyricsLine& b) { return a.time < b.time; }));
     EXPECT_EQ(media.karaokeLine(), std::nullopt);
-    EXPECT_EQ(media.liked(), false);
     EXPECT_TRUE(media.likeSupported());
+    EXPECT_EQ(media.liked(), false);
     EXPECT_FALSE(media.onChange());
     EXPECT_FALSE(media.onLyricClock());
 
-    EXPECT_EQ(set.apps->listApplications(),
-              (std::vector<AppRecord>{
-                  {"com.apple.Safari", "Safari", "/Applications/Safari.app"},
-                  {"com.google.Chrome", "Google Chrome", "/Applications/Google Chrome.app"},
-                  {"com.microsoft.VSCode", "Visual Studio Code", "/Applications/Visual Studio Code.app"},
-                  {"com.apple.Terminal", "Terminal", "/System/Applications/Utilities/Terminal.app"},
-                  {"com.apple.finder", "Finder", "/System/Library/CoreServices/Finder.app"},
-                  {"com.spotify.client", "Spotify", "/Applications/Spotify.app"},
-              }));
-    EXPECT_EQ(set.apps->iconPNG("com.apple.Safari"), std::nullopt);
-
-    EXPECT_EQ(set.system->sample(), (SystemSample{0.24, 0.61, 0.78, false, 12000.0}));
-    EXPECT_EQ(set.network->sample(8741, true), (NetworkSample{"Wi-Fi", "192.168.1.105", true, false, true, 8741}));
+    // Applications with distinct ids and no icons; fractions in range; an
+    // empty clipboard and an unlocked screen.
+    const std::vector<AppRecord> apps = set.apps->listApplications();
+    ASSERT_FALSE(apps.empty());
+    std::set<std::string> ids;
+    for (const AppRecord& app : apps) {
+        EXPECT_TRUE(ids.insert(app.bundleId).second) << app.bundleId;
+        EXPECT_FALSE(app.name.empty() || app.path.empty());
+        EXPECT_EQ(set.apps->iconPNG(app.bundleId), std::nullopt);
+    }
+    const SystemSample sample = set.system->sample();
+    for (double fraction : {sample.cpu, sample.memory, sample.battery.value_or(0)})
+        EXPECT_TRUE(fraction >= 0 && fraction <= 1) << fraction;
+    EXPECT_GT(sample.uptime, 0.0);
+    const NetworkSample network = set.network->sample(8741, true);
+    ASSERT_TRUE(network.ip);
+    EXPECT_EQ(set.network->ipv4Addresses(), std::vector<std::string>{*network.ip});
     EXPECT_EQ(set.clipboard->readString(), "");
     EXPECT_FALSE(as<FakeLock>(set.lock)->locked);
 }

@@ -3,7 +3,7 @@
 #include <list>
 
 #include "ControlDeckCore/adapters/MacAppLauncher.h"
-#include "ControlDeckCore/server/DeckError.h"
+#include "ControlDeckCore/shared/DeckError.h"
 #include "platform/apps/Launcher.h"
 #include "platform/image/PNGImage.h"
 #include "platform/system/TemporaryFolder.h"
@@ -14,7 +14,7 @@
 using namespace veltrane;
 using namespace veltrane::deck;
 using veltrane::testing::ScopedVariable;
-using testsupport::writeFile;
+using veltrane::testing::writeFile;
 namespace fs = std::filesystem;
 
 // A desktop of fixture entries: $XDG_DATA_HOME for the user's, one
@@ -45,7 +45,7 @@ protected:
         return out;
     }
 
-    std::string launched() { return testsupport::waitForLines(marker_); }
+    std::string launched() { return veltrane::testing::waitForLines(marker_); }
 
     std::optional<sys::TemporaryFolder> folder_;
     fs::path user_, system_, marker_;

@@ -3,9 +3,10 @@
 #include <cmath>
 
 #include "ControlDeckCore/adapters/MacBrightnessAdapter.h"
-#include "ControlDeckCore/server/DeckError.h"
+#include "ControlDeckCore/shared/DeckError.h"
 #include "platform/dbus/Logind.h"
 #include "platform/system/TemporaryFolder.h"
+#include "tests/support/Eventually.h"
 #include "tests/support/Files.h"
 #include "tests/support/PrivateBus.h"
 #include "tests/support/ScopedEnvironment.h"
@@ -14,8 +15,8 @@
 using namespace veltrane;
 using namespace veltrane::deck;
 using display::ScreenOutput;
-using testsupport::readFile;
-using testsupport::writeFile;
+using veltrane::testing::readFile;
+using veltrane::testing::writeFile;
 namespace fs = std::filesystem;
 
 namespace {
@@ -116,7 +117,7 @@ TEST_F(MacBrightnessAdapterTest, RefusesUnknownIdsAndDisplaysWithoutBacklight) {
 
 TEST_F(MacBrightnessAdapterTest, CallsLogindSetBrightnessOnAPrivateBus) {
     std::string error;
-    auto bus = testsupport::PrivateBus::start(error);
+    auto bus = veltrane::testing::PrivateBus::start(error);
     ASSERT_TRUE(bus) << error;
     veltrane::testing::ScopedVariable system("DBUS_SYSTEM_BUS_ADDRESS", bus->address().c_str());
     const fs::path log = folder_->path() / "logind.log";
@@ -127,7 +128,7 @@ TEST_F(MacBrightnessAdapterTest, CallsLogindSetBrightnessOnAPrivateBus) {
                                     display::Backlight(root()), dbus::Logind::setBrightness};
     MacBrightnessAdapter a(std::move(host));
     a.setBrightness(0.6666, "71");
-    EXPECT_TRUE(testsupport::eventually(
+    EXPECT_TRUE(veltrane::testing::eventually(
         [&] { return readFile(log).find("SetBrightness \"backlight\" \"panel\" 667") != std::string::npos; }))
         << readFile(log);
 }

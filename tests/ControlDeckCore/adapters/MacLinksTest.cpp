@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "ControlDeckCore/adapters/MacLinks.h"
-#include "ControlDeckCore/server/DeckError.h"
+#include "ControlDeckCore/shared/DeckError.h"
 #include "platform/apps/Launcher.h"
 #include "platform/system/TemporaryFolder.h"
 #include "tests/support/Files.h"
@@ -17,12 +17,12 @@ class MacLinksTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
         folder_ = new sys::TemporaryFolder(*sys::TemporaryFolder::create("links-test-"));
-        marker_ = testsupport::RecorderDesktop::install(folder_->path()).marker;
+        marker_ = veltrane::testing::RecorderDesktop::install(folder_->path()).marker;
     }
     static void TearDownTestSuite() { delete folder_; }
     void SetUp() override { fs::remove(marker_); }
 
-    static std::string opened() { return testsupport::waitForLines(marker_); }
+    static std::string opened() { return veltrane::testing::waitForLines(marker_); }
 
     static inline sys::TemporaryFolder* folder_ = nullptr;
     static inline fs::path marker_;

@@ -4,7 +4,7 @@
 #include <sstream>
 
 #include "ControlDeckCore/adapters/MacNetworkSampler.h"
-#include "ControlDeckCore/server/Shell.h"
+#include "platform/process/Shell.h"
 
 using namespace veltrane::deck;
 using veltrane::net::InterfaceType;
@@ -102,8 +102,8 @@ TEST(MacNetworkSampler, EndingTheSamplerCancelsItsMonitor) {
 
 // Runs the probe here or in a network namespace of its own.
 std::map<std::string, std::string> probe(bool inOwnNamespace) {
-    auto r = inOwnNamespace ? Shell::run("/usr/bin/unshare", {"-rn", VELTRANE_NETWORK_PROBE}, 30)
-                            : Shell::run(VELTRANE_NETWORK_PROBE, {}, 30);
+    auto r = inOwnNamespace ? veltrane::process::Shell::run("/usr/bin/unshare", {"-rn", VELTRANE_NETWORK_PROBE}, 30)
+                            : veltrane::process::Shell::run(VELTRANE_NETWORK_PROBE, {}, 30);
     EXPECT_EQ(r.status, 0) << r.stderr;
     std::map<std::string, std::string> values;
     std::istringstream lines(r.stdout);
@@ -113,8 +113,8 @@ std::map<std::string, std::string> probe(bool inOwnNamespace) {
 }
 
 TEST(MacNetworkSampler, OnThisHostItFollowsTheRoutingTable) {
-    auto route = Shell::run("/usr/sbin/ip", {"route", "show", "default"}, 10);
-    auto route6 = Shell::run("/usr/sbin/ip", {"-6", "route", "show", "default"}, 10);
+    auto route = veltrane::process::Shell::run("/usr/sbin/ip", {"route", "show", "default"}, 10);
+    auto route6 = veltrane::process::Shell::run("/usr/sbin/ip", {"-6", "route", "show", "default"}, 10);
     if (route.status != 0) GTEST_SKIP() << "ip (iproute2) cannot be run";
     auto values = probe(false);
     bool routed = route.stdout.find("dev ") != std::string::npos || route6.stdout.find("dev ") != std::string::npos;
@@ -123,7 +123,7 @@ TEST(MacNetworkSampler, OnThisHostItFollowsTheRoutingTable) {
 
 // A network namespace of its own has no routes and only a loopback that is down.
 TEST(MacNetworkSampler, InANamespaceWithoutRoutesItIsOfflineWithNoAddresses) {
-    if (Shell::run("/usr/bin/unshare", {"-rn", "/bin/true"}, 10).status != 0)
+    if (veltrane::process::Shell::run("/usr/bin/unshare", {"-rn", "/bin/true"}, 10).status != 0)
         GTEST_SKIP() << "cannot create a network namespace (unshare -rn)";
     auto values = probe(true);
     EXPECT_EQ(values["interface"], "Offline");

@@ -2,7 +2,7 @@
 #include <sys/stat.h>
 
 #include "ControlDeckCore/adapters/MacScreenshot.h"
-#include "ControlDeckCore/server/DeckError.h"
+#include "ControlDeckCore/shared/DeckError.h"
 #include "platform/image/PNGImage.h"
 #include "platform/system/TemporaryFolder.h"
 #include "tests/support/Files.h"
@@ -31,7 +31,7 @@ protected:
 
 TEST_F(MacScreenshotTest, CapturesThePNGOfTheScreenSize) {
     std::string error;
-    auto xvfb = testsupport::XvfbServer::start(400, 300, error);
+    auto xvfb = veltrane::testing::XvfbServer::start(400, 300, error);
     ASSERT_TRUE(xvfb) << error;
     ScopedVariable display("DISPLAY", xvfb->display().c_str());
     MacScreenshot screenshot;
@@ -76,7 +76,7 @@ TEST_F(MacScreenshotTest, PassesTheModeAndRefusesTinyFilesLeavingNothing) {
             EXPECT_EQ(stat(file.parent_path().c_str(), &folder), 0);
             EXPECT_EQ(folder.st_mode & 0777, 0700u) << "a private folder";
             EXPECT_FALSE(fs::exists(file));
-            testsupport::writeFile(file, std::string(c.bytes, 'x'));
+            veltrane::testing::writeFile(file, std::string(c.bytes, 'x'));
             return true;
         });
         if (c.accepted)
@@ -88,7 +88,7 @@ TEST_F(MacScreenshotTest, PassesTheModeAndRefusesTinyFilesLeavingNothing) {
         EXPECT_TRUE(leftNothing());
     }
     MacScreenshot failing([](bool, const fs::path& file) {
-        testsupport::writeFile(file, std::string(100, 'x'));  // a partial image, then failure
+        veltrane::testing::writeFile(file, std::string(100, 'x'));  // a partial image, then failure
         return false;
     });
     EXPECT_THROW(failing.capture("full"), DeckError);

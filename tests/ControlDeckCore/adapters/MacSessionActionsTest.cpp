@@ -3,9 +3,10 @@
 #include "ControlDeckCore/adapters/MacClipboard.h"
 #include "ControlDeckCore/adapters/MacLock.h"
 #include "ControlDeckCore/adapters/MacNotifier.h"
-#include "ControlDeckCore/server/DeckError.h"
-#include "ControlDeckCore/server/Shell.h"
+#include "ControlDeckCore/shared/DeckError.h"
+#include "platform/process/Shell.h"
 #include "platform/system/TemporaryFolder.h"
+#include "tests/support/Eventually.h"
 #include "tests/support/Files.h"
 #include "tests/support/PrivateBus.h"
 #include "tests/support/ScopedEnvironment.h"
@@ -13,7 +14,7 @@
 
 using namespace veltrane;
 using namespace veltrane::deck;
-using testsupport::readFile;
+using veltrane::testing::readFile;
 using veltrane::testing::ScopedVariable;
 namespace fs = std::filesystem;
 
@@ -24,7 +25,7 @@ protected:
     void SetUp() override {
         folder_.emplace(*sys::TemporaryFolder::create("session-test-"));
         std::string error;
-        bus_ = testsupport::PrivateBus::start(error);
+        bus_ = veltrane::testing::PrivateBus::start(error);
         ASSERT_TRUE(bus_) << error;
         system_.emplace("DBUS_SYSTEM_BUS_ADDRESS", bus_->address().c_str());
         session_.emplace("DBUS_SESSION_BUS_ADDRESS", bus_->address().c_str());
@@ -32,11 +33,11 @@ protected:
 
     fs::path log(const char* name) const { return folder_->path() / name; }
     bool logged(const char* name, const std::string& text) const {
-        return testsupport::eventually([&] { return readFile(log(name)).find(text) != std::string::npos; });
+        return veltrane::testing::eventually([&] { return readFile(log(name)).find(text) != std::string::npos; });
     }
 
     std::optional<sys::TemporaryFolder> folder_;
-    std::unique_ptr<testsupport::PrivateBus> bus_;
+    std::unique_ptr<veltrane::testing::PrivateBus> bus_;
     std::optional<ScopedVariable> system_, session_;
 };
 
@@ -83,20 +84,20 @@ class MacClipboardTest : public ::testing::Test {
 protected:
     void SetUp() override {
         std::string error;
-        xvfb_ = testsupport::XvfbServer::start(64, 64, error);
+        xvfb_ = veltrane::testing::XvfbServer::start(64, 64, error);
         ASSERT_TRUE(xvfb_) << error;
         display_.emplace("DISPLAY", xvfb_->display().c_str());
     }
-    static std::string shell(const std::string& command) { return Shell::run("/bin/sh", {"-c", command}, 30.0).stdout; }
+    static std::string shell(const std::string& command) { return process::Shell::run("/bin/sh", {"-c", command}, 30.0).stdout; }
 
-    std::unique_ptr<testsupport::XvfbServer> xvfb_;
+    std::unique_ptr<veltrane::testing::XvfbServer> xvfb_;
     std::optional<ScopedVariable> display_;
 };
 
 TEST_F(MacClipboardTest, SharesTextBothWays) {
     MacClipboard clipboard;
     shell("printf hi | xclip -selection clipboard >/dev/null 2>&1");
-    EXPECT_TRUE(testsupport::eventually([&] { return clipboard.readString() == "hi"; }));
+    EXPECT_TRUE(veltrane::testing::eventually([&] { return clipboard.readString() == "hi"; }));
 
     clipboard.writeString("héllo");
     EXPECT_EQ(shell("xclip -o -selection clipboard"), "héllo");

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "ControlDeckCore/adapters/MacShortcuts.h"
-#include "ControlDeckCore/server/DeckError.h"
+#include "ControlDeckCore/shared/DeckError.h"
 #include "platform/system/TemporaryFolder.h"
 #include "tests/support/Files.h"
 #include "tests/support/ScopedEnvironment.h"
@@ -9,7 +9,7 @@
 
 using namespace veltrane;
 using namespace veltrane::deck;
-using testsupport::writeFile;
+using veltrane::testing::writeFile;
 namespace fs = std::filesystem;
 
 class MacShortcutsTest : public ::testing::Test {
@@ -31,7 +31,7 @@ protected:
         writeFile(*MacShortcuts::folder() / name, "#!/bin/sh\n" + body + "\n", true);
     }
 
-    std::string ran() const { return fs::exists(marker_) ? testsupport::readFile(marker_) : ""; }
+    std::string ran() const { return fs::exists(marker_) ? veltrane::testing::readFile(marker_) : ""; }
 
     std::optional<sys::TemporaryFolder> folder_;
     std::optional<veltrane::testing::ScopedVariable> config_;

@@ -3,8 +3,8 @@
 #include <atomic>
 
 #include "ControlDeckCore/adapters/MacVolumeAdapter.h"
-#include "ControlDeckCore/server/DeckError.h"
-#include "ControlDeckCore/server/Shell.h"
+#include "ControlDeckCore/shared/DeckError.h"
+#include "platform/process/Shell.h"
 #include "platform/audio/PulseAudioSystem.h"
 #include "tests/support/Eventually.h"
 #include "tools/pulse/PrivatePulseServer.h"
@@ -20,7 +20,7 @@ namespace {
 MacVolumeAdapter::CommandRunner shellRunner(std::shared_ptr<std::atomic<int>> runs) {
     return [runs](const std::string& path, const std::vector<std::string>& arguments, double timeout) {
         ++*runs;
-        Shell::run(path, arguments, timeout);
+        veltrane::process::Shell::run(path, arguments, timeout);
     };
 }
 

@@ -6,7 +6,7 @@
 #include <limits>
 
 #include "ControlDeckCore/adapters/MacVolumeAdapter.h"
-#include "ControlDeckCore/server/DeckError.h"
+#include "ControlDeckCore/shared/DeckError.h"
 #include "tests/ControlDeckCore/adapters/ScriptedAudioSystem.h"
 #include "tests/support/Eventually.h"
 

@@ -2,7 +2,7 @@
 
 #include <set>
 
-#include "ControlDeckCore/data/Decoding.h"
+#include "ControlDeckCore/shared/Decoding.h"
 #include "ControlDeckCore/data/DeckSettings.h"
 
 using namespace veltrane::deck;

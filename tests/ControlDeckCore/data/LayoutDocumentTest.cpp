@@ -4,7 +4,8 @@
 #include <set>
 
 #include "ControlDeckCore/data/LayoutDocument.h"
-#include "ControlDeckCore/server/DeckError.h"
+#include "ControlDeckCore/shared/DeckError.h"
+#include "ControlDeckCore/shared/Decoding.h"
 
 using namespace veltrane::deck;
 
@@ -218,4 +219,17 @@ TEST(LayoutDocument, SanitisedLayoutsSurviveTheirOwnEncoding) {
     auto layout = LayoutDocument::parseRequest(R"({"pages":[{"id":"a","name":"A","widgets":[
         {"id":"w","type":"media","x":3.0,"y":2,"w":4,"h":2,"settings":{"big":1e300,"neg":-0.5,"s":"\u00e9"}}]}]})");
     EXPECT_EQ(LayoutDocument::decode(*JSON::parse(JSON::text(layout.encode()))), layout);
+}
+
+TEST(Decoding, ErrorsSayWhere) {
+    auto json = *JSON::parse(R"({"pages":[{"id":"a","name":"A","widgets":[
+        {"id":"w","type":"media","x":0,"y":0,"w":2,"h":2,"settings":{}},
+        {"id":"v","type":"media","x":"1","y":0,"w":2,"h":2,"settings":{}}]}]})");
+    try {
+        LayoutDocument::decode(json);
+        FAIL() << "decoded a string x";
+    } catch (const DecodingError& e) {
+        EXPECT_EQ(e.path(), "pages[0].widgets[1].x");
+        EXPECT_STREQ(e.what(), "pages[0].widgets[1].x: expected an integer");
+    }
 }

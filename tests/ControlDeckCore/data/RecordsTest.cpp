@@ -2,7 +2,7 @@
 
 #include "ControlDeckCore/data/ClipboardHistoryItem.h"
 #include "ControlDeckCore/data/CustomActionDef.h"
-#include "ControlDeckCore/data/Decoding.h"
+#include "ControlDeckCore/shared/Decoding.h"
 
 using namespace veltrane::deck;
 

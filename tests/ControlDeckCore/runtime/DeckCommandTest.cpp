@@ -5,7 +5,7 @@
 #include <variant>
 
 #include "ControlDeckCore/runtime/DeckCommand.h"
-#include "ControlDeckCore/server/DeckError.h"
+#include "ControlDeckCore/shared/DeckError.h"
 
 using namespace veltrane::deck;
 using C = DeckCommand;

@@ -7,7 +7,7 @@
 #include "ControlDeckCore/adapters/FakeMediaAdapter.h"
 #include "ControlDeckCore/adapters/FakeVolumeAdapter.h"
 #include "ControlDeckCore/data/LayoutDocument.h"
-#include "ControlDeckCore/server/DeckError.h"
+#include "ControlDeckCore/shared/DeckError.h"
 #include "tests/ControlDeckCore/runtime/RuntimeFixture.h"
 #include "tests/support/LoopbackHTTP.h"
 
@@ -125,8 +125,8 @@ TEST_F(Lifecycle, DashboardURLsStartWithLoopback) {
 }
 
 TEST_F(Lifecycle, VolumeChangesReachTheApplicationWithoutATabletMediaChangesDoNot) {
-    auto volume = std::dynamic_pointer_cast<FakeVolumeAdapter>(adapters.volume);
-    auto media = std::dynamic_pointer_cast<FakeMediaAdapter>(adapters.media);
+    auto volume = fake<FakeVolumeAdapter>();
+    auto media = fake<FakeMediaAdapter>();
     ASSERT_TRUE(volume && media);
     std::atomic<int> changes{0};
     build(optionsFor(data.path()));

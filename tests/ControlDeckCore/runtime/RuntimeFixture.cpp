@@ -5,19 +5,8 @@
 #include <stdexcept>
 
 #include "platform/process/ChildProcess.h"
-#include "platform/system/UUID.h"
 
 namespace veltrane::deck::testing {
-
-TemporaryDirectory::TemporaryDirectory()
-    : path_(std::filesystem::temp_directory_path() / ("veltrane-test-" + sys::uuidString())) {
-    std::filesystem::create_directories(path_);
-}
-
-TemporaryDirectory::~TemporaryDirectory() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-}
 
 void RuntimeFixture::TearDown() {
     if (runtime) runtime->stop();
@@ -49,6 +38,15 @@ Json RuntimeFixture::body(const HTTPReply& reply) {
     std::optional<Json> json = JSON::parse(reply.body);
     if (!json) throw std::runtime_error("not JSON: " + reply.body);
     return *json;
+}
+
+void RuntimeFixture::expectError(const HTTPReply& reply, int status, const std::string& code,
+                                 const std::string& message) {
+    EXPECT_EQ(reply.status, status) << reply.body;
+    Json error = body(reply)["error"];
+    EXPECT_EQ(error["code"], code);
+    EXPECT_EQ(error["message"], message);
+    EXPECT_EQ(body(reply)["ok"], false);
 }
 
 std::vector<Json> RuntimeFixture::runPeer(const std::vector<std::string>& steps,

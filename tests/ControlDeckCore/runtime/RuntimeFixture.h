@@ -8,12 +8,14 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "ControlDeckCore/adapters/AdapterSet.h"
 #include "ControlDeckCore/runtime/DeckRuntime.h"
-#include "ControlDeckCore/server/JSON.h"
+#include "ControlDeckCore/shared/JSON.h"
 #include "tests/support/LoopbackHTTP.h"
+#include "tests/support/TempDirectory.h"
 
 namespace veltrane::deck::testing {
 
@@ -21,16 +23,7 @@ using veltrane::testing::bearer;
 using veltrane::testing::HeaderList;
 using veltrane::testing::HTTPReply;
 
-// A directory under the system's temporary folder, removed with the object.
-class TemporaryDirectory {
-public:
-    TemporaryDirectory();
-    ~TemporaryDirectory();
-    const std::filesystem::path& path() const { return path_; }
-
-private:
-    std::filesystem::path path_;
-};
+using TemporaryDirectory = veltrane::testing::TempDirectory;
 
 struct PairedTablet {
     std::string deviceId;
@@ -58,6 +51,40 @@ protected:
     PairedTablet pair(const std::string& name = "Tab");
 
     static Json body(const HTTPReply& reply);
+    // An error answer: its status and the error object's code and message.
+    static void expectError(const HTTPReply& reply, int status, const std::string& code, const std::string& message);
+
+    // The Fake of type T in `adapters`, or null when that slot holds another adapter.
+    template <class T>
+    std::shared_ptr<T> fake() const {
+        auto in = [](const auto& slot) { return std::dynamic_pointer_cast<T>(slot); };
+        if constexpr (std::is_base_of_v<VolumeControlling, T>)
+            return in(adapters.volume);
+        else if constexpr (std::is_base_of_v<MediaControlling, T>)
+            return in(adapters.media);
+        else if constexpr (std::is_base_of_v<AppLaunching, T>)
+            return in(adapters.apps);
+        else if constexpr (std::is_base_of_v<SystemSampling, T>)
+            return in(adapters.system);
+        else if constexpr (std::is_base_of_v<NetworkSampling, T>)
+            return in(adapters.network);
+        else if constexpr (std::is_base_of_v<ScreenshotCapturing, T>)
+            return in(adapters.screenshot);
+        else if constexpr (std::is_base_of_v<Locking, T>)
+            return in(adapters.lock);
+        else if constexpr (std::is_base_of_v<ClipboardAccessing, T>)
+            return in(adapters.clipboard);
+        else if constexpr (std::is_base_of_v<ShortcutRunning, T>)
+            return in(adapters.shortcuts);
+        else if constexpr (std::is_base_of_v<LinkOpening, T>)
+            return in(adapters.links);
+        else if constexpr (std::is_base_of_v<TimerNotifying, T>)
+            return in(adapters.notifier);
+        else if constexpr (std::is_base_of_v<BrightnessControlling, T>)
+            return in(adapters.brightness);
+        else
+            return in(adapters.files);
+    }
 
     // Runs tools/ws_peer.py against this runtime with `steps`; `onEvent` sees
     // each observation (one JSON object) as it comes, so a test can act while

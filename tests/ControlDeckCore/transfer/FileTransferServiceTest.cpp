@@ -8,7 +8,7 @@
 #include <system_error>
 #include <thread>
 
-#include "ControlDeckCore/server/DeckError.h"
+#include "ControlDeckCore/shared/DeckError.h"
 #include "ControlDeckCore/transfer/FileTransferService.h"
 #include "tests/support/SmallDisk.h"
 #include "tests/support/Files.h"
@@ -21,9 +21,9 @@ using veltrane::deck::FileTransferService;
 using veltrane::deck::Json;
 using veltrane::fs::TransferStorage;
 using Path = std::filesystem::path;
-using veltrane::testsupport::patternBytes;
-using veltrane::testsupport::readFile;
-using veltrane::testsupport::writeFile;
+using veltrane::testing::patternBytes;
+using veltrane::testing::readFile;
+using veltrane::testing::writeFile;
 
 namespace {
 

@@ -10,7 +10,7 @@
 
 using namespace veltrane;
 using apps::DesktopEntries;
-using testsupport::writeFile;
+using veltrane::testing::writeFile;
 namespace fs = std::filesystem;
 
 namespace {

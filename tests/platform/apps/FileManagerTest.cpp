@@ -18,7 +18,7 @@ class FileManagerTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
         folder_ = new sys::TemporaryFolder(*sys::TemporaryFolder::create("file-manager-test-"));
-        marker_ = testsupport::RecorderDesktop::install(folder_->path()).marker;
+        marker_ = veltrane::testing::RecorderDesktop::install(folder_->path()).marker;
     }
     static void TearDownTestSuite() { delete folder_; }
 
@@ -26,7 +26,7 @@ protected:
         fs::remove(marker_);
         received_ = folder_->path() / "Downloads" / "Veltrane Control Deck";
         fs::create_directories(received_);
-        testsupport::writeFile(received_ / "photo 1.jpg", "jpg");
+        veltrane::testing::writeFile(received_ / "photo 1.jpg", "jpg");
     }
 
     static std::string uri(const fs::path& path) { return apps::Launcher::fileURI(path); }
@@ -39,16 +39,16 @@ protected:
 TEST_F(FileManagerTest, WithoutAFileManagerServiceTheFolderHandlerOpensTheFolder) {
     // GIO hands a local folder to its handler as a path.
     EXPECT_TRUE(FileManager::showFolder(received_));
-    EXPECT_EQ(testsupport::waitForLines(marker_), received_.string() + "\n");
+    EXPECT_EQ(veltrane::testing::waitForLines(marker_), received_.string() + "\n");
     fs::remove(marker_);
     // A file cannot be selected: its folder is opened instead.
     EXPECT_TRUE(FileManager::showFile(received_ / "photo 1.jpg"));
-    EXPECT_EQ(testsupport::waitForLines(marker_), received_.string() + "\n");
+    EXPECT_EQ(veltrane::testing::waitForLines(marker_), received_.string() + "\n");
 }
 
 TEST_F(FileManagerTest, TheFileManagerServiceShowsTheFileSelected) {
     std::string error;
-    auto bus = testsupport::PrivateBus::start(error);
+    auto bus = veltrane::testing::PrivateBus::start(error);
     ASSERT_TRUE(bus) << error;
     veltrane::testing::ScopedVariable session("DBUS_SESSION_BUS_ADDRESS", bus->address().c_str());
     const fs::path log = folder_->path() / "file-manager.log";
@@ -62,11 +62,11 @@ TEST_F(FileManagerTest, TheFileManagerServiceShowsTheFileSelected) {
 
     EXPECT_TRUE(FileManager::showFile(received_ / "photo 1.jpg"));
     EXPECT_TRUE(veltrane::testing::eventually(
-        [&] { return testsupport::readFile(log).find("ShowItems") != std::string::npos; }));
-    EXPECT_NE(testsupport::readFile(log).find(uri(received_ / "photo 1.jpg")), std::string::npos)
-        << testsupport::readFile(log);
+        [&] { return veltrane::testing::readFile(log).find("ShowItems") != std::string::npos; }));
+    EXPECT_NE(veltrane::testing::readFile(log).find(uri(received_ / "photo 1.jpg")), std::string::npos)
+        << veltrane::testing::readFile(log);
     EXPECT_TRUE(FileManager::showFolder(received_));
     EXPECT_TRUE(veltrane::testing::eventually(
-        [&] { return testsupport::readFile(log).find("ShowFolders") != std::string::npos; }));
+        [&] { return veltrane::testing::readFile(log).find("ShowFolders") != std::string::npos; }));
     EXPECT_FALSE(fs::exists(marker_)) << "the folder handler was started as well";
 }

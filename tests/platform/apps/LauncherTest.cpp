@@ -16,7 +16,7 @@ class LauncherTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
         folder_ = new sys::TemporaryFolder(*sys::TemporaryFolder::create("launcher-test-"));
-        auto desktop = testsupport::RecorderDesktop::install(folder_->path());
+        auto desktop = veltrane::testing::RecorderDesktop::install(folder_->path());
         marker_ = desktop.marker;
         entry_ = desktop.entry;
     }
@@ -24,7 +24,7 @@ protected:
 
     void SetUp() override { fs::remove(marker_); }
 
-    static std::string recorded() { return testsupport::waitForLines(marker_); }
+    static std::string recorded() { return veltrane::testing::waitForLines(marker_); }
 
     static inline sys::TemporaryFolder* folder_ = nullptr;
     static inline fs::path marker_, entry_;
@@ -38,7 +38,7 @@ TEST_F(LauncherTest, StartsTheProgramOfADesktopFile) {
 TEST_F(LauncherTest, ReportsWhatGIOReportsWhenAProgramCannotStart) {
     // An entry that asks for a terminal where there is none.
     const fs::path entry = folder_->path() / "console.desktop";
-    testsupport::writeFile(entry, "[Desktop Entry]\nType=Application\nName=Console\nTerminal=true\nExec=" +
+    veltrane::testing::writeFile(entry, "[Desktop Entry]\nType=Application\nName=Console\nTerminal=true\nExec=" +
                                       (folder_->path() / "record.sh").string() + "\n");
     {
         veltrane::testing::ScopedVariable path("PATH", folder_->path().c_str());
@@ -52,7 +52,7 @@ TEST_F(LauncherTest, ReportsWhatGIOReportsWhenAProgramCannotStart) {
     EXPECT_FALSE(fs::exists(marker_));
     // An entry whose program is not there at all is refused when loading.
     const fs::path missing = folder_->path() / "missing.desktop";
-    testsupport::writeFile(missing, "[Desktop Entry]\nType=Application\nName=Missing\nExec=/nonexistent/program\n");
+    veltrane::testing::writeFile(missing, "[Desktop Entry]\nType=Application\nName=Missing\nExec=/nonexistent/program\n");
     for (const auto& file : {missing, folder_->path() / "absent.desktop"})
         EXPECT_THROW(Launcher::launchDesktopFile(file), LaunchError) << file;
 }

@@ -4,6 +4,7 @@
 #include "platform/dbus/Notifications.h"
 #include "platform/dbus/ScreenSaver.h"
 #include "platform/system/TemporaryFolder.h"
+#include "tests/support/Eventually.h"
 #include "tests/support/Files.h"
 #include "tests/support/PrivateBus.h"
 #include "tests/support/ScopedEnvironment.h"
@@ -18,7 +19,7 @@ protected:
         folder_ = sys::TemporaryFolder::create("bus-test-");
         ASSERT_TRUE(folder_);
         std::string error;
-        bus_ = testsupport::PrivateBus::start(error);
+        bus_ = veltrane::testing::PrivateBus::start(error);
         ASSERT_TRUE(bus_) << error;
         system_.emplace("DBUS_SYSTEM_BUS_ADDRESS", bus_->address().c_str());
         session_.emplace("DBUS_SESSION_BUS_ADDRESS", bus_->address().c_str());
@@ -27,11 +28,11 @@ protected:
     fs::path log(const std::string& name) const { return folder_->path() / name; }
 
     bool logged(const std::string& name, const std::string& text) const {
-        return testsupport::eventually([&] { return testsupport::readFile(log(name)).find(text) != std::string::npos; });
+        return veltrane::testing::eventually([&] { return veltrane::testing::readFile(log(name)).find(text) != std::string::npos; });
     }
 
     std::optional<sys::TemporaryFolder> folder_;
-    std::unique_ptr<testsupport::PrivateBus> bus_;
+    std::unique_ptr<veltrane::testing::PrivateBus> bus_;
     std::optional<veltrane::testing::ScopedVariable> system_, session_;
 };
 

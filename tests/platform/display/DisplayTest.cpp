@@ -99,7 +99,7 @@ TEST(ScreenOutputs, ListsTheVirtualScreenAndNothingWithoutAServer) {
         EXPECT_FALSE(ScreenOutputs::list());
     }
     std::string error;
-    auto xvfb = testsupport::XvfbServer::start(320, 200, error);
+    auto xvfb = veltrane::testing::XvfbServer::start(320, 200, error);
     ASSERT_TRUE(xvfb) << error;
     veltrane::testing::ScopedVariable display("DISPLAY", xvfb->display().c_str());
     auto outputs = ScreenOutputs::list();

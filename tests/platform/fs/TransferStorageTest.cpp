@@ -12,8 +12,8 @@
 
 using veltrane::fs::TransferStorage;
 using Path = std::filesystem::path;
-using veltrane::testsupport::readFile;
-using veltrane::testsupport::writeFile;
+using veltrane::testing::readFile;
+using veltrane::testing::writeFile;
 
 namespace {
 

@@ -78,7 +78,7 @@ TEST(FanOut, CalledFromANetworkThreadStillFinishes) {
         net::fanOut(64, 2, [&](std::size_t) { ++calls; });
         done->set_value(calls.load());
     });
-    auto client = test::LoopbackSocket::connect(listener->port());
+    auto client = veltrane::testing::LoopbackSocket::connect(listener->port());
     auto result = done->get_future();
     ASSERT_EQ(result.wait_for(20s), std::future_status::ready);
     EXPECT_EQ(result.get(), 64);

@@ -4,10 +4,10 @@
 #include <set>
 #include <sstream>
 
-#include "ControlDeckCore/server/Shell.h"
+#include "platform/process/Shell.h"
 #include "platform/net/InterfaceAddresses.h"
 
-using veltrane::deck::Shell;
+using veltrane::process::Shell;
 
 namespace {
 

@@ -17,7 +17,7 @@
 
 using namespace veltrane;
 using namespace std::chrono_literals;
-using test::LoopbackSocket;
+using veltrane::testing::LoopbackSocket;
 
 namespace {
 // Accepts connections and hands them to the test one by one.

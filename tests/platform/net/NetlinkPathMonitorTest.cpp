@@ -3,13 +3,13 @@
 #include <limits>
 #include <sstream>
 
-#include "ControlDeckCore/server/Shell.h"
+#include "platform/process/Shell.h"
 #include "platform/dispatch/SerialQueue.h"
 #include "platform/net/NetlinkPathMonitor.h"
 #include "tests/support/Eventually.h"
 #include "tests/support/FixtureTree.h"
 
-using veltrane::deck::Shell;
+using veltrane::process::Shell;
 using veltrane::dispatch::SerialQueue;
 using veltrane::net::NetlinkPathMonitor;
 using veltrane::net::NetworkPath;

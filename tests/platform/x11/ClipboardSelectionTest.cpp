@@ -1,7 +1,8 @@
 #include <gtest/gtest.h>
 
-#include "ControlDeckCore/server/Shell.h"
+#include "platform/process/Shell.h"
 #include "platform/x11/ClipboardSelection.h"
+#include "tests/support/Eventually.h"
 #include "tests/support/ScopedEnvironment.h"
 #include "tests/support/XvfbServer.h"
 
@@ -14,7 +15,7 @@ namespace {
 std::string xclip(const std::string& shellInput, const std::string& options) {
     std::string command = shellInput.empty() ? "exec xclip " + options
                                              : shellInput + " | xclip " + options + " >/dev/null 2>&1";
-    return deck::Shell::run("/bin/sh", {"-c", command}, 30.0).stdout;
+    return process::Shell::run("/bin/sh", {"-c", command}, 30.0).stdout;
 }
 
 }  // namespace
@@ -26,13 +27,13 @@ protected:
     void startServer() {
         display_.reset();
         std::string error;
-        xvfb_ = testsupport::XvfbServer::start(64, 64, error);
+        xvfb_ = veltrane::testing::XvfbServer::start(64, 64, error);
         ASSERT_TRUE(xvfb_) << error;
         display_.emplace("DISPLAY", xvfb_->display().c_str());
     }
 
     // Declared first so the clipboard goes before the server it talks to.
-    std::unique_ptr<testsupport::XvfbServer> xvfb_;
+    std::unique_ptr<veltrane::testing::XvfbServer> xvfb_;
     std::optional<veltrane::testing::ScopedVariable> display_;
     ClipboardSelection clipboard_;
 };
@@ -42,7 +43,7 @@ TEST_F(ClipboardSelectionTest, WrittenTextIsServedToOtherPrograms) {
     ASSERT_TRUE(clipboard_.write("héllo"));
     EXPECT_EQ(xclip("", "-o -selection clipboard"), "héllo");
     // Latin-1 for old clients (shown here as UTF-8 again).
-    EXPECT_EQ(deck::Shell::run("/bin/sh", {"-c", "xclip -o -selection clipboard -t STRING | iconv -f LATIN1 -t UTF-8"},
+    EXPECT_EQ(process::Shell::run("/bin/sh", {"-c", "xclip -o -selection clipboard -t STRING | iconv -f LATIN1 -t UTF-8"},
                                30.0).stdout,
               "héllo");
     EXPECT_EQ(clipboard_.read(), "héllo");
@@ -52,14 +53,14 @@ TEST_F(ClipboardSelectionTest, WrittenTextIsServedToOtherPrograms) {
 
 TEST_F(ClipboardSelectionTest, ReadsOtherProgramsTextIncludingLatin1AndLargeTransfers) {
     xclip("printf hi", "-selection clipboard");
-    EXPECT_TRUE(testsupport::eventually([&] { return clipboard_.read() == "hi"; }));
+    EXPECT_TRUE(veltrane::testing::eventually([&] { return clipboard_.read() == "hi"; }));
 
     xclip("printf 'caf\\351'", "-selection clipboard -t STRING");
-    EXPECT_TRUE(testsupport::eventually([&] { return clipboard_.read() == "café"; }));
+    EXPECT_TRUE(veltrane::testing::eventually([&] { return clipboard_.read() == "café"; }));
 
     // Well past one request: xclip hands it over in pieces.
     xclip("head -c 1500000 /dev/zero | tr '\\0' 'a'", "-selection clipboard");
-    EXPECT_TRUE(testsupport::eventually([&] {
+    EXPECT_TRUE(veltrane::testing::eventually([&] {
         auto text = clipboard_.read();
         return text && text->size() == 1500000 && text->find_first_not_of('a') == std::string::npos;
     }));
@@ -68,7 +69,7 @@ TEST_F(ClipboardSelectionTest, ReadsOtherProgramsTextIncludingLatin1AndLargeTran
 TEST_F(ClipboardSelectionTest, AnotherOwnerTakesOver) {
     ASSERT_TRUE(clipboard_.write("ours"));
     xclip("printf theirs", "-selection clipboard");
-    EXPECT_TRUE(testsupport::eventually([&] { return clipboard_.read() == "theirs"; }));
+    EXPECT_TRUE(veltrane::testing::eventually([&] { return clipboard_.read() == "theirs"; }));
     ASSERT_TRUE(clipboard_.write("ours again"));
     EXPECT_EQ(xclip("", "-o -selection clipboard"), "ours again");
 }

@@ -30,7 +30,7 @@ class ScreenCaptureTest : public ::testing::Test {
 protected:
     void SetUp() override {
         std::string error;
-        xvfb_ = testsupport::XvfbServer::start(kWidth, kHeight, error);
+        xvfb_ = veltrane::testing::XvfbServer::start(kWidth, kHeight, error);
         ASSERT_TRUE(xvfb_) << error;
         display_.emplace("DISPLAY", xvfb_->display().c_str());
         x_ = XOpenDisplay(nullptr);
@@ -59,7 +59,7 @@ protected:
         XSync(x_, False);
     }
 
-    std::unique_ptr<testsupport::XvfbServer> xvfb_;
+    std::unique_ptr<veltrane::testing::XvfbServer> xvfb_;
     std::optional<veltrane::testing::ScopedVariable> display_;
     Display* x_ = nullptr;
 };

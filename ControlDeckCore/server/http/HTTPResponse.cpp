@@ -1,0 +1,32 @@
+#include "ControlDeckCore/server/http/HTTPResponse.h"
+
+namespace veltrane::deck {
+
+namespace {
+constexpr const char* kJSONType = "application/json; charset=utf-8";
+}
+
+HTTPResponse HTTPResponse::json(int status, const Json& object) {
+    return {status, {{"Content-Type", kJSONType}, {"Cache-Control", "no-store"}}, JSON::text(object)};
+}
+
+HTTPResponse HTTPResponse::ok(const Json& data) { return json(200, Json{{"ok", true}, {"data", data}}); }
+
+HTTPResponse HTTPResponse::err(const DeckError& error) {
+    return json(error.status(),
+                Json{{"ok", false}, {"error", Json{{"code", error.code()}, {"message", error.message()}}}});
+}
+
+HTTPResponse HTTPResponse::text(int status, std::string_view text) {
+    return {status, {{"Content-Type", "text/plain; charset=utf-8"}}, std::string(text)};
+}
+
+HTTPResponse HTTPResponse::html(int status, std::string_view text) {
+    return {status, {{"Content-Type", "text/html; charset=utf-8"}}, std::string(text)};
+}
+
+HTTPResponse HTTPResponse::bytes(int status, std::string bytes, std::string type) {
+    return {status, {{"Content-Type", std::move(type)}}, std::move(bytes)};
+}
+
+}  // namespace veltrane::deck

@@ -1,0 +1,177 @@
+// HTTPServer: the request parser and the response writer's wire form.
+#include <charconv>
+
+#include "ControlDeckCore/server/http/HTTPServer.h"
+#include "ControlDeckCore/server/http/HTTPText.h"
+#include "ControlDeckCore/server/http/PercentEncoding.h"
+#include "ControlDeckCore/shared/UTF8.h"
+#include "platform/crypto/Crypto.h"
+
+namespace veltrane::deck {
+
+namespace {
+
+constexpr std::string_view kHeadEnd = "\r\n\r\n";
+constexpr std::string_view kWebSocketGUID = "258EAFA5-E914-47DA-95CA-C5AB0DC85B11";
+
+// An optional "+" or "-" and one or more ASCII digits, nothing else, within
+// 64 bits; anything else reads as 0 (no body).
+std::int64_t declaredLength(const std::map<std::string, std::string>& headers) {
+    auto it = headers.find("content-length");
+    if (it == headers.end()) return 0;
+    std::string_view text = it->second;
+    bool negative = false;
+    if (!text.empty() && (text.front() == '+' || text.front() == '-')) {
+        negative = text.front() == '-';
+        text.remove_prefix(1);
+    }
+    if (text.empty()) return 0;
+    for (char c : text)
+        if (c < '0' || c > '9') return 0;
+    std::uint64_t magnitude = 0;
+    auto [end, status] = std::from_chars(text.data(), text.data() + text.size(), magnitude);
+    if (status != std::errc() || end != text.data() + text.size()) return 0;
+    if (negative) return 0;  // a body cannot run backwards; "-0" is 0 as well
+    if (magnitude > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) return 0;
+    return static_cast<std::int64_t>(magnitude);
+}
+
+std::vector<std::string_view> lines(std::string_view head) {
+    std::vector<std::string_view> out;
+    std::size_t start = 0;
+    for (;;) {
+        std::size_t end = head.find("\r\n", start);
+        if (end == std::string_view::npos) {
+            out.push_back(head.substr(start));
+            return out;
+        }
+        out.push_back(head.substr(start, end - start));
+        start = end + 2;
+    }
+}
+
+std::map<std::string, std::string> parseQuery(std::string_view text) {
+    std::map<std::string, std::string> query;
+    for (std::string_view pair : http::splitDroppingEmpty(text, '&')) {
+        auto pieces = http::splitDroppingEmpty(pair, '=', 1);
+        if (pieces.empty()) continue;
+        std::string value;
+        if (pieces.size() > 1) {
+            auto decoded = removingPercentEncoding(pieces[1]);
+            value = decoded ? std::move(*decoded) : std::string(pieces[1]);
+        }
+        query[std::string(pieces[0])] = std::move(value);
+    }
+    return query;
+}
+
+}  // namespace
+
+HTTPServer::ParseResult HTTPServer::parseRequest(std::string& buffer) {
+    ParseResult result;
+    const std::size_t headEnd = buffer.find(kHeadEnd);
+    if (headEnd == std::string::npos) return result;
+    const std::string_view head(buffer.data(), headEnd);
+    if (!utf8::isValid(head)) return result;
+
+    auto headLines = lines(head);
+    auto requestLine = http::splitDroppingEmpty(headLines.front(), ' ', 2);
+    if (requestLine.size() < 2) return result;
+
+    HTTPRequest& request = result.request;
+    for (std::size_t i = 1; i < headLines.size(); ++i) {
+        std::string_view line = headLines[i];
+        std::size_t colon = line.find(':');
+        if (colon == std::string_view::npos) continue;
+        request.headers[http::lowercased(http::trimmed(line.substr(0, colon)))] =
+            std::string(http::trimmed(line.substr(colon + 1)));
+    }
+
+    const std::int64_t length = declaredLength(request.headers);
+    if (length > kMaxContentLength) {
+        result.kind = ParseResult::Kind::tooLarge;
+        result.request = {};
+        return result;
+    }
+    const std::size_t bodyStart = headEnd + kHeadEnd.size();
+    const std::size_t bodyLength = static_cast<std::size_t>(length);
+    if (buffer.size() - bodyStart < bodyLength) {
+        result.request = {};
+        return result;
+    }
+
+    request.method = std::string(requestLine[0]);
+    auto target = http::splitDroppingEmpty(requestLine[1], '?', 1);
+    // A target of question marks only leaves no path piece: it reads as "/".
+    request.path = normalizePath(target.empty() ? std::string_view() : target[0]);
+    if (target.size() > 1) request.query = parseQuery(target[1]);
+    request.body = buffer.substr(bodyStart, bodyLength);
+    buffer.erase(0, bodyStart + bodyLength);
+    result.kind = ParseResult::Kind::request;
+    return result;
+}
+
+std::string HTTPServer::normalizePath(std::string_view path) {
+    auto decoded = removingPercentEncoding(path);
+    std::string out = decoded ? std::move(*decoded) : std::string(path);
+    if (out.empty()) return "/";
+    if (out.size() >= 2 && out.back() == '/') out.pop_back();
+    return out;
+}
+
+std::string HTTPServer::reason(int status) {
+    switch (status) {
+    case 101: return "Switching Protocols";
+    case 200: return "OK";
+    case 204: return "No Content";
+    case 400: return "Bad Request";
+    case 401: return "Unauthorized";
+    case 403: return "Forbidden";
+    case 404: return "Not Found";
+    case 409: return "Conflict";
+    case 413: return "Payload Too Large";
+    case 422: return "Unprocessable Entity";
+    default: return "Error";
+    }
+}
+
+std::string HTTPServer::responseBytes(const HTTPResponse& response) {
+    const std::pair<const char*, std::string> fixed[] = {
+        {"Content-Length", std::to_string(response.body.size())},
+        {"Connection", "close"},
+        {"Access-Control-Allow-Origin", "*"},
+        {"Access-Control-Allow-Headers", "Authorization, Content-Type, X-Deck-Session"},
+        {"Access-Control-Allow-Methods", "GET, POST, PUT, PATCH, DELETE, OPTIONS"},
+    };
+    std::string out = "HTTP/1.1 " + std::to_string(response.status) + " " + reason(response.status) + "\r\n";
+    out.reserve(out.size() + 256 + response.body.size());
+    for (const auto& [name, value] : response.headers) {
+        // Header names are case-insensitive: a handler's "content-length"
+        // must not sit beside the real one.
+        bool replaced = false;
+        for (const auto& entry : fixed) replaced = replaced || http::equalsIgnoringCase(name, entry.first);
+        if (replaced) continue;
+        out += name;
+        out += ": ";
+        out += value;
+        out += "\r\n";
+    }
+    for (const auto& [name, value] : fixed) {
+        out += name;
+        out += ": ";
+        out += value;
+        out += "\r\n";
+    }
+    out += "\r\n";
+    out += response.body;
+    return out;
+}
+
+std::string HTTPServer::acceptKey(std::string_view key) {
+    std::string material(key);
+    material += kWebSocketGUID;
+    auto digest = crypto::sha1(material);
+    return crypto::base64(std::string_view(reinterpret_cast<const char*>(digest.data()), digest.size()));
+}
+
+}  // namespace veltrane::deck

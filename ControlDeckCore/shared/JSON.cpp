@@ -1,0 +1,225 @@
+#include "ControlDeckCore/shared/JSON.h"
+
+#include <charconv>
+#include <clocale>
+#include <cmath>
+#include <cstdlib>
+#include <locale.h>
+
+#include "ControlDeckCore/shared/UTF8.h"
+
+namespace veltrane::deck {
+
+namespace {
+
+std::optional<std::int64_t> truncated(double d) {
+    // 2^63 is exactly representable; anything at or past it does not fit.
+    if (!std::isfinite(d) || d >= 9223372036854775808.0 || d < -9223372036854775808.0) return std::nullopt;
+    return static_cast<std::int64_t>(d);
+}
+
+std::optional<std::int64_t> parseDecimal(std::string_view s) {
+    std::size_t start = 0;
+    if (!s.empty() && (s[0] == '+' || s[0] == '-')) start = 1;
+    if (start == s.size()) return std::nullopt;
+    for (std::size_t i = start; i < s.size(); ++i)
+        if (s[i] < '0' || s[i] > '9') return std::nullopt;
+    // from_chars takes "-" but not "+".
+    std::string_view digits = s[0] == '+' ? s.substr(1) : s;
+    std::int64_t value = 0;
+    auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
+    if (ec != std::errc() || end != digits.data() + digits.size()) return std::nullopt;
+    return value;
+}
+
+std::optional<double> parseFloating(const std::string& s) {
+    if (s.empty()) return std::nullopt;
+    switch (s[0]) {
+        case '\0': case '\t': case '\n': case '\v': case '\f': case '\r': case ' ': return std::nullopt;
+        default: break;
+    }
+    static locale_t cLocale = newlocale(LC_ALL_MASK, "C", nullptr);
+    char* end = nullptr;
+    double value = strtod_l(s.c_str(), &end, cLocale);
+    if (end != s.c_str() + s.size()) return std::nullopt;
+    return value;
+}
+
+struct WriteFailure {};
+
+void writeString(std::string& out, const std::string& raw) {
+    const std::string clean = utf8::isValid(raw) ? std::string() : utf8::sanitized(raw);
+    const std::string& s = clean.empty() ? raw : clean;
+    out += '"';
+    for (unsigned char c : s) {
+        switch (c) {
+            case '"': out += "\\\""; break;
+            case '\\': out += "\\\\"; break;
+            case '/': out += "\\/"; break;
+            case '\b': out += "\\b"; break;
+            case '\f': out += "\\f"; break;
+            case '\n': out += "\\n"; break;
+            case '\r': out += "\\r"; break;
+            case '\t': out += "\\t"; break;
+            default:
+                if (c < 0x20) {
+                    static const char hex[] = "0123456789abcdef";
+                    out += "\\u00";
+                    out += hex[c >> 4];
+                    out += hex[c & 0xF];
+                } else {
+                    out += static_cast<char>(c);
+                }
+        }
+    }
+    out += '"';
+}
+
+void writeDouble(std::string& out, double d) {
+    if (!std::isfinite(d)) throw WriteFailure{};
+    char buffer[64];
+    // Integral values below 2^53 print as integers ("1", not "1.0" or "1e+00").
+    if (d == std::trunc(d) && std::fabs(d) < 9007199254740992.0) {
+        auto r = std::to_chars(buffer, buffer + sizeof buffer, static_cast<std::int64_t>(d));
+        out.append(buffer, r.ptr);
+        return;
+    }
+    auto r = std::to_chars(buffer, buffer + sizeof buffer, d);  // shortest text that reads back the same
+    out.append(buffer, r.ptr);
+}
+
+// `indent` < 0 writes compactly; otherwise pretty, two spaces a level and
+// " : " between key and value (the data files' form).
+void write(std::string& out, const Json& v, int indent) {
+    auto newline = [&](int level) {
+        if (indent < 0) return;
+        out += '\n';
+        out.append(static_cast<std::size_t>(level) * 2, ' ');
+    };
+    switch (v.type()) {
+        case Json::value_t::null: out += "null"; break;
+        case Json::value_t::boolean: out += v.get<bool>() ? "true" : "false"; break;
+        case Json::value_t::number_integer: out += std::to_string(v.get<std::int64_t>()); break;
+        case Json::value_t::number_unsigned: out += std::to_string(v.get<std::uint64_t>()); break;
+        case Json::value_t::number_float: writeDouble(out, v.get<double>()); break;
+        case Json::value_t::string: writeString(out, v.get_ref<const std::string&>()); break;
+        case Json::value_t::array: {
+            if (v.empty()) {
+                out += "[]";
+                break;
+            }
+            out += '[';
+            bool first = true;
+            for (const auto& element : v) {
+                if (!first) out += ',';
+                first = false;
+                newline(indent + 1);
+                write(out, element, indent < 0 ? indent : indent + 1);
+            }
+            newline(indent);
+            out += ']';
+            break;
+        }
+        case Json::value_t::object: {
+            if (v.empty()) {
+                out += "{}";
+                break;
+            }
+            out += '{';
+            bool first = true;
+            for (const auto& [key, element] : v.items()) {  // std::map: already sorted
+                if (!first) out += ',';
+                first = false;
+                newline(indent + 1);
+                writeString(out, key);
+                out += indent < 0 ? ":" : " : ";
+                write(out, element, indent < 0 ? indent : indent + 1);
+            }
+            newline(indent);
+            out += '}';
+            break;
+        }
+        case Json::value_t::binary:
+        case Json::value_t::discarded: throw WriteFailure{};
+    }
+}
+
+std::optional<std::string> writeAll(const Json& value, int indent) {
+    std::string out;
+    try {
+        write(out, value, indent);
+    } catch (const WriteFailure&) {
+        return std::nullopt;
+    }
+    return out;
+}
+
+}  // namespace
+
+std::optional<std::int64_t> JSON::toInt(const Json* v) {
+    if (!v) return std::nullopt;
+    switch (v->type()) {
+        case Json::value_t::number_integer: return v->get<std::int64_t>();
+        case Json::value_t::number_unsigned: {
+            auto u = v->get<std::uint64_t>();
+            if (u > static_cast<std::uint64_t>(INT64_MAX)) return std::nullopt;
+            return static_cast<std::int64_t>(u);
+        }
+        case Json::value_t::number_float: return truncated(v->get<double>());
+        case Json::value_t::boolean: return v->get<bool>() ? 1 : 0;
+        case Json::value_t::string: return parseDecimal(v->get_ref<const std::string&>());
+        default: return std::nullopt;
+    }
+}
+
+std::optional<double> JSON::toDouble(const Json* v) {
+    if (!v) return std::nullopt;
+    switch (v->type()) {
+        case Json::value_t::number_integer:
+        case Json::value_t::number_unsigned:
+        case Json::value_t::number_float: return v->get<double>();
+        case Json::value_t::boolean: return v->get<bool>() ? 1.0 : 0.0;
+        case Json::value_t::string: return parseFloating(v->get_ref<const std::string&>());
+        default: return std::nullopt;
+    }
+}
+
+std::optional<bool> JSON::toBool(const Json* v) {
+    if (!v) return std::nullopt;
+    switch (v->type()) {
+        case Json::value_t::boolean: return v->get<bool>();
+        case Json::value_t::number_integer: return v->get<std::int64_t>() != 0;
+        case Json::value_t::number_unsigned: return v->get<std::uint64_t>() != 0;
+        case Json::value_t::number_float: return v->get<double>() != 0.0;
+        default: return std::nullopt;
+    }
+}
+
+const Json* JSON::member(const Json& object, std::string_view key) {
+    if (!object.is_object()) return nullptr;
+    auto it = object.find(key);
+    return it == object.end() ? nullptr : &*it;
+}
+
+std::string JSON::text(const Json& value) { return writeAll(value, -1).value_or("{}"); }
+
+std::optional<std::string> JSON::prettyText(const Json& value) { return writeAll(value, 0); }
+
+std::optional<Json> JSON::parse(std::string_view text) {
+    bool tooDeep = false;
+    // The callback sees each container open at the depth of its parent;
+    // refusing one drops it without building what is inside.
+    auto callback = [&tooDeep](int depth, Json::parse_event_t event, Json&) {
+        if ((event == Json::parse_event_t::object_start || event == Json::parse_event_t::array_start) &&
+            depth >= kMaxNestingDepth) {
+            tooDeep = true;
+            return false;
+        }
+        return true;
+    };
+    Json parsed = Json::parse(text.begin(), text.end(), callback, /*allow_exceptions=*/false);
+    if (tooDeep || parsed.is_discarded()) return std::nullopt;
+    return parsed;
+}
+
+}  // namespace veltrane::deck
