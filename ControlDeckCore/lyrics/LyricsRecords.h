@@ -9,8 +9,8 @@
 namespace veltrane::lyrics {
 
 struct LyricsLine {
-    double time = 0;  // seconds from the start of the track
-    std::string text;
+    double time = 0;  // seconds from the start of the track, never negative
+    std::string text;  // trimmed; empty for an instrumental gap
     bool operator==(const LyricsLine&) const = default;
 };
 
@@ -27,9 +27,8 @@ struct LyricClockTick {
     double elapsed = 0;          // playhead, seconds
     std::int64_t capturedAtMs = 0;  // ms since 1970 at which `elapsed` held
     bool playing = false;
-    std::int64_t index = 0;      // position of the current line in `lines`
-    std::string current;
-    bool operator==(const LyricClockTick&) const = default;
+    std::int64_t index = -1;     // position of the current line in `lines`, -1 for none
+    std::string current;         // its text, empty for none
 };
 
 }  // namespace veltrane::lyrics
