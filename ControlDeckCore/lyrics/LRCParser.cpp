@@ -6,6 +6,7 @@
 #include <limits>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "platform/text/Whitespace.h"
 
@@ -27,14 +28,34 @@ std::uint64_t digitsValue(std::string_view s, std::size_t at, std::size_t count)
     return value;
 }
 
-// Spaces and tabs (the common case) without decoding; other scalars through
-// the Unicode set.
+// Most pieces start and end with a printable ASCII character: nothing to trim.
 std::string_view trimmedSpaces(std::string_view s) {
-    while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-    while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
-    if (s.empty() || (static_cast<unsigned char>(s.front()) < 0x80 && static_cast<unsigned char>(s.back()) < 0x80))
-        return s;
+    if (s.empty()) return s;
+    const auto first = static_cast<unsigned char>(s.front()), last = static_cast<unsigned char>(s.back());
+    if (first > ' ' && first < 0x80 && last > ' ' && last < 0x80) return s;
     return text::trimmingSpaces(s);
+}
+
+std::size_t lineFeeds(std::string_view s) {
+    std::size_t count = 0;
+    for (const char* at = s.data(); at && at < s.data() + s.size(); ++at, ++count) {
+        at = static_cast<const char*>(std::memchr(at, '\n', static_cast<std::size_t>(s.data() + s.size() - at)));
+        if (!at) break;
+    }
+    return count;
+}
+
+// Lines out of order (several stamps a line, moved blocks): sort small
+// (time, position) keys, not the lines, and move each line once.
+void sortByTime(std::vector<LyricsLine>& lines) {
+    std::vector<std::pair<double, std::size_t>> keys;
+    keys.reserve(lines.size());
+    for (std::size_t i = 0; i < lines.size(); ++i) keys.emplace_back(lines[i].time, i);
+    std::sort(keys.begin(), keys.end());
+    std::vector<LyricsLine> sorted;
+    sorted.reserve(lines.size());
+    for (const auto& key : keys) sorted.push_back(std::move(lines[key.second]));
+    lines.swap(sorted);
 }
 
 // "[mm:ss]", "[mm:ss.f]", "[mm:ss:fff]": one to three minute digits, two
@@ -117,6 +138,8 @@ std::size_t LRCParser::textBudget(std::size_t inputSize) {
 
 std::vector<LyricsLine> LRCParser::parse(std::string_view text) {
     std::vector<LyricsLine> lines;
+    // About one line a line feed: growing the vector would move every text.
+    lines.reserve(lineFeeds(text) + 1);
     const std::size_t budget = textBudget(text.size());
     std::size_t textBytes = 0;
     bool full = false;
@@ -183,7 +206,7 @@ std::vector<LyricsLine> LRCParser::parse(std::string_view text) {
         for (auto& line : lines) line.time = std::max(0.0, line.time + offset);
     }
     const auto earlier = [](const LyricsLine& a, const LyricsLine& b) { return a.time < b.time; };
-    if (!std::is_sorted(lines.begin(), lines.end(), earlier)) std::stable_sort(lines.begin(), lines.end(), earlier);
+    if (!std::is_sorted(lines.begin(), lines.end(), earlier)) sortByTime(lines);
     return lines;
 }
 

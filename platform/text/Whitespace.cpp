@@ -102,7 +102,42 @@ DecodedScalar decodeScalar(std::string_view text, std::size_t at) {
     return {c, need + 1, true};
 }
 
-std::string_view trimmingSpaces(std::string_view text) { return trimming(text, isSpace); }
+namespace {
+
+// The space separators' UTF-8 forms, matched as bytes: trimming lyric lines
+// sits on the parser's hot path.
+std::size_t leadingSpaceLength(std::string_view s) {
+    auto at = [&](std::size_t i) { return i < s.size() ? static_cast<unsigned char>(s[i]) : 0u; };
+    const unsigned b0 = at(0);
+    if (b0 == ' ' || b0 == '\t') return 1;
+    if (b0 == 0xC2) return at(1) == 0xA0 ? 2 : 0;
+    if (b0 == 0xE1) return at(1) == 0x9A && at(2) == 0x80 ? 3 : 0;
+    if (b0 == 0xE2) {
+        if (at(1) == 0x80) return (at(2) >= 0x80 && at(2) <= 0x8A) || at(2) == 0xAF ? 3 : 0;
+        return at(1) == 0x81 && at(2) == 0x9F ? 3 : 0;
+    }
+    if (b0 == 0xE3) return at(1) == 0x80 && at(2) == 0x80 ? 3 : 0;
+    return 0;
+}
+
+std::size_t trailingSpaceLength(std::string_view s) {
+    const std::size_t n = s.size();
+    if (n == 0) return 0;
+    const auto last = static_cast<unsigned char>(s[n - 1]);
+    if (last == ' ' || last == '\t') return 1;
+    if (last < 0x80) return 0;
+    if (n >= 2 && leadingSpaceLength(s.substr(n - 2)) == 2) return 2;
+    if (n >= 3 && leadingSpaceLength(s.substr(n - 3)) == 3) return 3;
+    return 0;
+}
+
+}  // namespace
+
+std::string_view trimmingSpaces(std::string_view text) {
+    while (std::size_t n = leadingSpaceLength(text)) text.remove_prefix(n);
+    while (std::size_t n = trailingSpaceLength(text)) text.remove_suffix(n);
+    return text;
+}
 
 std::string_view trimmingWhitespaceAndNewlines(std::string_view text) {
     return trimming(text, isWhitespaceOrNewline);

@@ -113,3 +113,14 @@ def corpus(seed, total_bytes):
         songs.append(text)
         size += len(text.encode("utf-8"))
     return songs
+
+
+if __name__ == "__main__":
+    # lrc_corpus.py FOLDER SEED BYTES: one song a file.
+    import os
+    import sys
+    folder, seed, total = sys.argv[1], int(sys.argv[2]), int(sys.argv[3])
+    os.makedirs(folder, exist_ok=True)
+    for i, text in enumerate(corpus(seed, total)):
+        with open(os.path.join(folder, "song%05d.lrc" % i), "w", encoding="utf-8", newline="") as f:
+            f.write(text)
