@@ -147,35 +147,57 @@ std::vector<LyricsLine> LRCParser::parse(std::string_view text) {
     std::vector<double> stamps;
     std::string withoutReturns;
 
-    std::size_t pos = 0;
-    while (pos <= text.size()) {
-        const char* newline =
-            pos < text.size() ? static_cast<const char*>(std::memchr(text.data() + pos, '\n', text.size() - pos))
-                              : nullptr;
-        const std::size_t end = newline ? static_cast<std::size_t>(newline - text.data()) : text.size();
-        std::string_view piece = text.substr(pos, end - pos);
-        pos = end + 1;
+    const char* const textEnd = text.data() + text.size();
+    for (const char* start = text.data(); start;) {
+        // One pass over the piece finds its end, its carriage returns and
+        // where its brackets are.
+        const char* end = start;
+        const char* firstOpen = nullptr;
+        const char* lastOpen = nullptr;
+        bool hasReturn = false;
+        for (; end != textEnd && *end != '\n'; ++end) {
+            if (*end == '[') {
+                if (!firstOpen) firstOpen = end;
+                lastOpen = end;
+            } else if (*end == '\r') {
+                hasReturn = true;
+            }
+        }
+        std::string_view piece(start, static_cast<std::size_t>(end - start));
+        start = end == textEnd ? nullptr : end + 1;
+        if (!firstOpen) continue;  // no stamp and no tag: nothing to read
 
-        // Carriage returns are removed wherever they stand, not only at the end.
-        if (!piece.empty() && piece.back() == '\r') piece.remove_suffix(1);
-        if (!piece.empty() && std::memchr(piece.data(), '\r', piece.size())) {
+        std::size_t first = static_cast<std::size_t>(firstOpen - piece.data());
+        std::size_t last = static_cast<std::size_t>(lastOpen - piece.data());
+        if (hasReturn) {
+            // Carriage returns are removed wherever they stand, not only at the end.
             withoutReturns.assign(piece);
             withoutReturns.erase(std::remove(withoutReturns.begin(), withoutReturns.end(), '\r'), withoutReturns.end());
             piece = withoutReturns;
+            first = piece.find('[');
+            last = piece.rfind('[');
         }
-        piece = trimmedSpaces(piece);
-        if (piece.empty()) continue;
+        const std::string_view trimmed = trimmedSpaces(piece);
+        if (trimmed.empty()) continue;
+        const std::size_t shift = static_cast<std::size_t>(trimmed.data() - piece.data());
+        piece = trimmed;
+        first -= shift;
+        last -= shift;
 
         stamps.clear();
         std::size_t textStart = 0;
         std::optional<OffsetTag> offset;
-        for (std::size_t i = 0; i < piece.size();) {
-            const char* open = static_cast<const char*>(std::memchr(piece.data() + i, '[', piece.size() - i));
-            if (!open) break;
-            i = static_cast<std::size_t>(open - piece.data());
-            if (auto tag = offsetAt(piece, i)) {
-                offset = tag;
-                break;
+        for (std::size_t i = first; i <= last;) {
+            if (piece[i] != '[') {
+                const char* open = static_cast<const char*>(std::memchr(piece.data() + i, '[', last + 1 - i));
+                if (!open) break;
+                i = static_cast<std::size_t>(open - piece.data());
+            }
+            if ((piece[i + 1 < piece.size() ? i + 1 : i] | 0x20) == 'o') {
+                if (auto tag = offsetAt(piece, i)) {
+                    offset = tag;
+                    break;
+                }
             }
             if (auto stamp = stampAt(piece, i)) {
                 stamps.push_back(stamp->time);
@@ -197,7 +219,7 @@ std::vector<LyricsLine> LRCParser::parse(std::string_view text) {
                 break;
             }
             textBytes += lineText.size();
-            lines.push_back(LyricsLine{time, std::string(lineText)});
+            lines.emplace_back(time, std::string(lineText));
         }
     }
 
