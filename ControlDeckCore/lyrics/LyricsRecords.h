@@ -11,7 +11,8 @@ namespace veltrane::lyrics {
 struct LyricsLine {
     double time = 0;  // seconds from the start of the track, never negative
     std::string text;  // trimmed; empty for an instrumental gap
-    bool operator==(const LyricsLine&) const = default;
+    // Times by floating-point equality, texts by canonical equivalence.
+    bool operator==(const LyricsLine& other) const;
 };
 
 struct LyricsSnapshot {
@@ -19,7 +20,8 @@ struct LyricsSnapshot {
     bool synced = false;   // whether `lines` carry times
     std::vector<LyricsLine> lines;  // in time order
     std::optional<std::string> plain;
-    bool operator==(const LyricsSnapshot&) const = default;
+    // Memberwise in this order; texts by canonical equivalence.
+    bool operator==(const LyricsSnapshot& other) const;
 };
 
 // The lyric clock moved to another line.

@@ -100,6 +100,24 @@ TEST(LRCParserTest, LinesAfterTheBudgetIsSpentAreNotAddedButOffsetsStillApply) {
     EXPECT_EQ(LRCParser::textBudget(10), LRCParser::kTextBudgetFloor);
 }
 
+TEST(LyricsRecordsTest, EqualityComparesTextsByCanonicalEquivalence) {
+    EXPECT_EQ((LyricsLine{1, "Caf\u00E9"}), (LyricsLine{1, "Cafe\u0301"}));
+    EXPECT_NE((LyricsLine{1, "a"}), (LyricsLine{1.5, "a"}));
+    LyricsSnapshot a{"lrclib", true, {{1, "Caf\u00E9"}}, std::nullopt};
+    LyricsSnapshot b{"lrclib", true, {{1, "Cafe\u0301"}}, std::nullopt};
+    EXPECT_EQ(a, b);
+    b.plain = "";
+    EXPECT_NE(a, b);
+    a.plain = "\u00C5";
+    b.plain = "A\u030A";
+    EXPECT_EQ(a, b);
+    b.lines.push_back({2, "x"});
+    EXPECT_NE(a, b);
+    b = a;
+    b.synced = false;
+    EXPECT_NE(a, b);
+}
+
 TEST(LyricClockTest, PicksTheLastStartedNonBlankLine) {
     const Lines lines = {{0, "A"}, {5, ""}, {10, "B"}};
     struct Case {
