@@ -10,6 +10,10 @@
 
 #include "platform/text/Whitespace.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace veltrane::lyrics {
 
 namespace {
@@ -26,6 +30,56 @@ std::uint64_t digitsValue(std::string_view s, std::size_t at, std::size_t count)
     std::uint64_t value = 0;
     for (std::size_t k = 0; k < count; ++k) value = value * 10 + static_cast<std::uint64_t>(s[at + k] - '0');
     return value;
+}
+
+// A piece's end (its line feed or the end of the text), its first and last
+// "[", and whether it holds a carriage return.
+struct PieceScan {
+    const char* end;
+    const char* firstOpen = nullptr;
+    const char* lastOpen = nullptr;
+    bool hasReturn = false;
+};
+
+PieceScan scanPiece(const char* at, const char* textEnd) {
+    PieceScan scan{textEnd};
+#if defined(__SSE2__)
+    // Sixteen bytes a step: scanning byte by byte was a fifth of the parse.
+    const __m128i lineFeed = _mm_set1_epi8('\n'), open = _mm_set1_epi8('['), carriageReturn = _mm_set1_epi8('\r');
+    for (; textEnd - at >= 16; at += 16) {
+        const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
+        const auto feeds = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, lineFeed)));
+        auto opens = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, open)));
+        auto returns = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, carriageReturn)));
+        if (feeds) {
+            const unsigned before = (feeds & (0u - feeds)) - 1;  // the bytes before the first line feed
+            opens &= before;
+            returns &= before;
+        }
+        if (opens) {
+            if (!scan.firstOpen) scan.firstOpen = at + __builtin_ctz(opens);
+            scan.lastOpen = at + (31 - __builtin_clz(opens));
+        }
+        if (returns) scan.hasReturn = true;
+        if (feeds) {
+            scan.end = at + __builtin_ctz(feeds);
+            return scan;
+        }
+    }
+#endif
+    for (; at != textEnd; ++at) {
+        if (*at == '\n') {
+            scan.end = at;
+            return scan;
+        }
+        if (*at == '[') {
+            if (!scan.firstOpen) scan.firstOpen = at;
+            scan.lastOpen = at;
+        } else if (*at == '\r') {
+            scan.hasReturn = true;
+        }
+    }
+    return scan;
 }
 
 // Most pieces start and end with a printable ASCII character: nothing to trim.
@@ -149,20 +203,7 @@ std::vector<LyricsLine> LRCParser::parse(std::string_view text) {
 
     const char* const textEnd = text.data() + text.size();
     for (const char* start = text.data(); start;) {
-        // One pass over the piece finds its end, its carriage returns and
-        // where its brackets are.
-        const char* end = start;
-        const char* firstOpen = nullptr;
-        const char* lastOpen = nullptr;
-        bool hasReturn = false;
-        for (; end != textEnd && *end != '\n'; ++end) {
-            if (*end == '[') {
-                if (!firstOpen) firstOpen = end;
-                lastOpen = end;
-            } else if (*end == '\r') {
-                hasReturn = true;
-            }
-        }
+        const auto [end, firstOpen, lastOpen, hasReturn] = scanPiece(start, textEnd);
         std::string_view piece(start, static_cast<std::size_t>(end - start));
         start = end == textEnd ? nullptr : end + 1;
         if (!firstOpen) continue;  // no stamp and no tag: nothing to read
