@@ -260,7 +260,7 @@ std::vector<LyricsLine> LRCParser::parse(std::string_view text) {
                 break;
             }
             textBytes += lineText.size();
-            lines.emplace_back(time, std::string(lineText));
+            lines.push_back(LyricsLine{time, std::string(lineText)});
         }
     }
 
