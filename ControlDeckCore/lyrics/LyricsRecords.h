@@ -9,9 +9,10 @@
 namespace veltrane::lyrics {
 
 struct LyricsLine {
-    double time = 0;  // seconds from the start of the track
-    std::string text;
-    bool operator==(const LyricsLine&) const = default;
+    double time = 0;  // seconds from the start of the track, never negative
+    std::string text;  // trimmed; empty for an instrumental gap
+    // Times by floating-point equality, texts by canonical equivalence.
+    bool operator==(const LyricsLine& other) const;
 };
 
 struct LyricsSnapshot {
@@ -19,7 +20,8 @@ struct LyricsSnapshot {
     bool synced = false;   // whether `lines` carry times
     std::vector<LyricsLine> lines;  // in time order
     std::optional<std::string> plain;
-    bool operator==(const LyricsSnapshot&) const = default;
+    // Memberwise in this order; texts by canonical equivalence.
+    bool operator==(const LyricsSnapshot& other) const;
 };
 
 // The lyric clock moved to another line.
@@ -27,9 +29,8 @@ struct LyricClockTick {
     double elapsed = 0;          // playhead, seconds
     std::int64_t capturedAtMs = 0;  // ms since 1970 at which `elapsed` held
     bool playing = false;
-    std::int64_t index = 0;      // position of the current line in `lines`
-    std::string current;
-    bool operator==(const LyricClockTick&) const = default;
+    std::int64_t index = -1;     // position of the current line in `lines`, -1 for none
+    std::string current;         // its text, empty for none
 };
 
 }  // namespace veltrane::lyrics

@@ -2,6 +2,7 @@
 
 #include <png.h>
 
+#include <cstdint>
 #include <cstring>
 
 namespace veltrane::image {
@@ -43,6 +44,19 @@ std::optional<std::string> PNGImage::encode(const RGBAImage& image) {
 
 std::optional<std::string> PNGImage::encodeGray(int width, int height, const std::vector<std::uint8_t>& pixels) {
     return write(width, height, PNG_FORMAT_GRAY, pixels);
+}
+
+std::optional<ImageSize> PNGImage::size(std::string_view bytes) {
+    png_image png;
+    std::memset(&png, 0, sizeof png);
+    png.version = PNG_IMAGE_VERSION;
+    if (!png_image_begin_read_from_memory(&png, bytes.data(), bytes.size())) return std::nullopt;
+    ImageSize size;
+    const bool fits = png.width <= static_cast<png_uint_32>(INT32_MAX) && png.height <= static_cast<png_uint_32>(INT32_MAX);
+    size.width = fits ? static_cast<int>(png.width) : INT32_MAX;
+    size.height = fits ? static_cast<int>(png.height) : INT32_MAX;
+    png_image_free(&png);
+    return size;
 }
 
 std::optional<RGBAImage> PNGImage::decode(std::string_view bytes) {

@@ -7,14 +7,9 @@
 #include <string_view>
 #include <vector>
 
-namespace veltrane::image {
+#include "platform/image/RGBAImage.h"
 
-// Straight (not premultiplied) RGBA, 4 bytes a pixel, rows top to bottom.
-struct RGBAImage {
-    int width = 0;
-    int height = 0;
-    std::vector<std::uint8_t> pixels;
-};
+namespace veltrane::image {
 
 struct PNGImage {
     // Larger images are refused rather than risking a huge allocation.
@@ -24,6 +19,9 @@ struct PNGImage {
     static std::optional<std::string> encode(const RGBAImage& image);
     // 8-bit grey, one byte a pixel, rows top to bottom; none as above.
     static std::optional<std::string> encodeGray(int width, int height, const std::vector<std::uint8_t>& pixels);
+    // The size the header declares, read without decoding any pixel; none
+    // when the bytes do not start a PNG.
+    static std::optional<ImageSize> size(std::string_view bytes);
     // None for anything that is not a complete, readable PNG.
     static std::optional<RGBAImage> decode(std::string_view bytes);
 };

@@ -22,4 +22,16 @@ std::string nfc(std::string_view utf8) {
     return normalized.toUTF8String(out);
 }
 
+bool canonicallyEqual(std::string_view a, std::string_view b) {
+    if (a == b) return true;
+    auto ascii = [](std::string_view s) {
+        for (char c : s)
+            if (static_cast<unsigned char>(c) >= 0x80) return false;
+        return true;
+    };
+    // ASCII is its own normal form.
+    if (ascii(a) && ascii(b)) return false;
+    return nfc(a) == nfc(b);
+}
+
 }  // namespace veltrane::text

@@ -11,4 +11,8 @@ namespace veltrane::text {
 // Invalid sequences come back as U+FFFD.
 std::string nfc(std::string_view utf8);
 
+// Whether two UTF-8 texts are canonically equivalent ("é" precomposed equals
+// "e" with a combining accent). Equal bytes need no normalising.
+bool canonicallyEqual(std::string_view a, std::string_view b);
+
 }  // namespace veltrane::text

@@ -9,6 +9,7 @@
 #include <unicode/utypes.h>
 #include <unicode/utf8.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <stdexcept>
@@ -85,6 +86,25 @@ std::size_t characterPrefixLength(std::string_view utf8, std::size_t maxCharacte
         return true;
     });
     return length;
+}
+
+bool containsIdeographic(std::string_view utf8) {
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(utf8.data());
+    const auto length = static_cast<std::int64_t>(utf8.size());
+    for (std::int64_t offset = 0; offset < length;) {
+        if (bytes[offset] < 0x80) {
+            ++offset;
+            continue;
+        }
+        UChar32 c = 0;
+        std::int32_t step = 0;
+        // U8_NEXT takes 32-bit offsets: decode from a window at `offset`.
+        const auto window = static_cast<std::int32_t>(std::min<std::int64_t>(length - offset, 4));
+        U8_NEXT(bytes + offset, step, window, c);
+        if (c >= 0 && u_hasBinaryProperty(c, UCHAR_IDEOGRAPHIC)) return true;
+        offset += step;
+    }
+    return false;
 }
 
 std::string lowercased(std::string_view utf8) {

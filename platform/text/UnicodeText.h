@@ -29,4 +29,8 @@ std::size_t characterPrefixLength(std::string_view utf8, std::size_t maxCharacte
 // "ß", "İ" becomes "i̇"). Invalid sequences come back as U+FFFD.
 std::string lowercased(std::string_view utf8);
 
+// Whether any scalar of `utf8` has the Unicode property Ideographic (Han
+// characters and the like). Invalid bytes count as not ideographic.
+bool containsIdeographic(std::string_view utf8);
+
 }  // namespace veltrane::text
