@@ -86,6 +86,12 @@ long modeOwner(const std::string& name) {
     return std::strtol(name.c_str() + prefix.size(), nullptr, 10);
 }
 
+bool stillOff(Display* d, RROutput output) {
+    Resources r = resources(d);
+    OutputInfo info = r ? outputInfo(d, r.get(), output) : nullptr;
+    return info && info->crtc == None;
+}
+
 unsigned millimetres(unsigned pixels) { return static_cast<unsigned>(std::lround(pixels * kMillimetresPerPixel)); }
 
 // Takes the modes that `ours` names off every output, then off the server.
@@ -207,38 +213,36 @@ void RandRVirtualDisplay::releaseOutput(RROutput output, const std::string& mode
     for (const char* property : {"WIDTH_MM", "HEIGHT_MM"})
         if (hasProperty(dpy(), output, x_->atom(property))) setIntegerProperty(dpy(), output, x_->atom(property), 0);
     dropModes(dpy(), [&](const std::string& name) { return name.rfind(modePrefix, 0) == 0; });
-    fitScreen(false, None, 0, 0, 0, 0);
+    fitScreen();
 }
 
-void RandRVirtualDisplay::fitScreen(bool growOnly, RRCrtc ours, int x, int y, unsigned width, unsigned height) {
-    Resources r = resources(dpy());
-    if (!r) return;
-    unsigned right = 0, bottom = 0;
-    auto include = [&](int left, int top, unsigned w, unsigned h) {
-        if (w == 0 || h == 0) return;
-        right = std::max(right, static_cast<unsigned>(std::max(0, left)) + w);
-        bottom = std::max(bottom, static_cast<unsigned>(std::max(0, top)) + h);
-    };
+RandRVirtualDisplay::Extent RandRVirtualDisplay::othersExtent(XRRScreenResources* r, RRCrtc ours) {
+    Extent extent;
     for (int i = 0; i < r->ncrtc; ++i) {
         if (r->crtcs[i] == ours) continue;
-        CrtcInfo info = crtcInfo(dpy(), r.get(), r->crtcs[i]);
-        if (info && info->mode != None) include(info->x, info->y, info->width, info->height);
+        CrtcInfo info = crtcInfo(dpy(), r, r->crtcs[i]);
+        if (info && info->mode != None) extent.include(info->x, info->y, info->width, info->height);
     }
-    include(x, y, width, height);
+    return extent;
+}
 
+void RandRVirtualDisplay::fitScreen() {
+    if (Resources r = resources(dpy())) resizeScreen(othersExtent(r.get(), None), false);
+}
+
+void RandRVirtualDisplay::resizeScreen(Extent extent, bool growOnly) {
     Window root = 0;
     int gx = 0, gy = 0;
-    unsigned current[2] = {0, 0}, border = 0, depth = 0;
-    XGetGeometry(dpy(), x_->root(), &root, &gx, &gy, &current[0], &current[1], &border, &depth);
+    unsigned width = 0, height = 0, border = 0, depth = 0;
+    XGetGeometry(dpy(), x_->root(), &root, &gx, &gy, &width, &height, &border, &depth);
     int minW = 0, minH = 0, maxW = 0, maxH = 0;
     XRRGetScreenSizeRange(dpy(), x_->root(), &minW, &minH, &maxW, &maxH);
-    if (growOnly) {
-        right = std::max(right, current[0]);
-        bottom = std::max(bottom, current[1]);
-    }
-    right = std::clamp(right, static_cast<unsigned>(std::max(minW, 1)), static_cast<unsigned>(std::max(maxW, 1)));
-    bottom = std::clamp(bottom, static_cast<unsigned>(std::max(minH, 1)), static_cast<unsigned>(std::max(maxH, 1)));
-    if (right == current[0] && bottom == current[1]) return;
+    if (growOnly) extent.include(0, 0, width, height);
+    const unsigned right =
+        std::clamp(extent.right, static_cast<unsigned>(std::max(minW, 1)), static_cast<unsigned>(std::max(maxW, 1)));
+    const unsigned bottom =
+        std::clamp(extent.bottom, static_cast<unsigned>(std::max(minH, 1)), static_cast<unsigned>(std::max(maxH, 1)));
+    if (right == width && bottom == height) return;
     XRRSetScreenSize(dpy(), x_->root(), static_cast<int>(right), static_cast<int>(bottom),
                      static_cast<int>(millimetres(right)), static_cast<int>(millimetres(bottom)));
 }
@@ -292,24 +296,29 @@ bool RandRVirtualDisplay::applySettings(std::uint32_t display, const VirtualDisp
     if (Resources r = resources(dpy())) {
         OutputInfo info = outputInfo(dpy(), r.get(), output_);
         RRCrtc crtc = info ? info->crtc : None;
-        RRMode current = None;
-        if (crtc != None) {
-            if (CrtcInfo ci = crtcInfo(dpy(), r.get(), crtc)) current = ci->mode;
-        } else if (info) {
-            for (int c = 0; c < info->ncrtc && crtc == None; ++c) {
-                CrtcInfo ci = crtcInfo(dpy(), r.get(), info->crtcs[c]);
-                if (ci && ci->mode == None && ci->noutput == 0) crtc = info->crtcs[c];
-            }
+        CrtcInfo shown = crtc != None ? crtcInfo(dpy(), r.get(), crtc) : nullptr;
+        const RRMode current = shown ? shown->mode : None;
+        for (int c = 0; info && c < info->ncrtc && crtc == None; ++c) {
+            CrtcInfo ci = crtcInfo(dpy(), r.get(), info->crtcs[c]);
+            if (ci && ci->mode == None && ci->noutput == 0) crtc = info->crtcs[c];
         }
-        int x = 0;
-        for (int i = 0; i < r->ncrtc && crtc != None; ++i) {
-            if (r->crtcs[i] == crtc) continue;
-            CrtcInfo ci = crtcInfo(dpy(), r.get(), r->crtcs[i]);
-            if (ci && ci->mode != None) x = std::max(x, ci->x + static_cast<int>(ci->width));
-        }
+        // Right of the rightmost other picture, at the top.
+        const Extent others = crtc != None ? othersExtent(r.get(), crtc) : Extent{};
+        const int x = static_cast<int>(others.right);
         const RRMode mode = crtc != None ? modeFor(width, height, current) : None;
-        if (mode != None) {
-            fitScreen(true, crtc, x, 0, width, height);
+        if (mode != None && shown && mode == current && shown->x == x && shown->y == 0 &&
+            shown->rotation == RR_Rotate_0 && scaleOf(output_) == scale) {
+            applied = true;  // already so: the second application costs no change
+        } else if (mode != None) {
+            Extent wanted = others;
+            wanted.include(x, 0, width, height);
+            // The screen is resized once, to its final size, as xrandr does:
+            // a picture that would not fit in it goes off first (inside the
+            // grab, so no other client sees the gap).
+            const bool oldFits = !shown || shown->mode == None ||
+                                 (shown->x + shown->width <= wanted.right && shown->y + shown->height <= wanted.bottom);
+            if (!oldFits) XRRSetCrtcConfig(dpy(), r.get(), crtc, CurrentTime, 0, 0, None, RR_Rotate_0, nullptr, 0);
+            resizeScreen(wanted, false);
             applied = XRRSetCrtcConfig(dpy(), r.get(), crtc, CurrentTime, x, 0, mode, RR_Rotate_0, &output_, 1) ==
                       Success;
             if (applied) {
@@ -319,11 +328,20 @@ bool RandRVirtualDisplay::applySettings(std::uint32_t display, const VirtualDisp
                     XRRDeleteOutputMode(dpy(), output_, current);
                     XRRDestroyMode(dpy(), current);
                 }
-            } else if (current != mode) {
-                XRRDeleteOutputMode(dpy(), output_, mode);
-                XRRDestroyMode(dpy(), mode);
+            } else {
+                if (current != mode) {
+                    XRRDeleteOutputMode(dpy(), output_, mode);
+                    XRRDestroyMode(dpy(), mode);
+                }
+                if (!oldFits) {
+                    Extent before = others;
+                    before.include(shown->x, shown->y, shown->width, shown->height);
+                    resizeScreen(before, false);
+                    XRRSetCrtcConfig(dpy(), r.get(), crtc, CurrentTime, shown->x, shown->y, current, shown->rotation,
+                                     &output_, 1);
+                }
+                fitScreen();
             }
-            fitScreen(false, None, 0, 0, 0, 0);
         }
     }
     XUngrabServer(dpy());
@@ -469,9 +487,11 @@ void RandRVirtualDisplay::watch(std::uint32_t display) {
                 const auto* change = reinterpret_cast<const XRROutputChangeNotifyEvent*>(&event);
                 if (change->output != display) continue;
                 // Adding a mode to the output before it shows one is a change too.
+                // A change of ours may switch the picture off for a moment
+                // inside its grab; only an output still off was taken away.
                 if (change->crtc != None)
                     shown = true;
-                else if (std::exchange(shown, false))
+                else if (shown && stillOff(d, display) && std::exchange(shown, false))
                     report();
             }
             if (events->broken()) {

@@ -15,6 +15,7 @@
 #include <X11/Xlib.h>
 #include <X11/extensions/Xrandr.h>
 
+#include <algorithm>
 #include <atomic>
 #include <memory>
 #include <mutex>
@@ -56,7 +57,20 @@ private:
     bool claimSpareOutput(const VirtualDisplayDescriptor& descriptor);
     void releaseStaleOutputs();
     void releaseOutput(RROutput output, const std::string& modePrefix);
-    void fitScreen(bool growOnly, RRCrtc ours, int x, int y, unsigned width, unsigned height);
+    // The bottom-right corner of the pictures shown.
+    struct Extent {
+        unsigned right = 0;
+        unsigned bottom = 0;
+        void include(int x, int y, unsigned width, unsigned height) {
+            if (width == 0 || height == 0) return;
+            right = std::max(right, static_cast<unsigned>(std::max(0, x)) + width);
+            bottom = std::max(bottom, static_cast<unsigned>(std::max(0, y)) + height);
+        }
+    };
+    Extent othersExtent(XRRScreenResources* resources, RRCrtc ours);
+    // The screen resized to just hold every picture.
+    void fitScreen();
+    void resizeScreen(Extent extent, bool growOnly);
     RRMode modeFor(unsigned width, unsigned height, RRMode current);
     void watch(std::uint32_t display);
     void stopWatching();
