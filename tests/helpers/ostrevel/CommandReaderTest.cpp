@@ -8,13 +8,25 @@ using namespace veltrane::ostrevel;
 
 namespace {
 
-std::vector<Command> readAll(std::string_view bytes, std::size_t piece) {
+// The commands of `bytes` fed as pieces that end at `cuts` (and at its end).
+std::vector<Command> readCut(std::string_view bytes, std::vector<std::size_t> cuts) {
     CommandReader reader;
     std::vector<Command> commands;
-    for (std::size_t at = 0; at < bytes.size(); at += piece)
-        for (const Command& c : reader.feed(bytes.substr(at, piece))) commands.push_back(c);
+    cuts.push_back(bytes.size());
+    std::size_t from = 0;
+    for (std::size_t cut : cuts) {
+        auto more = reader.feed(bytes.substr(from, cut - from));
+        commands.insert(commands.end(), more.begin(), more.end());
+        from = cut;
+    }
     if (auto last = reader.finish()) commands.push_back(*last);
     return commands;
+}
+
+std::vector<Command> readAll(std::string_view bytes, std::size_t piece) {
+    std::vector<std::size_t> cuts;
+    for (std::size_t at = piece; at < bytes.size(); at += piece) cuts.push_back(at);
+    return readCut(bytes, cuts);
 }
 
 }  // namespace
