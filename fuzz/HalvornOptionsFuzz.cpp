@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "fuzz/FuzzArguments.h"
 #include "helpers/halvorn/CaptureError.h"
 #include "helpers/halvorn/Options.h"
 
@@ -50,17 +51,10 @@ std::optional<std::string> valueAfter(const std::vector<std::string>& arguments,
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    // A one-byte element 1 to 12 stands for an option name.
-    static const char* const names[] = {"--display-id", "--width", "--height", "--fps", "--bitrate",
-                                        "--length-prefix", "--rotate-clockwise", "--hevc", "--source-x",
-                                        "--source-y", "--source-width", "--source-height"};
-    std::vector<std::string> arguments(1);
-    for (std::size_t i = 0; i < size; ++i) {
-        if (data[i] == 0) arguments.emplace_back();
-        else arguments.back() += static_cast<char>(data[i]);
-    }
-    for (auto& a : arguments)
-        if (a.size() == 1 && a[0] >= 1 && a[0] <= 12) a = names[a[0] - 1];
+    std::vector<std::string> arguments =
+        fuzzArguments(data, size, {"--display-id", "--width", "--height", "--fps", "--bitrate", "--length-prefix",
+                                   "--rotate-clockwise", "--hevc", "--source-x", "--source-y", "--source-width",
+                                   "--source-height"});
 
     struct Required {
         const char* name;
