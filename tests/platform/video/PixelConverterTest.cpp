@@ -32,28 +32,32 @@ int maxDifference(const PixelBuffer& a, const PixelBuffer& b) {
 }  // namespace
 
 TEST(PixelConverter, MatchesSwscaleOnNoiseAndGradients) {
-    Picture picture(64, 48);
+    // 70 wide: the vector path and the portable tail both meet swscale.
+    constexpr int W = 70;
+    Picture picture(W, 48);
     std::mt19937 random(7);
     for (int y = 0; y < picture.height; ++y)
         for (int x = 0; x < picture.width; ++x) {
             // Smooth on the left (where a 2 x 2 average and swscale's filter
             // agree), noise on the right (where only the luma must agree).
-            if (x < 32) picture.set(x, y, static_cast<std::uint8_t>(x * 8), static_cast<std::uint8_t>(y * 5), 128);
+            if (x < 32 || x >= 64) picture.set(x, y, static_cast<std::uint8_t>(x * 8), static_cast<std::uint8_t>(y * 5), 128);
             else picture.set(x, y, random() & 0xFF, random() & 0xFF, random() & 0xFF);
         }
-    PixelBuffer ours(64, 48), reference(64, 48);
-    convertBGRAToNV12(picture.bgra.data(), 64 * 4, 64, 48, ours.luma(), 64, ours.chroma(), 64);
+    PixelBuffer ours(W, 48), reference(W, 48);
+    convertBGRAToNV12(picture.bgra.data(), W * 4, W, 48, ours.luma(), W, ours.chroma(), W);
     SwsContext* context = nullptr;
-    ASSERT_TRUE(swscaleBGRAToNV12(context, picture.bgra.data(), 64 * 4, 64, 48, reference, {0, 0, 64, 48}));
+    ASSERT_TRUE(swscaleBGRAToNV12(context, picture.bgra.data(), W * 4, W, 48, reference, {0, 0, W, 48}));
     sws_freeContext(context);
 
     int lumaWorst = 0, chromaWorst = 0;
     for (int y = 0; y < 48; ++y)
-        for (int x = 0; x < 64; ++x)
-            lumaWorst = std::max(lumaWorst, std::abs(ours.luma()[y * 64 + x] - reference.luma()[y * 64 + x]));
+        for (int x = 0; x < W; ++x)
+            lumaWorst = std::max(lumaWorst, std::abs(ours.luma()[y * W + x] - reference.luma()[y * W + x]));
+    // Chroma of the smooth columns (the left 32 and the tail from 64).
     for (int y = 0; y < 24; ++y)
-        for (int x = 0; x < 32; ++x)
-            chromaWorst = std::max(chromaWorst, std::abs(ours.chroma()[y * 64 + x] - reference.chroma()[y * 64 + x]));
+        for (int x = 0; x < W; ++x)
+            if (x < 32 || x >= 64)
+                chromaWorst = std::max(chromaWorst, std::abs(ours.chroma()[y * W + x] - reference.chroma()[y * W + x]));
     EXPECT_LE(lumaWorst, 1);
     EXPECT_LE(chromaWorst, 2);
 }
@@ -71,14 +75,20 @@ TEST(PixelConverter, PrimariesLandOnTheirFullRangeBT709Values) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        Picture picture(2, 2);
-        for (int i = 0; i < 4; ++i) picture.set(i % 2, i / 2, c.r, c.g, c.b);
-        PixelBuffer out(2, 2);
-        convertBGRAToNV12(picture.bgra.data(), 8, 2, 2, out.luma(), 2, out.chroma(), 2);
-        EXPECT_EQ(out.luma()[0], c.y);
-        EXPECT_EQ(out.luma()[3], c.y);
-        EXPECT_EQ(out.chroma()[0], c.cb);
-        EXPECT_EQ(out.chroma()[1], c.cr);
+        // 18 pixels wide: the first 16 take the vector path where there is
+        // one, the last two the portable one; both must agree.
+        Picture picture(18, 2);
+        for (int i = 0; i < 36; ++i) picture.set(i % 18, i / 18, c.r, c.g, c.b);
+        PixelBuffer out(18, 2);
+        convertBGRAToNV12(picture.bgra.data(), 18 * 4, 18, 2, out.luma(), 18, out.chroma(), 18);
+        for (int x : {0, 7, 15, 16, 17}) {
+            EXPECT_EQ(out.luma()[x], c.y) << x;
+            EXPECT_EQ(out.luma()[18 + x], c.y) << x;
+        }
+        for (int pair : {0, 3, 7, 8}) {
+            EXPECT_EQ(out.chroma()[2 * pair], c.cb) << pair;
+            EXPECT_EQ(out.chroma()[2 * pair + 1], c.cr) << pair;
+        }
     }
 }
 
