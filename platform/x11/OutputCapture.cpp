@@ -124,7 +124,7 @@ struct Converter {
 
 }  // namespace
 
-class OutputCapture::Grabber {
+class OutputCapture::Grabber : public std::enable_shared_from_this<OutputCapture::Grabber> {
 public:
     Grabber(CaptureConfiguration configuration, std::shared_ptr<dispatch::DispatchQueue> queue, FrameHandler onFrame,
             StopHandler onStop)
@@ -152,10 +152,22 @@ public:
         XRRSelectInput(display, connection_->root(),
                        RRScreenChangeNotifyMask | RRCrtcChangeNotifyMask | RROutputChangeNotifyMask);
         makeImages();
-        thread_ = std::thread([this] {
+        // Detached and holding the grabber: the process may end (or the
+        // capture be dropped) from this very thread, after a stop it caused.
+        started_ = true;
+        std::thread([self = shared_from_this()] {
             pthread_setname_np(pthread_self(), "halvorn.grab");
-            run();
-        });
+            {
+                std::lock_guard lock(self->mutex_);
+                self->threadID_ = std::this_thread::get_id();
+            }
+            self->run();
+            {
+                std::lock_guard lock(self->mutex_);
+                self->finished_ = true;
+            }
+            self->wake_.notify_all();
+        }).detach();
     }
 
     void stop() {
@@ -166,11 +178,13 @@ public:
         wake_.notify_all();
     }
 
+    // Waits for the capture thread to end, unless called from it.
     void join() {
         stop();
-        if (!thread_.joinable()) return;
-        if (std::this_thread::get_id() == thread_.get_id()) thread_.detach();
-        else thread_.join();
+        if (!started_) return;
+        std::unique_lock lock(mutex_);
+        if (threadID_ == std::this_thread::get_id()) return;
+        wake_.wait(lock, [&] { return finished_; });
     }
 
 private:
@@ -329,7 +343,9 @@ private:
     CrtcRect rect_{};
     int randrEvent_ = 0;
     bool cursor_ = false;
-    std::thread thread_;
+    bool started_ = false;       // set before the thread starts
+    std::thread::id threadID_;   // under mutex_
+    bool finished_ = false;      // under mutex_
     std::mutex mutex_;
     std::condition_variable wake_;
     bool stopping_ = false;  // under mutex_
