@@ -306,6 +306,15 @@ TEST_F(HalvornProgram, AnOutputSwitchedOffStopsTheCapture) {
     EXPECT_EQ(child->err, kStartLine + "Capture stopped: display " + std::to_string(id_) + " was switched off\n");
 }
 
+TEST_F(HalvornProgram, ALostServerStopsTheCapture) {
+    auto child = halvorn({"--width", "640", "--height", "360", "--fps", "30", "--bitrate", "1000000"});
+    child->pumpUntil(10s, [&] { return !child->out.empty(); });
+    xorg_.stop();
+    EXPECT_EQ(child->finish(10s), 1);
+    EXPECT_EQ(child->err, "ScreenCaptureKit active at 640x360@30; encoding 640x360\n"
+                          "Capture stopped: the connection to the X server was lost\n");
+}
+
 TEST_F(HalvornProgram, AnotherShapeIsFittedBetweenBlackBars) {
     // The left half of the 1280 x 720 output white, the rest black.
     auto player = show("color=c=white:size=640x720:rate=30");
