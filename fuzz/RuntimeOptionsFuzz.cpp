@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "ControlDeckCore/runtime/RuntimeOptions.h"
+#include "fuzz/FuzzArguments.h"
 
 using veltrane::deck::RuntimeOptions;
 
@@ -29,17 +30,9 @@ std::optional<std::uint16_t> referencePort(const std::string& text) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    // A one-byte element 1 to 7 stands for an option, so the fuzzer reaches
-    // them without guessing their spelling.
-    static const char* const optionNames[] = {"--port", "--data-dir", "--static-dir", "--name",
-                                              "--auto-approve", "--fake-adapters", "--loopback"};
-    std::vector<std::string> arguments(1);
-    for (std::size_t i = 0; i < size; ++i) {
-        if (data[i] == 0) arguments.emplace_back();
-        else arguments.back() += static_cast<char>(data[i]);
-    }
-    for (auto& a : arguments)
-        if (a.size() == 1 && a[0] >= 1 && a[0] <= 7) a = optionNames[a[0] - 1];
+    std::vector<std::string> arguments =
+        fuzzArguments(data, size, {"--port", "--data-dir", "--static-dir", "--name", "--auto-approve",
+                                   "--fake-adapters", "--loopback"});
     static const RuntimeOptions::Environment environment{"/data", "Host", "/cwd", std::nullopt};
     RuntimeOptions options = RuntimeOptions::parse(arguments, environment);
 

@@ -1,0 +1,181 @@
+#include "helpers/halvorn/CaptureEncoder.h"
+
+#include <algorithm>
+#include <cerrno>
+
+#include "helpers/halvorn/AccessUnit.h"
+#include "helpers/halvorn/CaptureError.h"
+#include "platform/dispatch/SerialQueue.h"
+
+namespace veltrane::halvorn {
+
+CaptureEncoder::CaptureEncoder(Options options, CapturePlatform platform)
+    : options_(std::move(options)), platform_(std::move(platform)),
+      captureQueue_(dispatch::SerialQueue::create("com.tovrik.orrisfold.capture")),
+      statistics_(platform_.monotonicNanoseconds()) {}
+
+CaptureEncoder::~CaptureEncoder() = default;
+
+void CaptureEncoder::set(video::VideoEncoder& session, const std::string& key, const std::string& value) {
+    int status = session.setProperty(key, value);
+    if (status != 0) throw CaptureError::status(session.lastFailedCall(), status);
+}
+
+void CaptureEncoder::createCompressionSession(int width, int height) {
+    std::weak_ptr<CaptureEncoder> weakSelf = weak_from_this();
+    video::VideoEncoder::Output output = [weakSelf](int status, bool dropped, const video::EncodedSample* sample) {
+        if (auto self = weakSelf.lock()) self->handleEncodedFrame(status, dropped, sample);
+    };
+    int status = 0;
+    std::string failedCall = "x264_param_default_preset";
+    std::shared_ptr<video::VideoEncoder> session = platform_.createEncoder(width, height, output, status, failedCall);
+    if (session == nullptr) throw CaptureError::status(failedCall, status != 0 ? status : -1);
+    {
+        std::lock_guard lock(outputLock_);
+        compressionSession_ = session;
+    }
+    const int fps = options_.fps;
+    // x264 counts bit rates in kbit/s; the buffer holds one second.
+    const std::string kbps = std::to_string(std::max(1, options_.bitrate / 1000));
+    // Properties whose failure ends the start...
+    set(*session, "rc-lookahead", "0");  // real time: nothing held back
+    set(*session, "bframes", "0");       // no frame reordering
+    // ...and two the encoder may refuse without harm.
+    session->setProperty("sync-lookahead", "0");
+    session->setProperty("ref", "1");
+    set(*session, "fps", std::to_string(fps));
+    set(*session, "bitrate", kbps);
+    set(*session, "colorprim", "bt709");
+    set(*session, "transfer", "iec61966-2-1");  // sRGB
+    set(*session, "colormatrix", "bt709");
+    set(*session, "fullrange", "on");
+    set(*session, "keyint", std::to_string(fps >= 2 ? fps / 2 : 1));
+    set(*session, "profile", "baseline");
+    set(*session, "vbv-maxrate", kbps);
+    set(*session, "vbv-bufsize", kbps);
+    status = session->prepareToEncodeFrames();
+    if (status != 0) throw CaptureError::status(session->lastFailedCall(), status);
+}
+
+void CaptureEncoder::start() {
+    // Rotation will swap the encoded size here; the capture size stays.
+    const int encodedWidth = options_.width;
+    const int encodedHeight = options_.height;
+    createCompressionSession(encodedWidth, encodedHeight);
+
+    auto ids = platform_.displayIDs();
+    if (std::find(ids.begin(), ids.end(), options_.displayID) == ids.end())
+        throw CaptureError::message("Display " + std::to_string(options_.displayID) + " is not available");
+
+    StreamConfiguration configuration;
+    configuration.displayID = options_.displayID;
+    configuration.width = options_.width;
+    configuration.height = options_.height;
+    configuration.fps = options_.fps;
+    std::weak_ptr<CaptureEncoder> weakSelf = weak_from_this();
+    std::shared_ptr<CaptureStream> stream = platform_.createStream(
+        configuration, captureQueue_,
+        [weakSelf](std::shared_ptr<const video::PixelBuffer> picture, std::int64_t presentationTimeNs) {
+            if (auto self = weakSelf.lock()) self->didOutputFrame(std::move(picture), presentationTimeNs);
+        },
+        [weakSelf](const std::string& why) {
+            if (auto self = weakSelf.lock()) self->didStopWithError(why);
+        });
+    {
+        std::lock_guard lock(outputLock_);
+        stream_ = stream;
+    }
+    stream->startCapture();
+    platform_.writeError("ScreenCaptureKit active at " + std::to_string(options_.width) + "x" +
+                         std::to_string(options_.height) + "@" + std::to_string(options_.fps) + "; encoding " +
+                         std::to_string(encodedWidth) + "x" + std::to_string(encodedHeight) + "\n");
+}
+
+void CaptureEncoder::stop() {
+    std::shared_ptr<video::VideoEncoder> session;
+    std::shared_ptr<CaptureStream> stream;
+    {
+        std::lock_guard lock(outputLock_);
+        if (stopped_) return;
+        stopped_ = true;
+        session = std::move(compressionSession_);
+        compressionSession_ = nullptr;
+        stream = stream_;
+    }
+    if (stream != nullptr) stream->stopCapture();
+    if (session != nullptr) {
+        // From the encoder's own thread (a failed write) this does not wait.
+        session->completeFrames();
+        session->invalidate();
+    }
+}
+
+void CaptureEncoder::didStopWithError(const std::string& why) {
+    platform_.writeError("Capture stopped: " + why + "\n");
+    stop();
+    platform_.exit(1);
+}
+
+void CaptureEncoder::didOutputFrame(std::shared_ptr<const video::PixelBuffer> picture,
+                                    std::int64_t presentationTimeNs) {
+    if (picture == nullptr) return;
+    std::shared_ptr<video::VideoEncoder> session;
+    {
+        std::lock_guard lock(outputLock_);
+        if (stopped_ || inFlightFrames_ >= kMaxFramesInFlight || compressionSession_ == nullptr) return;
+        ++inFlightFrames_;
+        session = compressionSession_;
+    }
+    if (session->encodeFrame(std::move(picture), presentationTimeNs) != 0) releaseSlot();
+}
+
+void CaptureEncoder::releaseSlot() {
+    std::lock_guard lock(outputLock_);
+    inFlightFrames_ = std::max(0, inFlightFrames_ - 1);
+}
+
+int CaptureEncoder::framesInFlight() const {
+    std::lock_guard lock(outputLock_);
+    return inFlightFrames_;
+}
+
+void CaptureEncoder::handleEncodedFrame(int status, bool dropped, const video::EncodedSample* sample) {
+    if (status != 0 || dropped || sample == nullptr) return releaseSlot();
+    const video::Codec codec = video::Codec::h264;
+    auto unit = buildAccessUnit(codec, sample->keyFrame, sample->parameterSets, sample->data.data(),
+                                sample->data.size());
+    if (!unit) return releaseSlot();
+    if (options_.lengthPrefixed && !writeDataToStandardOutput(lengthPrefix(unit->size()))) return releaseSlot();
+    if (!writeDataToStandardOutput(*unit)) return releaseSlot();
+    recordEncodedFrame(sample->presentationTimeNs);
+    releaseSlot();
+}
+
+bool CaptureEncoder::writeDataToStandardOutput(const std::vector<std::uint8_t>& bytes) {
+    std::size_t written = 0;
+    while (written < bytes.size()) {
+        long n = platform_.writeOutput(bytes.data() + written, bytes.size() - written);
+        // A signal arriving mid-write is no reason to end the stream.
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            stop();
+            platform_.exit(0);
+            return false;
+        }
+        written += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+void CaptureEncoder::recordEncodedFrame(std::int64_t presentationTimeNs) {
+    std::int64_t now = platform_.monotonicNanoseconds();
+    double latencySeconds = static_cast<double>(now - presentationTimeNs) / 1e9;
+    std::optional<std::string> line;
+    {
+        std::lock_guard lock(outputLock_);
+        line = statistics_.record(now, latencySeconds);
+    }
+    if (line) platform_.writeError(*line);
+}
+
+}  // namespace veltrane::halvorn
