@@ -1,5 +1,9 @@
 #include "helpers/brennick/PacketWriter.h"
 
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -20,6 +24,34 @@ bool writeAll(int fd, const void* data, std::size_t size) {
     return true;
 }
 
+// Header and frames leave in one system call; a partial write goes on with
+// what is left.
+bool writePacket(int fd, const std::vector<std::uint8_t>& chunk) {
+    auto head = PacketWriter::header(chunk.size());
+    iovec parts[2] = {{head.data(), head.size()}, {const_cast<std::uint8_t*>(chunk.data()), chunk.size()}};
+    std::size_t total = head.size() + chunk.size(), done = 0;
+    while (done < total) {
+        iovec* part = parts;
+        int count = 2;
+        std::size_t skip = done;
+        if (skip >= head.size()) {
+            part = &parts[1];
+            count = 1;
+            skip -= head.size();
+        }
+        iovec rest[2] = {part[0], count == 2 ? part[1] : iovec{}};
+        rest[0].iov_base = static_cast<std::uint8_t*>(rest[0].iov_base) + skip;
+        rest[0].iov_len -= skip;
+        ssize_t written = ::writev(fd, rest, count);
+        if (written < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        done += static_cast<std::size_t>(written);
+    }
+    return true;
+}
+
 std::vector<std::uint8_t> PacketWriter::header(std::size_t payloadBytes) {
     auto length = static_cast<std::uint32_t>(payloadBytes);
     return {static_cast<std::uint8_t>(length >> 24), static_cast<std::uint8_t>(length >> 16),
@@ -31,12 +63,39 @@ std::shared_ptr<PacketWriter> PacketWriter::create(std::string label, int fd, st
 }
 
 PacketWriter::PacketWriter(std::string label, int fd, std::function<void()> onWriteFailure)
-    : queue_(dispatch::SerialQueue::create(std::move(label))), fd_(fd), onWriteFailure_(std::move(onWriteFailure)) {}
+    : queue_(dispatch::SerialQueue::create(std::move(label))), fd_(fd), onWriteFailure_(std::move(onWriteFailure)) {
+    struct stat info;
+    if (::fstat(fd_, &info) == 0 && S_ISFIFO(info.st_mode)) {
+        int capacity = ::fcntl(fd_, F_GETPIPE_SZ);
+        if (capacity > 0) pipeCapacity_ = static_cast<std::size_t>(capacity);
+    }
+}
+
+// A pipe with room for the whole packet takes it without blocking; two pages
+// of slack cover what partly filled pipe buffers cannot take.
+bool PacketWriter::pipeHasRoom(std::size_t bytes) const {
+    if (pipeCapacity_ == 0) return false;
+    int unread = 0;
+    if (::ioctl(fd_, FIONREAD, &unread) != 0 || unread < 0) return false;
+    return static_cast<std::size_t>(unread) + bytes + 2 * 4096 <= pipeCapacity_;
+}
 
 void PacketWriter::submit(std::vector<std::uint8_t> chunk) {
     if (chunk.empty() || chunk.size() > kMaxPayload) return;
     std::lock_guard lock(mutex_);
     if (failed_) return;
+    // Nothing queued and room in the pipe: written at once, which saves the
+    // output queue a wake-up for every packet.
+    if (pending_.empty() && !draining_ && pipeHasRoom(chunk.size() + 4)) {
+        if (writePacket(fd_, chunk)) return;
+        failed_ = true;
+        // The failure is handled on the queue: the caller may be an audio
+        // callback that must not tear its own stream down.
+        queue_->async([failure = onWriteFailure_] {
+            if (failure) failure();
+        });
+        return;
+    }
     pendingBytes_ += chunk.size();
     pending_.push_back(std::move(chunk));
     while (pendingBytes_ > kMaxQueuedBytes && pending_.size() > 1) {
@@ -70,8 +129,7 @@ void PacketWriter::drain() {
             pending_.pop_front();
             pendingBytes_ -= chunk.size();
         }
-        auto head = header(chunk.size());
-        if (!writeAll(fd_, head.data(), head.size()) || !writeAll(fd_, chunk.data(), chunk.size())) {
+        if (!writePacket(fd_, chunk)) {
             {
                 std::lock_guard lock(mutex_);
                 failed_ = true;

@@ -1,8 +1,10 @@
 #pragma once
 // Packets on standard output: the byte count as 4 big-endian bytes, then the
-// 16-bit stereo frames. Writes run on one serial queue, one packet after the
-// other; the capture side only queues and never blocks. When the reader falls
-// behind, about one second stays queued and the oldest packets go.
+// 16-bit stereo frames, one packet after the other under one lock. A pipe
+// with room takes a packet straight from the capture thread; otherwise it
+// waits for the serial output queue, so the capture side never blocks. When
+// the reader falls behind, about one second stays queued and the oldest
+// packets go.
 
 #include <cstddef>
 #include <cstdint>
@@ -37,9 +39,11 @@ public:
 private:
     PacketWriter(std::string label, int fd, std::function<void()> onWriteFailure);
     void drain();
+    bool pipeHasRoom(std::size_t bytes) const;
 
     std::shared_ptr<dispatch::SerialQueue> queue_;
     const int fd_;
+    std::size_t pipeCapacity_ = 0;  // 0 when the output is not a pipe
     std::function<void()> onWriteFailure_;
     mutable std::mutex mutex_;  // the fields below
     std::deque<std::vector<std::uint8_t>> pending_;
@@ -51,5 +55,7 @@ private:
 
 // Writes all of `data` to `fd`, retrying interrupted and partial writes.
 bool writeAll(int fd, const void* data, std::size_t size);
+// One packet, header and frames, likewise.
+bool writePacket(int fd, const std::vector<std::uint8_t>& chunk);
 
 }  // namespace veltrane::brennick

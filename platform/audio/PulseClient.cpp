@@ -291,15 +291,30 @@ std::unique_ptr<PulseClient::Recording> PulseClient::record(const std::string& s
     return recording;
 }
 
+// What one wake-up finds is handed on as one piece: a piece per server chunk
+// would multiply the work downstream for nothing.
 void PulseClient::Recording::onRead(pa_stream* stream, std::size_t, void* self) {
     auto* recording = static_cast<Recording*>(self);
+    recording->scratch_.clear();
     const void* data = nullptr;
     std::size_t bytes = 0;
+    bool gathered = false;
     while (pa_stream_readable_size(stream) > 0) {
-        if (pa_stream_peek(stream, &data, &bytes) < 0 || bytes == 0) return;
-        recording->onData_(data, bytes);
+        if (pa_stream_peek(stream, &data, &bytes) < 0 || bytes == 0) break;
+        if (!gathered && recording->scratch_.empty() && pa_stream_readable_size(stream) == bytes) {
+            recording->onData_(data, bytes);
+            pa_stream_drop(stream);
+            return;
+        }
+        gathered = true;
+        const auto* from = static_cast<const std::uint8_t*>(data);
+        if (from)
+            recording->scratch_.insert(recording->scratch_.end(), from, from + bytes);
+        else
+            recording->scratch_.resize(recording->scratch_.size() + bytes, 0);
         pa_stream_drop(stream);
     }
+    if (!recording->scratch_.empty()) recording->onData_(recording->scratch_.data(), recording->scratch_.size());
 }
 
 PulseClient::Recording::~Recording() {

@@ -116,6 +116,7 @@ private:
     pa_stream* stream_ = nullptr;
     pa_sample_spec spec_{};
     std::function<void(const void*, std::size_t)> onData_;
+    std::vector<std::uint8_t> scratch_;  // on the main-loop thread only
 };
 
 }  // namespace veltrane::audio

@@ -2,13 +2,12 @@
 
 #include <X11/extensions/Xrandr.h>
 
-#include "platform/x11/X11Connection.h"
 
 namespace veltrane::display {
 
-std::optional<x11::Rect> outputBounds(std::uint32_t outputID) {
-    auto x = x11::X11Connection::open();
-    if (!x) return std::nullopt;
+std::optional<x11::Rect> outputBounds(x11::X11Connection& connection, std::uint32_t outputID) {
+    x11::X11Connection* x = &connection;
+    if (x->broken()) return std::nullopt;
     Display* d = x->display();
     int eventBase = 0, errorBase = 0;
     if (!XRRQueryExtension(d, &eventBase, &errorBase)) return std::nullopt;

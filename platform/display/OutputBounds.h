@@ -5,11 +5,12 @@
 #include <optional>
 
 #include "platform/x11/WindowList.h"
+#include "platform/x11/X11Connection.h"
 
 namespace veltrane::display {
 
 // The rectangle of the CRTC that drives output `outputID`; empty when there is
-// no such output, it is off, or no display server is reachable.
-std::optional<x11::Rect> outputBounds(std::uint32_t outputID);
+// no such output, it is off, or the connection is lost.
+std::optional<x11::Rect> outputBounds(x11::X11Connection& connection, std::uint32_t outputID);
 
 }  // namespace veltrane::display

@@ -100,9 +100,9 @@ std::optional<TopLevelWindow> describe(X11Connection& x, Window window) {
 
 }  // namespace
 
-std::optional<std::vector<TopLevelWindow>> listTopLevelWindows() {
-    auto x = X11Connection::open();
-    if (!x) return std::nullopt;
+std::optional<std::vector<TopLevelWindow>> listTopLevelWindows(X11Connection& connection) {
+    X11Connection* x = &connection;
+    if (x->broken()) return std::nullopt;
     x->trapErrors();
     std::vector<Window> candidates;
     for (auto id : windowListProperty(*x, x->root(), "_NET_CLIENT_LIST_STACKING", XA_WINDOW))

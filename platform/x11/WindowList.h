@@ -32,9 +32,11 @@ struct TopLevelWindow {
     std::string applicationClass;   // the class part of WM_CLASS; empty when unset
 };
 
+class X11Connection;
+
 // The window manager's stacking list (bottom to top) when one runs, else the
 // viewable children of the root that are not override-redirect. Empty
-// optional when no display server is reachable.
-std::optional<std::vector<TopLevelWindow>> listTopLevelWindows();
+// optional when the connection is lost.
+std::optional<std::vector<TopLevelWindow>> listTopLevelWindows(X11Connection& connection);
 
 }  // namespace veltrane::x11
