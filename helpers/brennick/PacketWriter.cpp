@@ -1,7 +1,7 @@
 #include "helpers/brennick/PacketWriter.h"
 
 #include <fcntl.h>
-#include <sys/ioctl.h>
+#include <climits>
 #include <sys/stat.h>
 #include <sys/uio.h>
 #include <unistd.h>
@@ -64,20 +64,34 @@ std::shared_ptr<PacketWriter> PacketWriter::create(std::string label, int fd, st
 
 PacketWriter::PacketWriter(std::string label, int fd, std::function<void()> onWriteFailure)
     : queue_(dispatch::SerialQueue::create(std::move(label))), fd_(fd), onWriteFailure_(std::move(onWriteFailure)) {
+    // A description of the pipe of our own, non-blocking, so a full pipe
+    // answers at once and the shared one keeps its flags.
     struct stat info;
-    if (::fstat(fd_, &info) == 0 && S_ISFIFO(info.st_mode)) {
-        int capacity = ::fcntl(fd_, F_GETPIPE_SZ);
-        if (capacity > 0) pipeCapacity_ = static_cast<std::size_t>(capacity);
-    }
+    if (::fstat(fd_, &info) == 0 && S_ISFIFO(info.st_mode))
+        directFD_ = ::open(("/proc/self/fd/" + std::to_string(fd_)).c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
 }
 
-// A pipe with room for the whole packet takes it without blocking; two pages
-// of slack cover what partly filled pipe buffers cannot take.
-bool PacketWriter::pipeHasRoom(std::size_t bytes) const {
-    if (pipeCapacity_ == 0) return false;
-    int unread = 0;
-    if (::ioctl(fd_, FIONREAD, &unread) != 0 || unread < 0) return false;
-    return static_cast<std::size_t>(unread) + bytes + 2 * 4096 <= pipeCapacity_;
+PacketWriter::~PacketWriter() {
+    if (directFD_ >= 0) ::close(directFD_);
+}
+
+// Up to PIPE_BUF bytes a non-blocking pipe write is all or nothing.
+PacketWriter::Direct PacketWriter::writeDirect(const std::vector<std::uint8_t>& chunk) {
+    if (directFD_ < 0 || chunk.size() + 4 > PIPE_BUF) return Direct::later;
+    auto head = header(chunk.size());
+    iovec parts[2] = {{head.data(), head.size()}, {const_cast<std::uint8_t*>(chunk.data()), chunk.size()}};
+    for (;;) {
+        ssize_t written = ::writev(directFD_, parts, 2);
+        if (written == static_cast<ssize_t>(chunk.size() + 4)) return Direct::written;
+        if (written < 0 && errno == EINTR) continue;
+        if (written < 0 && errno == EAGAIN) return Direct::later;
+        if (written <= 0) return Direct::failed;
+        // Not expected of a pipe; finished blocking so the stream stays whole.
+        std::vector<std::uint8_t> rest(head.begin(), head.end());
+        rest.insert(rest.end(), chunk.begin(), chunk.end());
+        return writeAll(fd_, rest.data() + written, rest.size() - static_cast<std::size_t>(written)) ? Direct::written
+                                                                                                   : Direct::failed;
+    }
 }
 
 void PacketWriter::submit(std::vector<std::uint8_t> chunk) {
@@ -85,9 +99,10 @@ void PacketWriter::submit(std::vector<std::uint8_t> chunk) {
     std::lock_guard lock(mutex_);
     if (failed_) return;
     // Nothing queued and room in the pipe: written at once, which saves the
-    // output queue a wake-up for every packet.
-    if (pending_.empty() && !draining_ && pipeHasRoom(chunk.size() + 4)) {
-        if (writePacket(fd_, chunk)) return;
+    // output queue a wake-up and the packet a copy.
+    Direct direct = pending_.empty() && !draining_ ? writeDirect(chunk) : Direct::later;
+    if (direct == Direct::written) return;
+    if (direct == Direct::failed) {
         failed_ = true;
         // The failure is handled on the queue: the caller may be an audio
         // callback that must not tear its own stream down.

@@ -1,8 +1,9 @@
 #pragma once
 // Packets on standard output: the byte count as 4 big-endian bytes, then the
 // 16-bit stereo frames, one packet after the other under one lock. A pipe
-// with room takes a packet straight from the capture thread; otherwise it
-// waits for the serial output queue, so the capture side never blocks. When
+// with room takes a packet straight from the capture thread (a non-blocking
+// write of at most PIPE_BUF bytes, all or nothing); otherwise it waits for the
+// serial output queue, so the capture side never blocks. When
 // the reader falls behind, about one second stays queued and the oldest
 // packets go.
 
@@ -26,6 +27,9 @@ public:
 
     // `onWriteFailure` runs once, on the queue, when the reader is gone.
     static std::shared_ptr<PacketWriter> create(std::string label, int fd, std::function<void()> onWriteFailure);
+    ~PacketWriter();
+    PacketWriter(const PacketWriter&) = delete;
+    PacketWriter& operator=(const PacketWriter&) = delete;
 
     // Queues one packet; an empty chunk, one of more than kMaxPayload bytes
     // and everything after a failed write are dropped.
@@ -39,11 +43,12 @@ public:
 private:
     PacketWriter(std::string label, int fd, std::function<void()> onWriteFailure);
     void drain();
-    bool pipeHasRoom(std::size_t bytes) const;
+    enum class Direct { written, later, failed };
+    Direct writeDirect(const std::vector<std::uint8_t>& chunk);
 
     std::shared_ptr<dispatch::SerialQueue> queue_;
     const int fd_;
-    std::size_t pipeCapacity_ = 0;  // 0 when the output is not a pipe
+    int directFD_ = -1;  // the same pipe, non-blocking; -1 when the output is no pipe
     std::function<void()> onWriteFailure_;
     mutable std::mutex mutex_;  // the fields below
     std::deque<std::vector<std::uint8_t>> pending_;
