@@ -171,6 +171,17 @@ std::vector<std::pair<std::string, std::string>> AudioRig::sinkInputSinks() {
     return result;
 }
 
+std::string AudioRig::sinkInputOf(pid_t pid) {
+    std::istringstream text(pulse_.pactl({"list", "sink-inputs"}).stdout);
+    std::string current;
+    const std::string wanted = "application.process.id = \"" + std::to_string(pid) + "\"";
+    for (std::string line; std::getline(text, line);) {
+        if (line.rfind("Sink Input #", 0) == 0) current = line.substr(12);
+        if (line.find(wanted) != std::string::npos) return current;
+    }
+    return {};
+}
+
 std::string AudioRig::sinksAndModules() {
     return pulse_.pactl({"list", "short", "sinks"}).stdout + pulse_.pactl({"list", "short", "modules"}).stdout;
 }

@@ -52,6 +52,8 @@ public:
     // "<sink input> <sink name>" per sink input, and the names of all sinks and modules.
     std::vector<std::pair<std::string, std::string>> sinkInputSinks();
     std::string sinksAndModules();
+    // The sink input that process `pid` plays; empty when it plays none.
+    std::string sinkInputOf(pid_t pid);
     // One channel of what the default sink plays, for `duration`.
     std::vector<std::int16_t> listenToSpeakers(std::chrono::milliseconds duration);
 

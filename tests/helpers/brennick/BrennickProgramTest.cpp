@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 
 #include <fstream>
+#include <map>
 
 #include "helpers/brennick/Brennick.h"
 #include "platform/audio/PulseStreamMonitor.h"
@@ -31,7 +32,7 @@ protected:
     // 440 Hz streamed, 1000 Hz on the main output, 660 Hz of the mirroring
     // application streamed, 880 Hz from the child of a streamed window.
     void startApps() {
-        rig.startTone(440, "org.tone.a", AudioRig::kStreamedX);
+        streamedApp = rig.startTone(440, "org.tone.a", AudioRig::kStreamedX);
         rig.startTone(1000, "org.tone.main", AudioRig::kMainX);
         rig.startTone(660, "com.tovrik.orrisfold", AudioRig::kStreamedX + 200);
         rig.startWindowWithPlayingChild(880, AudioRig::kStreamedX + 400);
@@ -48,15 +49,20 @@ protected:
         return helper;
     }
 
-    // Everything plays where it did before, and nothing of ours is left.
-    void expectRestored() {
-        for (const auto& [input, sink] : rig.sinkInputSinks()) EXPECT_EQ(sink, "speakers") << "stream " << input;
+    // Everything plays where it did before (on "speakers" unless `moved`
+    // names the stream), and nothing of ours is left.
+    void expectRestored(const std::map<std::string, std::string>& moved = {}) {
+        for (const auto& [input, sink] : rig.sinkInputSinks()) {
+            auto expected = moved.count(input) ? moved.at(input) : std::string("speakers");
+            EXPECT_EQ(sink, expected) << "stream " << input;
+        }
         auto left = rig.sinksAndModules();
         EXPECT_EQ(left.find("com.tovrik.orrisfold.session"), std::string::npos) << left;
         EXPECT_EQ(left.find("module-loopback"), std::string::npos) << left;
     }
 
     AudioRig rig;
+    pid_t streamedApp = 0;
 };
 
 }  // namespace
@@ -112,6 +118,11 @@ TEST_F(BrennickProgramTest, CapturesTheStreamedAppsMutesThemLocallyAndSwitches) 
 
 TEST_F(BrennickProgramTest, RunsOnIdleAfterItsInputClosesAndPutsBackWhenTheReaderGoes) {
     startApps();
+    // One tapped stream plays on the other sink: it must go back there.
+    std::string input = rig.sinkInputOf(streamedApp);
+    ASSERT_FALSE(input.empty());
+    ASSERT_EQ(rig.pulse().pactl({"move-sink-input", input, "headphones"}).status, 0);
+    std::map<std::string, std::string> moved{{input, "headphones"}};
     auto helper = startHelper();
     helper->closeInput();
     auto ticks = [&] {
@@ -134,7 +145,22 @@ TEST_F(BrennickProgramTest, RunsOnIdleAfterItsInputClosesAndPutsBackWhenTheReade
     int status = helper->wait();
     ASSERT_TRUE(WIFSIGNALED(status)) << status;
     EXPECT_EQ(WTERMSIG(status), SIGPIPE);
-    expectRestored();
+    expectRestored(moved);
+}
+
+TEST_F(BrennickProgramTest, ASignalWhileStartingStillPutsEverythingBack) {
+    startApps();
+    for (int delay : {0, 20, 50, 100, 200}) {
+        SCOPED_TRACE(delay);
+        HelperProcess helper(BRENNICK_PATH, {"--display-id", std::to_string(rig.streamedOutput())});
+        std::this_thread::sleep_for(std::chrono::milliseconds(delay));
+        helper.signal(SIGTERM);
+        int status = helper.wait();
+        // Before its signal thread runs the default action ends it, having made nothing.
+        EXPECT_TRUE((WIFEXITED(status) && WEXITSTATUS(status) == 0) || (WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM))
+            << status;
+        expectRestored();
+    }
 }
 
 TEST_F(BrennickProgramTest, TheNextHelperUndoesOneThatWasKilled) {
