@@ -190,6 +190,10 @@ TEST_F(BrennickProgramTest, TheMonitorSessionCopiesTheStreamedAppsAndLeavesThemA
     startApps();
     int fds[2];
     ASSERT_EQ(::pipe2(fds, O_CLOEXEC), 0);
+    // The session writes to a copy that stays open to the end of the test
+    // process: its output queue may still be writing after stop(), as it may
+    // in the program, where the process ends right after.
+    const int sessionOutput = ::fcntl(fds[1], F_DUPFD_CLOEXEC, 0);
     std::vector<std::string> log;
     std::mutex logMutex;
     veltrane::brennick::SessionEnvironment environment{
@@ -198,7 +202,7 @@ TEST_F(BrennickProgramTest, TheMonitorSessionCopiesTheStreamedAppsAndLeavesThemA
             std::lock_guard lock(logMutex);
             log.push_back(line);
         },
-        fds[1], nullptr, std::chrono::milliseconds(2000)};
+        sessionOutput, nullptr, std::chrono::milliseconds(2000)};
     auto session = veltrane::brennick::Brennick::create(veltrane::brennick::Options{rig.streamedOutput()},
                                                         std::make_shared<veltrane::audio::PulseStreamMonitor>(),
                                                         environment);
