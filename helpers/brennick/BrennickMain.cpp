@@ -28,24 +28,36 @@ void logLine(const std::string& message) {
     writeAll(STDERR_FILENO, line.data(), line.size());
 }
 
-// The session the signal, input and output paths act on.
+// The session the signal, input and output paths act on. Once stopped it
+// takes no new session: the process is ending, and a session set after that
+// (the main thread may run on while the exit is under way) must not start.
 class SessionHolder {
 public:
-    void set(std::shared_ptr<AudioCaptureSession> session) {
+    // False once stopped.
+    bool set(std::shared_ptr<AudioCaptureSession> session) {
         std::lock_guard lock(mutex_);
+        if (stopped_) return false;
         session_ = std::move(session);
+        return true;
     }
     std::shared_ptr<AudioCaptureSession> get() const {
         std::lock_guard lock(mutex_);
         return session_;
     }
-    void stop() const {
-        if (auto session = get()) session->stop();
+    void stop() {
+        std::shared_ptr<AudioCaptureSession> session;
+        {
+            std::lock_guard lock(mutex_);
+            stopped_ = true;
+            session = session_;
+        }
+        if (session) session->stop();
     }
 
 private:
     mutable std::mutex mutex_;
     std::shared_ptr<AudioCaptureSession> session_;
+    bool stopped_ = false;
 };
 
 SessionHolder holder;
@@ -117,14 +129,14 @@ int brennickMain(int argc, char** argv) {
         std::shared_ptr<audio::PulseProcessTap> tap = audio::PulseProcessTap::connect(
             [](const std::string& failure) { logLine("Could not refresh Core Audio app filter: " + failure); });
         auto session = CoreAudioTapCapture::create(*options, tap, environment);
-        holder.set(session);
+        if (!holder.set(session)) throw StartCancelled();
         try {
             session->start();
         } catch (const AudioCaptureError& error) {
             if (!error.moduleRefused()) throw;
             // This server keeps its routing to itself: copy the streams instead.
             auto monitor = Brennick::create(*options, std::make_shared<audio::PulseStreamMonitor>(), environment);
-            holder.set(monitor);
+            if (!holder.set(monitor)) throw StartCancelled();
             monitor->start();
         }
     } catch (const StartCancelled&) {
