@@ -20,6 +20,11 @@
 extern char** environ;
 
 namespace veltrane::testing {
+namespace {
+// Apps end with the test process even when a sanitizer aborts it before
+// its destructors run.
+constexpr const char* kSetpriv = "/usr/bin/setpriv";
+}  // namespace
 
 double toneLevel(const std::vector<std::int16_t>& samples, double frequency) {
     if (samples.empty()) return 0;
@@ -126,8 +131,8 @@ std::string AudioRig::runXrandr(const std::vector<std::string>& args) {
 pid_t AudioRig::startTone(int frequency, const std::string& windowClass, int x) {
     std::string error;
     auto child = process::ChildProcess::spawn(
-        "/usr/bin/env",
-        {"SDL_VIDEO_X11_WMCLASS=" + windowClass, "SDL_AUDIODRIVER=pulseaudio", "/usr/bin/ffplay", "-loglevel", "error",
+        kSetpriv,
+        {"--pdeathsig", "KILL", "--", "/usr/bin/env", "SDL_VIDEO_X11_WMCLASS=" + windowClass, "SDL_AUDIODRIVER=pulseaudio", "/usr/bin/ffplay", "-loglevel", "error",
          "-nostats", "-left", std::to_string(x), "-top", "100", "-f", "lavfi",
          "testsrc=size=160x120:rate=2[out0];sine=frequency=" + std::to_string(frequency) + ":sample_rate=48000[out1]"},
         error);
@@ -142,7 +147,7 @@ pid_t AudioRig::startWindowWithPlayingChild(int, int x) {
     std::string command = "/usr/bin/paplay " + (folder_.path() / "tone.wav").string() +
                           " & exec env SDL_VIDEO_X11_WMCLASS=org.parent /usr/bin/ffplay -loglevel error -nostats -an "
                           "-left " + std::to_string(x) + " -top 100 -f lavfi testsrc=size=160x120:rate=2";
-    auto child = process::ChildProcess::spawn("/bin/sh", {"-c", command}, error);
+    auto child = process::ChildProcess::spawn(kSetpriv, {"--pdeathsig", "KILL", "--", "/bin/sh", "-c", command}, error);
     if (!child) return -1;
     pid_t pid = child->pid();
     apps_.push_back(std::move(child));
