@@ -13,11 +13,11 @@ class EventCounter {
 public:
     static constexpr auto kPatience = std::chrono::seconds(10);
 
+    // Notifies under the lock: a waiter that has seen the count may destroy
+    // the counter at once, so nothing may touch it after the unlock.
     void add() {
-        {
-            std::lock_guard lock(mutex_);
-            ++count_;
-        }
+        std::lock_guard lock(mutex_);
+        ++count_;
         changed_.notify_all();
     }
     int count() const {

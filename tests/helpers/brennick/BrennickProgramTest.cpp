@@ -3,11 +3,14 @@
 #include <signal.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <fstream>
 #include <map>
 
 #include "helpers/brennick/Brennick.h"
 #include "platform/audio/PulseStreamMonitor.h"
+#include "platform/x11/WindowList.h"
+#include "platform/x11/X11Connection.h"
 #include "tests/helpers/brennick/AudioRig.h"
 #include "tests/support/Eventually.h"
 
@@ -15,6 +18,7 @@ using veltrane::testing::AudioRig;
 using veltrane::testing::eventually;
 using veltrane::testing::HelperProcess;
 using veltrane::testing::toneLevel;
+namespace x11 = veltrane::x11;
 
 namespace {
 
@@ -38,8 +42,18 @@ protected:
         rig.startWindowWithPlayingChild(880, AudioRig::kStreamedX + 400);
         ASSERT_TRUE(eventually([&] { return rig.sinkInputCount() == 4; }, std::chrono::seconds(20)))
             << rig.sinkInputCount() << " streams";
-        // Each window is mapped by the time its sound plays; give the last a moment.
-        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        // A loaded machine may map a window well after its sound starts: wait
+        // until the four windows stand on the root with their owners known.
+        auto connection = x11::X11Connection::open();
+        ASSERT_TRUE(connection);
+        ASSERT_TRUE(eventually(
+            [&] {
+                auto windows = x11::listTopLevelWindows(*connection);
+                if (!windows) return false;
+                return std::count_if(windows->begin(), windows->end(),
+                                     [](const x11::TopLevelWindow& w) { return w.ownerPID.has_value(); }) >= 4;
+            },
+            std::chrono::seconds(20)));
     }
 
     std::unique_ptr<HelperProcess> startHelper() {
