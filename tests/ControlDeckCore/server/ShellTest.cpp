@@ -5,6 +5,11 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <thread>
 
 #include "ControlDeckCore/server/Shell.h"
 
@@ -17,6 +22,19 @@ veltrane::deck::ShellResult sh(const std::string& script, double timeout = 10) {
 }
 double secondsSince(Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();
+}
+// Gone, or a zombie waiting for whoever inherited it.
+bool endedWithin(pid_t pid, double seconds) {
+    auto start = Clock::now();
+    do {
+        std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+        std::string line;
+        if (!std::getline(stat, line)) return true;
+        auto close = line.rfind(')');
+        if (close != std::string::npos && line.compare(close, 3, ") Z") == 0) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    } while (secondsSince(start) < seconds);
+    return false;
 }
 }  // namespace
 
@@ -85,6 +103,26 @@ TEST(Shell, GrandchildHoldingThePipeDoesNotHoldTheCaller) {
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.stdout, "done");
     EXPECT_LT(secondsSince(start), 5.0);
+}
+
+TEST(Shell, NothingTheToolStartedOutlivesTheCall) {
+    struct Case {
+        const char* script;
+        double timeout;
+        int status;
+    };
+    // The tool ends on its own / is ended by the time-out; either way its
+    // background child (which inherits no pipe here) must not survive it.
+    for (auto c : {Case{"sleep 30 >/dev/null 2>&1 & echo $!", 5, 0},
+                   Case{"sleep 30 >/dev/null 2>&1 & echo $!; wait", 0.3, SIGTERM}}) {
+        SCOPED_TRACE(c.script);
+        auto r = sh(c.script, c.timeout);
+        EXPECT_EQ(r.status, c.status);
+        pid_t grandchild = std::atoi(r.stdout.c_str());
+        ASSERT_GT(grandchild, 1);
+        EXPECT_TRUE(endedWithin(grandchild, 5)) << "sleep " << grandchild << " still runs";
+        if (!endedWithin(grandchild, 0)) ::kill(grandchild, SIGKILL);
+    }
 }
 
 TEST(Shell, ChildInheritsNoDescriptorsBeyondItsStandardStreams) {
