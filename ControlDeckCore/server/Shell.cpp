@@ -58,7 +58,7 @@ std::string decode(const std::string& bytes, bool cut) {
 
 ShellResult Shell::run(const std::string& path, const std::vector<std::string>& arguments, double timeout) {
     std::string error;
-    // Its own process group, so nothing the tool started outlives the call.
+    // Its own process group, so a time-out also stops what the tool started.
     auto child = ChildProcess::spawn(path, arguments, error, ChildProcess::Group::own);
     if (!child) return {1, "", error};
 
@@ -72,7 +72,7 @@ ShellResult Shell::run(const std::string& path, const std::vector<std::string>& 
     }
 
     // Whatever is still in the pipes. A grandchild holding them open cannot
-    // keep us here past the window (and is killed with the child's group).
+    // keep us here past the window.
     const auto readDeadline = Clock::now() + ms(kReadWindow);
     while (child->pipesOpen()) {
         auto now = Clock::now();

@@ -108,14 +108,6 @@ ChildProcess::~ChildProcess() {
 
 bool ChildProcess::isRunning() {
     if (status_) return false;
-    if (group_ == Group::own) {
-        // Until the ended child is reaped its id cannot be reused, so the
-        // group it leads is still the one it left behind.
-        siginfo_t info{};
-        if (::waitid(P_PID, static_cast<id_t>(pid_), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == 0)
-            return true;
-        ::kill(-pid_, SIGKILL);
-    }
     int raw = 0;
     pid_t r = ::waitpid(pid_, &raw, WNOHANG);
     if (r == pid_) {
@@ -130,6 +122,8 @@ bool ChildProcess::isRunning() {
 }
 
 void ChildProcess::sendSignal(int signal) {
+    // Only before the child is reaped: until then its id, and so its group's,
+    // cannot have been reused.
     if (!status_) ::kill(group_ == Group::own ? -pid_ : pid_, signal);
 }
 

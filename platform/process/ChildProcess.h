@@ -19,10 +19,9 @@ namespace veltrane::process {
 class ChildProcess {
 public:
     enum class Stream { out, err };
-    // `own`: the child leads a process group of its own. Signals go to the
-    // whole group, and once the child has ended whatever it left running in
-    // the group is killed, so a tool's background grandchildren never outlive
-    // it. Such a child no longer gets the terminal's Ctrl-C.
+    // `own`: the child leads a process group of its own and `sendSignal`
+    // reaches the whole group, so stopping a child also stops what it started
+    // (while the child runs). Such a child no longer gets the terminal's Ctrl-C.
     enum class Group { shared, own };
 
     // Starts `path` with `args` (argv[0] is `path`). On failure returns null

@@ -99,29 +99,33 @@ TEST(Shell, MissingProgramGivesStatusOneWithReason) {
 
 TEST(Shell, GrandchildHoldingThePipeDoesNotHoldTheCaller) {
     auto start = Clock::now();
-    auto r = sh("sleep 30 & printf done", 5);
+    auto r = sh("sleep 30 & echo $! >&2; printf done", 5);
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.stdout, "done");
     EXPECT_LT(secondsSince(start), 5.0);
+    pid_t grandchild = std::atoi(r.stderr.c_str());
+    ASSERT_GT(grandchild, 1);
+    ::kill(grandchild, SIGKILL);  // the tool's own; the call leaves it alone
 }
 
-TEST(Shell, NothingTheToolStartedOutlivesTheCall) {
+TEST(Shell, ATimeOutStopsWhatTheToolStartedAndAnEndedToolKeepsIt) {
     struct Case {
         const char* script;
         double timeout;
         int status;
+        bool grandchildEnds;
     };
-    // The tool ends on its own / is ended by the time-out; either way its
-    // background child (which inherits no pipe here) must not survive it.
-    for (auto c : {Case{"sleep 30 >/dev/null 2>&1 & echo $!", 5, 0},
-                   Case{"sleep 30 >/dev/null 2>&1 & echo $!; wait", 0.3, SIGTERM}}) {
+    // The background child inherits no pipe, so only the signals can end it.
+    for (auto c : {Case{"sleep 30 >/dev/null 2>&1 & echo $!; wait", 0.3, SIGTERM, true},
+                   Case{"sleep 30 >/dev/null 2>&1 & echo $!", 5, 0, false}}) {
         SCOPED_TRACE(c.script);
         auto r = sh(c.script, c.timeout);
         EXPECT_EQ(r.status, c.status);
         pid_t grandchild = std::atoi(r.stdout.c_str());
         ASSERT_GT(grandchild, 1);
-        EXPECT_TRUE(endedWithin(grandchild, 5)) << "sleep " << grandchild << " still runs";
-        if (!endedWithin(grandchild, 0)) ::kill(grandchild, SIGKILL);
+        bool ended = endedWithin(grandchild, c.grandchildEnds ? 5 : 0.3);
+        EXPECT_EQ(ended, c.grandchildEnds) << "sleep " << grandchild;
+        if (!ended) ::kill(grandchild, SIGKILL);
     }
 }
 

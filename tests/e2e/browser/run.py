@@ -39,6 +39,7 @@ CHROMIUM_ARGS = [
     '--disable-component-update',
     '--disable-sync',
     '--disable-quic',
+    '--remote-debugging-pipe',
 ]
 
 
@@ -131,6 +132,17 @@ class Host:
 def start_browser(work):
     from selenium import webdriver
     from selenium.webdriver.chrome.service import Service
+    from selenium.webdriver.common import utils
+
+    class LoopbackService(Service):
+        # The driver is reached by address, not by the name localhost, which a
+        # minimal system without /etc/hosts cannot resolve.
+        @property
+        def service_url(self):
+            return f'http://127.0.0.1:{self.port}'
+
+        def is_connectable(self):
+            return utils.is_connectable(self.port, '127.0.0.1')
 
     options = webdriver.ChromeOptions()
     options.binary_location = CHROMIUM
@@ -138,7 +150,7 @@ def start_browser(work):
         options.add_argument(arg)
     # The performance log carries the browser's Network.* events, preflights included.
     options.set_capability('goog:loggingPrefs', {'performance': 'ALL', 'browser': 'ALL'})
-    service = Service(CHROMEDRIVER, log_path=os.path.join(work, 'chromedriver.log'), env=dict(os.environ))
+    service = LoopbackService(CHROMEDRIVER, log_path=os.path.join(work, 'chromedriver.log'), env=dict(os.environ))
     return webdriver.Chrome(service=service, options=options)
 
 
