@@ -100,12 +100,17 @@ git clone --quiet --no-hardlinks "$repo" "$root/root/veltrane"
 git -C "$root/root/veltrane" checkout --quiet --detach "$head"
 echo "clone: $head"
 
+# In the background and waited for: the shell runs a trap only between
+# commands, and `wait` is where an INT or TERM cuts in.
 in_root() {  # <log name> <shell command run in the clone> [command to run chroot under]
   local log="$1" script="$2"
   shift 2
-  "$@" chroot "$root" /usr/bin/env -i HOME=/root PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
-    VELTRANE_JOBS="$jobs" /bin/bash -c "cd /root/veltrane && $script" </dev/null 2>&1 | tee "$logs/$log.log"
-  return "${PIPESTATUS[0]}"
+  (
+    "$@" chroot "$root" /usr/bin/env -i HOME=/root PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
+      VELTRANE_JOBS="$jobs" /bin/bash -c "cd /root/veltrane && $script" </dev/null 2>&1 | tee "$logs/$log.log"
+    exit "${PIPESTATUS[0]}"
+  ) &
+  wait "$!"
 }
 
 echo "== ./scripts/test.sh (log: $logs/test.log)"
