@@ -9,10 +9,6 @@ missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
 done
-# The browser test's driver runs on Node.js; these machines carry their own
-# (20), which Debian's npm would conflict with, so Debian's is only the
-# fallback where there is none.
-command -v node >/dev/null || missing+=(nodejs npm)
 [ ${#missing[@]} -eq 0 ] && exit 0
 
 sudo=""

@@ -31,7 +31,7 @@ int decodeStatus(int raw) {
 }  // namespace
 
 std::unique_ptr<ChildProcess> ChildProcess::spawn(const std::string& path, const std::vector<std::string>& args,
-                                                  std::string& error) {
+                                                  std::string& error, Group group) {
     int outPipe[2], errPipe[2];
     if (::pipe2(outPipe, O_CLOEXEC) != 0) {
         error = std::string("Could not create a pipe: ") + std::strerror(errno);
@@ -63,7 +63,12 @@ std::unique_ptr<ChildProcess> ChildProcess::spawn(const std::string& path, const
     sigset_t noMask;
     sigemptyset(&noMask);
     posix_spawnattr_setsigmask(&attr, &noMask);
-    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+    short flags = POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK;
+    if (group == Group::own) {
+        posix_spawnattr_setpgroup(&attr, 0);
+        flags |= POSIX_SPAWN_SETPGROUP;
+    }
+    posix_spawnattr_setflags(&attr, flags);
 
     std::vector<char*> argv;
     argv.reserve(args.size() + 2);
@@ -85,7 +90,7 @@ std::unique_ptr<ChildProcess> ChildProcess::spawn(const std::string& path, const
     }
     ::fcntl(outPipe[0], F_SETFL, O_NONBLOCK);
     ::fcntl(errPipe[0], F_SETFL, O_NONBLOCK);
-    return std::unique_ptr<ChildProcess>(new ChildProcess(pid, outPipe[0], errPipe[0]));
+    return std::unique_ptr<ChildProcess>(new ChildProcess(pid, outPipe[0], errPipe[0], group));
 }
 
 ChildProcess::~ChildProcess() {
@@ -117,7 +122,9 @@ bool ChildProcess::isRunning() {
 }
 
 void ChildProcess::sendSignal(int signal) {
-    if (!status_) ::kill(pid_, signal);
+    // Only before the child is reaped: until then its id, and so its group's,
+    // cannot have been reused.
+    if (!status_) ::kill(group_ == Group::own ? -pid_ : pid_, signal);
 }
 
 bool ChildProcess::pumpImpl(std::chrono::milliseconds timeout, RawSink sink, void* ctx) {

@@ -19,11 +19,15 @@ namespace veltrane::process {
 class ChildProcess {
 public:
     enum class Stream { out, err };
+    // `own`: the child leads a process group of its own and `sendSignal`
+    // reaches the whole group, so stopping a child also stops what it started
+    // (while the child runs). Such a child no longer gets the terminal's Ctrl-C.
+    enum class Group { shared, own };
 
     // Starts `path` with `args` (argv[0] is `path`). On failure returns null
     // and puts a readable reason in `error`.
     static std::unique_ptr<ChildProcess> spawn(const std::string& path, const std::vector<std::string>& args,
-                                               std::string& error);
+                                               std::string& error, Group group = Group::shared);
     // Closes the pipes. A child that has not been reaped is reaped in the
     // background so it never lingers as a zombie.
     ~ChildProcess();
@@ -52,12 +56,14 @@ public:
 
 private:
     using RawSink = void (*)(void*, Stream, const char*, std::size_t);
-    ChildProcess(pid_t pid, int outFd, int errFd) : pid_(pid), outFd_(outFd), errFd_(errFd) {}
+    ChildProcess(pid_t pid, int outFd, int errFd, Group group)
+        : pid_(pid), outFd_(outFd), errFd_(errFd), group_(group) {}
     bool pumpImpl(std::chrono::milliseconds timeout, RawSink sink, void* ctx);
 
     pid_t pid_;
     int outFd_;
     int errFd_;
+    Group group_;
     std::optional<int> status_;
 };
 

@@ -58,7 +58,8 @@ std::string decode(const std::string& bytes, bool cut) {
 
 ShellResult Shell::run(const std::string& path, const std::vector<std::string>& arguments, double timeout) {
     std::string error;
-    auto child = ChildProcess::spawn(path, arguments, error);
+    // Its own process group, so a time-out also stops what the tool started.
+    auto child = ChildProcess::spawn(path, arguments, error, ChildProcess::Group::own);
     if (!child) return {1, "", error};
 
     Collector collector;

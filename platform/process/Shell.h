@@ -29,6 +29,9 @@ struct Shell {
     // stderr when it cannot be started. Output is collected while the child
     // runs, so a chatty child never stalls on a full pipe; each stream keeps
     // its first 256,000 bytes, and text that is not UTF-8 comes back empty.
+    // The tool leads a process group of its own, and the time-out's signals
+    // reach the whole group. What a tool that ends by itself leaves running
+    // (xclip serving a selection, an application a script opened) is its own.
     static ShellResult run(const std::string& path, const std::vector<std::string>& arguments, double timeout);
 
     // Runs an AppleScript through /usr/bin/osascript; the trimmed output, or

@@ -5,6 +5,11 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <thread>
 
 #include "platform/process/Shell.h"
 
@@ -17,6 +22,19 @@ veltrane::process::ShellResult sh(const std::string& script, double timeout = 10
 }
 double secondsSince(Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();
+}
+// Gone, or a zombie waiting for whoever inherited it.
+bool endedWithin(pid_t pid, double seconds) {
+    auto start = Clock::now();
+    do {
+        std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+        std::string line;
+        if (!std::getline(stat, line)) return true;
+        auto close = line.rfind(')');
+        if (close != std::string::npos && line.compare(close, 3, ") Z") == 0) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    } while (secondsSince(start) < seconds);
+    return false;
 }
 }  // namespace
 
@@ -81,10 +99,34 @@ TEST(Shell, MissingProgramGivesStatusOneWithReason) {
 
 TEST(Shell, GrandchildHoldingThePipeDoesNotHoldTheCaller) {
     auto start = Clock::now();
-    auto r = sh("sleep 30 & printf done", 5);
+    auto r = sh("sleep 30 & echo $! >&2; printf done", 5);
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.stdout, "done");
     EXPECT_LT(secondsSince(start), 5.0);
+    pid_t grandchild = std::atoi(r.stderr.c_str());
+    ASSERT_GT(grandchild, 1);
+    ::kill(grandchild, SIGKILL);  // the tool's own; the call leaves it alone
+}
+
+TEST(Shell, ATimeOutStopsWhatTheToolStartedAndAnEndedToolKeepsIt) {
+    struct Case {
+        const char* script;
+        double timeout;
+        int status;
+        bool grandchildEnds;
+    };
+    // The background child inherits no pipe, so only the signals can end it.
+    for (auto c : {Case{"sleep 30 >/dev/null 2>&1 & echo $!; wait", 0.3, SIGTERM, true},
+                   Case{"sleep 30 >/dev/null 2>&1 & echo $!", 5, 0, false}}) {
+        SCOPED_TRACE(c.script);
+        auto r = sh(c.script, c.timeout);
+        EXPECT_EQ(r.status, c.status);
+        pid_t grandchild = std::atoi(r.stdout.c_str());
+        ASSERT_GT(grandchild, 1);
+        bool ended = endedWithin(grandchild, c.grandchildEnds ? 5 : 0.3);
+        EXPECT_EQ(ended, c.grandchildEnds) << "sleep " << grandchild;
+        if (!ended) ::kill(grandchild, SIGKILL);
+    }
 }
 
 TEST(Shell, ChildInheritsNoDescriptorsBeyondItsStandardStreams) {

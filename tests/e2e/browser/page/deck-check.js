@@ -11,7 +11,7 @@ const outboxName = params.get('outbox');
 // Guards against a hang only; the harness has its own overall limit.
 const patienceMs = 60000;
 
-const check = { done: false, error: null, seen: { pageOrigin: location.origin, apiOrigin: new URL(api).origin } };
+const check = { started: false, done: false, error: null, seen: { pageOrigin: location.origin, apiOrigin: new URL(api).origin } };
 window.deckCheck = check;
 const seen = check.seen;
 
@@ -198,6 +198,7 @@ async function run(file) {
 }
 
 document.getElementById('upload').addEventListener('change', (event) => {
+  check.started = true;
   run(event.target.files[0])
     .catch((error) => {
       check.error = String((error && error.stack) || error);
