@@ -221,10 +221,17 @@ TEST_F(BrennickProgramTest, TheMonitorSessionCopiesTheStreamedAppsAndLeavesThemA
                                                         std::make_shared<veltrane::audio::PulseStreamMonitor>(),
                                                         environment);
     session->start();
-    // Read the packets of about a second.
+    // Read packets until the last half second carries the streamed tone: the
+    // copied streams may take a while to start on a loaded machine (the bound
+    // only keeps a broken session from hanging the test).
     std::vector<std::int16_t> left;
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(1500);
-    while (std::chrono::steady_clock::now() < deadline) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    const auto carriesTone = [&] {
+        if (left.size() < 24000) return false;
+        std::vector<std::int16_t> last(left.end() - 24000, left.end());
+        return toneLevel(last, 440) > kPresent;
+    };
+    while (std::chrono::steady_clock::now() < deadline && !carriesTone()) {
         std::uint8_t header[4];
         ASSERT_EQ(::read(fds[0], header, 4), 4);
         std::uint32_t length = (std::uint32_t(header[0]) << 24) | (header[1] << 16) | (header[2] << 8) | header[3];
