@@ -256,7 +256,7 @@ void PulseClient::onNewSinkInput(std::function<void(std::uint32_t)> handler) {
     if (!request.success) throw PulseError("pa_context_subscribe", loop_->lastError());
 }
 
-std::unique_ptr<PulseClient::Recording> PulseClient::record(const std::string& source, const pa_sample_spec& spec,
+std::unique_ptr<PulseClient::Recording> PulseClient::record(const std::string& source, const pa_sample_spec& sampleFormat,
                                                             std::uint32_t fragmentBytes,
                                                             std::optional<std::uint32_t> monitoredSinkInput,
                                                             std::function<void(const void*, std::size_t)> onData) {
@@ -264,7 +264,7 @@ std::unique_ptr<PulseClient::Recording> PulseClient::record(const std::string& s
     recording->loop_ = loop_;
     recording->onData_ = std::move(onData);
     Loop::Lock lock(loop_->mainloop);
-    recording->stream_ = pa_stream_new(loop_->context, "Veltrane Application Audio", &spec, nullptr);
+    recording->stream_ = pa_stream_new(loop_->context, "Veltrane Application Audio", &sampleFormat, nullptr);
     if (!recording->stream_) throw PulseError("pa_stream_new", loop_->lastError());
     pa_stream_set_state_callback(
         recording->stream_, [](pa_stream*, void* self) { signalLoop(static_cast<Loop*>(self)->mainloop); },
@@ -287,7 +287,7 @@ std::unique_ptr<PulseClient::Recording> PulseClient::record(const std::string& s
         if (!PA_STREAM_IS_GOOD(state)) throw PulseError("pa_stream_connect_record", loop_->lastError());
         pa_threaded_mainloop_wait(loop_->mainloop);
     }
-    recording->spec_ = *pa_stream_get_sample_spec(recording->stream_);
+    recording->sampleFormat_ = *pa_stream_get_sample_spec(recording->stream_);
     return recording;
 }
 

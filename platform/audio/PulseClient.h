@@ -42,7 +42,7 @@ struct PulseSinkInputInfo {
     std::uint32_t client = PA_INVALID_INDEX;
     std::uint32_t sink = PA_INVALID_INDEX;
     std::uint32_t ownerModule = PA_INVALID_INDEX;
-    pa_sample_spec spec{};
+    pa_sample_spec sampleFormat{};
 };
 
 struct PulseSinkInfo {
@@ -90,7 +90,7 @@ public:
     // not call back into this client. With `monitoredSinkInput` it records
     // only that stream of the sink whose monitor `source` is.
     class Recording;
-    std::unique_ptr<Recording> record(const std::string& source, const pa_sample_spec& spec,
+    std::unique_ptr<Recording> record(const std::string& source, const pa_sample_spec& sampleFormat,
                                       std::uint32_t fragmentBytes, std::optional<std::uint32_t> monitoredSinkInput,
                                       std::function<void(const void*, std::size_t)> onData);
 
@@ -106,7 +106,7 @@ public:
     Recording(const Recording&) = delete;
     Recording& operator=(const Recording&) = delete;
     // The format the server records in, once connected.
-    pa_sample_spec spec() const { return spec_; }
+    pa_sample_spec sampleFormat() const { return sampleFormat_; }
 
 private:
     friend class PulseClient;
@@ -114,7 +114,7 @@ private:
     static void onRead(pa_stream* stream, std::size_t bytes, void* self);
     std::shared_ptr<Loop> loop_;
     pa_stream* stream_ = nullptr;
-    pa_sample_spec spec_{};
+    pa_sample_spec sampleFormat_{};
     std::function<void(const void*, std::size_t)> onData_;
     std::vector<std::uint8_t> scratch_;  // on the main-loop thread only
 };

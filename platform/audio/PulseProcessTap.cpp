@@ -201,10 +201,10 @@ void PulseProcessTap::routeLocked() {
 void PulseProcessTap::startReading(std::function<void(FloatBufferList)> onCycle) {
     std::lock_guard lock(mutex_);
     if (sinkModule_ == PA_INVALID_INDEX) throw TapFailure("the tap is gone");
-    pa_sample_spec spec{PA_SAMPLE_FLOAT32LE, 48000, 2};
+    pa_sample_spec sampleFormat{PA_SAMPLE_FLOAT32LE, 48000, 2};
     recording_ = asTapFailure([&] {
         return client_->record(
-            sinkName_ + ".monitor", spec, static_cast<std::uint32_t>(kFragmentFrames * 8), std::nullopt,
+            sinkName_ + ".monitor", sampleFormat, static_cast<std::uint32_t>(kFragmentFrames * 8), std::nullopt,
             [onCycle = std::move(onCycle)](const void* data, std::size_t bytes) {
                 static const std::vector<float> silence(kMaxCycleFrames * 2, 0.0f);
                 std::size_t frames = bytes / 8;

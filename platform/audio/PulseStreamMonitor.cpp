@@ -30,11 +30,11 @@ void PulseStreamMonitor::startMonitoring(std::uint32_t stream, FrameHandler onFr
     for (const auto& sink : client_->sinks())
         if (sink.index == input->sink) monitor = sink.monitorSource;
     if (monitor.empty()) throw PulseError("pa_context_get_sink_info_list", PA_ERR_NOENTITY);
-    pa_sample_spec spec{PA_SAMPLE_FLOAT32LE, input->spec.rate, std::max<std::uint8_t>(input->spec.channels, 1)};
-    StreamFormat format{static_cast<int>(spec.rate), spec.channels};
-    const std::size_t frameBytes = sizeof(float) * spec.channels;
-    auto fragment = static_cast<std::uint32_t>(frameBytes * spec.rate * kFragmentMilliseconds / 1000);
-    auto recording = client_->record(monitor, spec, fragment, stream,
+    pa_sample_spec sampleFormat{PA_SAMPLE_FLOAT32LE, input->sampleFormat.rate, std::max<std::uint8_t>(input->sampleFormat.channels, 1)};
+    StreamFormat format{static_cast<int>(sampleFormat.rate), sampleFormat.channels};
+    const std::size_t frameBytes = sizeof(float) * sampleFormat.channels;
+    auto fragment = static_cast<std::uint32_t>(frameBytes * sampleFormat.rate * kFragmentMilliseconds / 1000);
+    auto recording = client_->record(monitor, sampleFormat, fragment, stream,
                                      [format, frameBytes, onFrames = std::move(onFrames)](const void* data, std::size_t bytes) {
                                          // A hole in a copy is not worth padding: the mixer fills the gap.
                                          if (data) onFrames(format, static_cast<const float*>(data), bytes / frameBytes);
