@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
@@ -202,16 +203,19 @@ std::vector<std::int16_t> AudioRig::listenToSpeakers(std::chrono::milliseconds d
     auto sink = [&](process::ChildProcess::Stream s, const char* d, std::size_t n) {
         if (s == process::ChildProcess::Stream::out) bytes.append(d, n);
     };
+    // Counted in samples, not wall time, so a loaded machine that starts parec late still hears it whole.
     // The first 200 ms may still hold what played before.
-    auto start = std::chrono::steady_clock::now();
-    while (std::chrono::steady_clock::now() - start < std::chrono::milliseconds(200)) parec->pump(std::chrono::milliseconds(20), sink);
-    bytes.clear();
-    start = std::chrono::steady_clock::now();
-    while (std::chrono::steady_clock::now() - start < duration) parec->pump(std::chrono::milliseconds(20), sink);
+    constexpr std::size_t kBytesPerMillisecond = 48 * 2;
+    const std::size_t skip = 200 * kBytesPerMillisecond;
+    const std::size_t wanted = skip + static_cast<std::size_t>(duration.count()) * kBytesPerMillisecond;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
+    while (bytes.size() < wanted && std::chrono::steady_clock::now() < deadline && parec->pipesOpen())
+        parec->pump(std::chrono::milliseconds(20), sink);
     parec->sendSignal(SIGKILL);
     while (parec->isRunning()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    std::vector<std::int16_t> samples(bytes.size() / 2);
-    std::memcpy(samples.data(), bytes.data(), samples.size() * 2);
+    if (bytes.size() < skip + 2) return {};
+    std::vector<std::int16_t> samples((std::min(bytes.size(), wanted) - skip) / 2);
+    std::memcpy(samples.data(), bytes.data() + skip, samples.size() * 2);
     return samples;
 }
 

@@ -153,7 +153,15 @@ protected:
         auto player = std::make_unique<Child>(std::vector<std::string>{
             "/usr/bin/ffplay", "-loglevel", "quiet", "-an", "-noborder", "-left", "1920", "-top", "0", "-f", "lavfi",
             "-i", source});
-        std::this_thread::sleep_for(1500ms);  // the window is mapped and drawn
+        // A loaded machine may take seconds to map the window: wait for it, then a moment for its first frames.
+        const auto deadline = std::chrono::steady_clock::now() + 20s;
+        std::optional<int> found;
+        do {
+            std::this_thread::sleep_for(100ms);
+            run({"/usr/bin/xdotool", "search", "--onlyvisible", "--pid", std::to_string((*player)->pid())}, &found);
+        } while (found != 0 && std::chrono::steady_clock::now() < deadline);
+        EXPECT_EQ(found, 0) << "the player's window never appeared";
+        std::this_thread::sleep_for(500ms);
         return player;
     }
 
@@ -259,8 +267,18 @@ TEST_F(HalvornProgram, EndsOnASignalWithAStreamAnyDecoderTakes) {
 TEST_F(HalvornProgram, LengthPrefixesCountTheirUnitsAndStatisticsFollow) {
     auto child = halvorn({"--width", "1280", "--height", "720", "--fps", "30", "--bitrate", "4000000",
                           "--length-prefix"});
-    child->pumpUntil(10s, [&] { return child->err.find("Encoder ") != std::string::npos &&
-                                       child->err.find("p95\n", child->err.find("Encoder ")) != std::string::npos; });
+    auto prefixedUnits = [&] {
+        std::size_t at = 0, count = 0;
+        for (const std::string& s = child->out; at + 4 <= s.size(); ++count) {
+            auto byte = [&](std::size_t i) { return static_cast<std::size_t>(static_cast<unsigned char>(s[i])); };
+            at += 4 + (byte(at) << 24 | byte(at + 1) << 16 | byte(at + 2) << 8 | byte(at + 3));
+        }
+        return count;
+    };
+    child->pumpUntil(30s, [&] {
+        return child->err.find("Encoder ") != std::string::npos &&
+               child->err.find("p95\n", child->err.find("Encoder ")) != std::string::npos && prefixedUnits() > 30;
+    });
     (*child)->sendSignal(SIGTERM);
     EXPECT_EQ(child->finish(10s), 0);
 
@@ -323,7 +341,7 @@ TEST_F(HalvornProgram, AnotherShapeIsFittedBetweenBlackBars) {
     (*child)->sendSignal(SIGTERM);
     ASSERT_EQ(child->finish(10s), 0);
     ASSERT_EQ(child->err.substr(0, 48), "ScreenCaptureKit active at 640x720@30; encoding ");
-    auto luma = lumaOf(save(child->out), 5, 640, 720);
+    auto luma = lumaOf(save(child->out), static_cast<int>(units(child->out).size()) - 1, 640, 720);
     ASSERT_EQ(luma.size(), 640u * 720u);
     auto at = [&](int x, int y) { return static_cast<int>(luma[static_cast<std::size_t>(y) * 640 + x]); };
     // The display lands at 640 x 360 from row 180.
