@@ -23,10 +23,10 @@ struct Pending {
 struct EncoderThread::State {
     std::mutex mutex;
     std::condition_variable changed;
-    std::deque<Pending> queue;  // under mutex
-    bool busy = false;          // under mutex: a picture is being encoded
-    bool closed = false;        // under mutex
-    std::thread::id threadID;   // under mutex
+    std::deque<Pending> queue;              // under mutex
+    bool busy = false;                      // under mutex: a picture is being encoded
+    bool closed = false;                    // under mutex
+    std::thread::id threadID;               // under mutex
     std::unique_ptr<EncoderEngine> engine;  // on the encoder thread once it runs
     VideoEncoder::Output output;
 
@@ -102,8 +102,10 @@ void EncoderThread::invalidate() {
     if (!thread_.joinable()) return;
     // The encoder thread holds the state; ending it from its own output lets
     // it finish by itself.
-    if (std::this_thread::get_id() == threadID_) thread_.detach();
-    else thread_.join();
+    if (std::this_thread::get_id() == threadID_)
+        thread_.detach();
+    else
+        thread_.join();
 }
 
 }  // namespace veltrane::video

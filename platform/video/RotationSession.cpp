@@ -82,8 +82,10 @@ void rotatePlane(const std::uint8_t* source, int sourceStride, int width, int he
             for (int k = 0; k < 8; ++k)
                 in[k] = source + static_cast<std::ptrdiff_t>(height - 1 - column - k) * sourceStride + sizeof(T) * row;
             std::uint8_t* out = destination + static_cast<std::ptrdiff_t>(row) * destinationStride + sizeof(T) * column;
-            if constexpr (sizeof(T) == 1) transpose8x8Bytes(in, out, destinationStride);
-            else transpose8x8Pairs(in, out, destinationStride);
+            if constexpr (sizeof(T) == 1)
+                transpose8x8Bytes(in, out, destinationStride);
+            else
+                transpose8x8Pairs(in, out, destinationStride);
         }
 #endif
     // What the blocks left: the right-hand columns, then the bottom rows.

@@ -53,11 +53,11 @@ private:
     const std::vector<std::vector<std::uint8_t>> parameterSets_;
 };
 
-class X264Encoder final : public VideoEncoder {
+class X264Encoder final : public LibraryEncoder {
 public:
-    X264Encoder(int width, int height, Output output) : thread_(std::move(output)), width_(width), height_(height) {}
+    using LibraryEncoder::LibraryEncoder;
 
-    int defaults() {
+    int defaults() override {
         // Speed first; superfast keeps the deblocking filter that ultrafast
         // drops. zerolatency: no look-ahead, no frame threads, no B-frames.
         int status = x264_param_default_preset(&param_, "superfast", "zerolatency");
@@ -77,11 +77,7 @@ public:
         return 0;
     }
 
-    int setProperty(const std::string& key, const std::string& value) override {
-        if (key == "profile") {
-            profile_ = value;
-            return 0;
-        }
+    int parseProperty(const std::string& key, const std::string& value) override {
         int status = x264_param_parse(&param_, key.c_str(), value.c_str());
         if (status != 0) failedCall_ = "x264_param_parse(" + key + ")";
         return status;
@@ -118,35 +114,15 @@ public:
         return 0;
     }
 
-    int encodeFrame(std::shared_ptr<const PixelBuffer> picture, std::int64_t presentationTimeNs) override {
-        if (picture == nullptr || picture->width != width_ || picture->height != height_) return -1;
-        return thread_.enqueue(std::move(picture), presentationTimeNs);
-    }
-
-    void completeFrames() override { thread_.completeFrames(); }
-    void invalidate() override { thread_.invalidate(); }
-    std::string lastFailedCall() const override { return failedCall_; }
-
 private:
-    EncoderThread thread_;
     x264_param_t param_{};
-    std::string profile_;
-    std::string failedCall_;
-    int width_ = 0;
-    int height_ = 0;
 };
 
 }  // namespace
 
 std::unique_ptr<VideoEncoder> createX264Encoder(int width, int height, VideoEncoder::Output output, int& status,
                                                 std::string& failedCall) {
-    auto encoder = std::make_unique<X264Encoder>(width, height, std::move(output));
-    status = encoder->defaults();
-    if (status != 0) {
-        failedCall = encoder->lastFailedCall();
-        return nullptr;
-    }
-    return encoder;
+    return createLibraryEncoder<X264Encoder>(width, height, std::move(output), status, failedCall);
 }
 
 }  // namespace veltrane::video

@@ -73,15 +73,15 @@ private:
     std::vector<std::uint8_t> cb_, cr_;  // the planes of the picture being encoded
 };
 
-class X265Encoder final : public VideoEncoder {
+class X265Encoder final : public LibraryEncoder {
 public:
-    X265Encoder(int width, int height, Output output) : thread_(std::move(output)), width_(width), height_(height) {}
+    using LibraryEncoder::LibraryEncoder;
     ~X265Encoder() override {
         thread_.invalidate();
         if (param_ != nullptr) x265_param_free(param_);
     }
 
-    int defaults() {
+    int defaults() override {
         param_ = x265_param_alloc();
         if (param_ == nullptr) {
             failedCall_ = "x265_param_alloc";
@@ -106,11 +106,7 @@ public:
         return 0;
     }
 
-    int setProperty(const std::string& key, const std::string& value) override {
-        if (key == "profile") {
-            profile_ = value;
-            return 0;
-        }
+    int parseProperty(const std::string& key, const std::string& value) override {
         int status = x265_param_parse(param_, key.c_str(), value.c_str());
         if (status != 0) failedCall_ = "x265_param_parse(" + key + ")";
         return status;
@@ -151,35 +147,15 @@ public:
         return 0;
     }
 
-    int encodeFrame(std::shared_ptr<const PixelBuffer> picture, std::int64_t presentationTimeNs) override {
-        if (picture == nullptr || picture->width != width_ || picture->height != height_) return -1;
-        return thread_.enqueue(std::move(picture), presentationTimeNs);
-    }
-
-    void completeFrames() override { thread_.completeFrames(); }
-    void invalidate() override { thread_.invalidate(); }
-    std::string lastFailedCall() const override { return failedCall_; }
-
 private:
-    EncoderThread thread_;
     x265_param* param_ = nullptr;  // until the encoder is open
-    std::string profile_;
-    std::string failedCall_;
-    int width_ = 0;
-    int height_ = 0;
 };
 
 }  // namespace
 
 std::unique_ptr<VideoEncoder> createX265Encoder(int width, int height, VideoEncoder::Output output, int& status,
                                                 std::string& failedCall) {
-    auto encoder = std::make_unique<X265Encoder>(width, height, std::move(output));
-    status = encoder->defaults();
-    if (status != 0) {
-        failedCall = encoder->lastFailedCall();
-        return nullptr;
-    }
-    return encoder;
+    return createLibraryEncoder<X265Encoder>(width, height, std::move(output), status, failedCall);
 }
 
 }  // namespace veltrane::video

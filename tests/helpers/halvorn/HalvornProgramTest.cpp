@@ -120,6 +120,14 @@ std::map<std::string, std::string> probe(const std::string& file) {
     return fields;
 }
 
+void expectFields(const std::map<std::string, std::string>& fields,
+                  const std::map<std::string, std::string>& expected) {
+    for (const auto& [key, value] : expected) {
+        auto found = fields.find(key);
+        EXPECT_EQ(found == fields.end() ? "(none)" : found->second, value) << key;
+    }
+}
+
 // The luma plane of picture `index` of a stream, at its coded size.
 Bytes lumaOf(const std::string& file, int index, int width, int height) {
     std::string raw = run({"/usr/bin/ffmpeg", "-v", "error", "-i", file, "-vf",
@@ -279,16 +287,16 @@ TEST_F(HalvornProgram, EndsOnASignalWithAStreamAnyDecoderTakes) {
                 lastKey = i;
             }
         }
-        auto fields = probe(save(stream));
-        EXPECT_EQ(fields["codec_name"], "h264");
-        EXPECT_EQ(fields["profile"], "Constrained Baseline");
-        EXPECT_EQ(fields["width"], "1280");
-        EXPECT_EQ(fields["height"], "720");
-        EXPECT_EQ(fields["r_frame_rate"], "30/1");
-        EXPECT_EQ(fields["color_range"], "pc");
-        EXPECT_EQ(fields["color_space"], "bt709");
-        EXPECT_EQ(fields["color_primaries"], "bt709");
-        EXPECT_EQ(fields["nb_read_frames"], std::to_string(list.size())) << "one picture per unit, the last whole";
+        // One picture per unit, the last whole.
+        expectFields(probe(save(stream)), {{"codec_name", "h264"},
+                                           {"profile", "Constrained Baseline"},
+                                           {"width", "1280"},
+                                           {"height", "720"},
+                                           {"r_frame_rate", "30/1"},
+                                           {"color_range", "pc"},
+                                           {"color_space", "bt709"},
+                                           {"color_primaries", "bt709"},
+                                           {"nb_read_frames", std::to_string(list.size())}});
     }
 }
 
@@ -432,15 +440,16 @@ TEST_F(HalvornProgram, HEVCUnitsCarryParameterSetsOnlyOnKeyPictures) {
             for (int type : types) EXPECT_TRUE(type < 16) << "a non-key unit holds only slices, not " << type;
         }
     }
-    auto fields = probe(save(stripped, "stream.hevc"));
-    EXPECT_EQ(fields["codec_name"], "hevc");
-    EXPECT_EQ(fields["profile"], "Main");
-    EXPECT_EQ(fields["width"], "1280");
-    EXPECT_EQ(fields["height"], "720");
-    EXPECT_EQ(fields["r_frame_rate"], "30/1");
-    EXPECT_EQ(fields["color_range"], "pc");
-    EXPECT_EQ(fields["color_space"], "bt709");
-    EXPECT_EQ(fields["nb_read_frames"], std::to_string(list->size())) << "one picture per unit";
+    // One picture per unit.
+    expectFields(probe(save(stripped, "stream.hevc")), {{"codec_name", "hevc"},
+                                                        {"profile", "Main"},
+                                                        {"width", "1280"},
+                                                        {"height", "720"},
+                                                        {"r_frame_rate", "30/1"},
+                                                        {"color_range", "pc"},
+                                                        {"color_space", "bt709"},
+                                                        {"color_primaries", "bt709"},
+                                                        {"nb_read_frames", std::to_string(list->size())}});
 }
 
 TEST_F(HalvornProgram, APlainHEVCStreamDecodesAsWritten) {

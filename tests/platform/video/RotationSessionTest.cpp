@@ -10,17 +10,17 @@ using Bytes = std::vector<std::uint8_t>;
 
 TEST(RotationSession, TurnsA4x2PictureClockwise) {
     PixelBuffer source(4, 2);
-    source.bytes = {1, 2, 3, 4,  //
-                    5, 6, 7, 8,  //
+    source.bytes = {1,  2,  3,  4,    //
+                    5,  6,  7,  8,    //
                     10, 11, 20, 21};  // two Cb/Cr pairs
     PixelBuffer turned(2, 4);
     ASSERT_EQ(rotateClockwise(source, turned), 0);
     // The left column is now the top row, read from the bottom up; chroma
     // moves by whole pairs.
-    const Bytes expected = {5, 1,  //
-                            6, 2,  //
-                            7, 3,  //
-                            8, 4,  //
+    const Bytes expected = {5,  1,   //
+                            6,  2,   //
+                            7,  3,   //
+                            8,  4,   //
                             10, 11,  //
                             20, 21};
     EXPECT_EQ(turned.bytes, expected);

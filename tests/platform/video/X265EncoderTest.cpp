@@ -42,14 +42,20 @@ TEST(X265Encoder, EachPictureComesBackAsLengthPrefixedUnitsWithKeysMarked) {
         64, 48,
         [&](int s, bool dropped, const EncodedSample* sample) {
             std::lock_guard lock(mutex);
-            results.push_back({s, dropped, sample && sample->keyFrame, sample ? typesOf(sample->data) : std::vector<int>{},
+            results.push_back({s, dropped, sample && sample->keyFrame,
+                               sample ? typesOf(sample->data) : std::vector<int>{},
                                sample ? sample->parameterSets : std::vector<std::vector<std::uint8_t>>{},
                                sample ? sample->presentationTimeNs : -1});
         },
         status, failedCall);
     ASSERT_NE(encoder, nullptr) << failedCall << " " << status;
-    for (auto [key, value] : {std::pair{"keyint", "3"}, {"bframes", "0"}, {"open-gop", "0"}, {"fps", "30"},
-                              {"bitrate", "200"}, {"range", "full"}, {"profile", "main"}})
+    for (auto [key, value] : {std::pair{"keyint", "3"},
+                              {"bframes", "0"},
+                              {"open-gop", "0"},
+                              {"fps", "30"},
+                              {"bitrate", "200"},
+                              {"range", "full"},
+                              {"profile", "main"}})
         ASSERT_EQ(encoder->setProperty(key, value), 0) << key;
     EXPECT_EQ(encoder->setProperty("no-such-key", "1"), -1);
     EXPECT_EQ(encoder->lastFailedCall(), "x265_param_parse(no-such-key)");
@@ -98,7 +104,8 @@ TEST(X265Encoder, EachPictureComesBackAsLengthPrefixedUnitsWithKeysMarked) {
 TEST(X265Encoder, AnOddSizeFailsToOpenNamingTheCall) {
     int status = 0;
     std::string failedCall;
-    auto encoder = createX265Encoder(63, 48, [](int, bool, const EncodedSample*) {}, status, failedCall);
+    auto encoder = createX265Encoder(
+        63, 48, [](int, bool, const EncodedSample*) {}, status, failedCall);
     ASSERT_NE(encoder, nullptr);
     EXPECT_NE(encoder->prepareToEncodeFrames(), 0);
     EXPECT_EQ(encoder->lastFailedCall(), "x265_encoder_open");
