@@ -111,6 +111,11 @@ void CaptureEncoder::start() {
         configuration.sourceRect =
             video::SourceRect{*options_.sourceX, *options_.sourceY, *options_.sourceWidth, *options_.sourceHeight};
     std::weak_ptr<CaptureEncoder> weakSelf = weak_from_this();
+    // A picture the hand-over would drop is not worth grabbing.
+    configuration.ready = [weakSelf] {
+        auto self = weakSelf.lock();
+        return self != nullptr && self->framesInFlight() < kMaxFramesInFlight;
+    };
     std::shared_ptr<CaptureStream> stream = platform_.createStream(
         configuration, captureQueue_,
         [weakSelf](std::shared_ptr<const video::PixelBuffer> picture, std::int64_t presentationTimeNs) {

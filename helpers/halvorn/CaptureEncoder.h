@@ -42,6 +42,7 @@ struct StreamConfiguration {
     int queueDepth = 3;
     bool showsCursor = true;
     std::optional<video::SourceRect> sourceRect;  // the whole display when absent
+    std::function<bool()> ready;                  // false: skip this picture, the encoder is full
 };
 
 // What the encoder calls outside itself; tests substitute every part.

@@ -16,7 +16,7 @@ public:
                  CapturePlatform::FrameHandler onFrame, CapturePlatform::StopHandler onStop)
         : capture_(x11::CaptureConfiguration{configuration.displayID, configuration.width, configuration.height,
                                              configuration.fps, configuration.queueDepth, configuration.showsCursor,
-                                             configuration.sourceRect},
+                                             configuration.sourceRect, configuration.ready},
                    std::move(queue), std::move(onFrame), std::move(onStop)) {}
     void startCapture() override { capture_.startCapture(); }
     void stopCapture() override { capture_.stopCapture(); }

@@ -287,6 +287,7 @@ private:
                 if (changed && !outputStillShown())
                     return fail("display " + std::to_string(configuration_.outputID) + " was switched off");
 
+                if (configuration_.ready && !configuration_.ready()) continue;
                 if (images_.empty()) {
                     hand(nullptr, nullptr, 0, monotonicNanoseconds());
                     continue;

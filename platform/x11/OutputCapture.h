@@ -35,6 +35,9 @@ struct CaptureConfiguration {
     // Only this part of the output, fitted like the whole would be; what
     // lies outside the output is black.
     std::optional<video::SourceRect> sourceRect;
+    // Asked before each grab: while it says no (the encoder is full) the tick
+    // is skipped, so no picture is captured and converted only to be dropped.
+    std::function<bool()> ready;
 };
 
 class OutputCapture {

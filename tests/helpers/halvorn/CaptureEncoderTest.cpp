@@ -202,11 +202,15 @@ TEST(CaptureEncoder, StartFailuresNameTheCallOrTheDisplay) {
 TEST(CaptureEncoder, DropsTheFifthFrameWhileFourAreInFlight) {
     Harness h;
     auto encoder = h.started();
+    ASSERT_TRUE(h.stream.ready);
+    EXPECT_TRUE(h.stream.ready()) << "the capture grabs while there is room";
     for (int i = 0; i < 5; ++i) encoder->didOutputFrame(picture(), i);
     EXPECT_EQ(h.encoder->encoded, 4);
     EXPECT_EQ(encoder->framesInFlight(), 4);
+    EXPECT_FALSE(h.stream.ready()) << "and skips its ticks while the encoder is full";
     encoder->handleEncodedFrame(0, false, nullptr);  // a result without data frees its slot
     EXPECT_EQ(encoder->framesInFlight(), 3);
+    EXPECT_TRUE(h.stream.ready());
     encoder->didOutputFrame(picture(), 6);
     EXPECT_EQ(h.encoder->encoded, 5);
     EXPECT_TRUE(h.output.empty());
