@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <X11/Xlib.h>
+#include <X11/Xutil.h>
 #include <X11/extensions/Xrandr.h>
 #include <signal.h>
 
@@ -70,6 +71,19 @@ std::string run(const std::vector<std::string>& command, std::optional<int>* sta
     auto result = child.finish(30s);
     if (status) *status = result;
     return child.out;
+}
+
+// Whether the root window shows something other than black at (x, y).
+bool shown(int x, int y) {
+    Display* display = XOpenDisplay(nullptr);
+    if (display == nullptr) return false;
+    bool lit = false;
+    if (XImage* image = XGetImage(display, DefaultRootWindow(display), x, y, 1, 1, AllPlanes, ZPixmap)) {
+        lit = (XGetPixel(image, 0, 0) & 0xFFFFFF) != 0;
+        XDestroyImage(image);
+    }
+    XCloseDisplay(display);
+    return lit;
 }
 
 std::uint32_t outputID(const std::string& name) {
@@ -197,7 +211,13 @@ protected:
         auto player = std::make_unique<Child>(std::vector<std::string>{
             "/usr/bin/ffplay", "-loglevel", "quiet", "-an", "-noborder", "-left", "1920", "-top", "0", "-f", "lavfi",
             "-i", source});
-        std::this_thread::sleep_for(1500ms);  // the window is mapped and drawn
+        // Mapped and drawn: its top-left area is no longer the black root.
+        // A loaded machine may take seconds.
+        const auto deadline = std::chrono::steady_clock::now() + 20s;
+        while (!shown(1920 + 100, 100) && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(100ms);
+        EXPECT_TRUE(shown(1920 + 100, 100)) << "ffplay's picture did not appear";
+        std::this_thread::sleep_for(300ms);
         return player;
     }
 
