@@ -96,9 +96,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (options->lengthPrefixed != has("--length-prefix") || options->hevc != has("--hevc") ||
         options->rotateClockwise != has("--rotate-clockwise"))
         std::abort();
-    const std::pair<const char*, std::optional<std::int64_t>> optional[] = {
-        {"--source-x", options->sourceX}, {"--source-y", options->sourceY},
-        {"--source-width", options->sourceWidth}, {"--source-height", options->sourceHeight}};
+    const std::pair<const char*, std::optional<std::int64_t>> optional[] = {{"--source-x", options->sourceX},
+                                                                            {"--source-y", options->sourceY},
+                                                                            {"--source-width", options->sourceWidth},
+                                                                            {"--source-height", options->sourceHeight}};
     for (const auto& [name, got] : optional) {
         auto text = valueAfter(arguments, name);
         auto want = text ? reference(*text, false, "9223372036854775807") : std::nullopt;

@@ -34,28 +34,29 @@ struct Property {
 std::vector<Property> sessionProperties(const Options& options) {
     const bool hevc = options.hevc;
     const std::string kbps = std::to_string(std::max(1, options.bitrate / 1000));
-    std::vector<Property> properties = {
-        {"rc-lookahead", "0", true},  // real time: nothing held back
-        {"bframes", "0", true},       // no frame reordering
+    std::vector<Property> properties;
+    auto add = [&](const char* key, std::string value, bool startFails = true) {
+        properties.push_back({key, std::move(value), startFails});
     };
-    if (!hevc) properties.push_back({"sync-lookahead", "0", false});
-    properties.insert(properties.end(), {
-        {"ref", "1", false},
-        {"fps", std::to_string(options.fps), true},
-        {"bitrate", kbps, true},
-        {"colorprim", "bt709", true},
-        {"transfer", "iec61966-2-1", true},  // sRGB
-        {"colormatrix", "bt709", true},
-        {hevc ? "range" : "fullrange", hevc ? "full" : "on", true},
-        {"keyint", std::to_string(options.fps >= 2 ? options.fps / 2 : 1), true},
-    });
+    add("rc-lookahead", "0");  // real time: nothing held back
+    add("bframes", "0");       // no frame reordering
+    if (!hevc) add("sync-lookahead", "0", false);
+    add("ref", "1", false);
+    add("fps", std::to_string(options.fps));
+    add("bitrate", kbps);
+    add("colorprim", "bt709");
+    add("transfer", "iec61966-2-1");  // sRGB
+    add("colormatrix", "bt709");
+    if (hevc)
+        add("range", "full");
+    else
+        add("fullrange", "on");
+    add("keyint", std::to_string(options.fps >= 2 ? options.fps / 2 : 1));
     // Closed groups: every key picture an IDR a joining decoder starts from.
-    if (hevc) properties.push_back({"open-gop", "0", true});
-    properties.insert(properties.end(), {
-        {"profile", hevc ? "main" : "baseline", true},
-        {"vbv-maxrate", kbps, true},
-        {"vbv-bufsize", kbps, true},
-    });
+    if (hevc) add("open-gop", "0");
+    add("profile", hevc ? "main" : "baseline");
+    add("vbv-maxrate", kbps);
+    add("vbv-bufsize", kbps);
     return properties;
 }
 
@@ -77,8 +78,10 @@ void CaptureEncoder::createCompressionSession(int width, int height) {
         compressionSession_ = session;
     }
     for (const Property& property : sessionProperties(options_)) {
-        if (property.startFails) set(*session, property.key, property.value);
-        else session->setProperty(property.key, property.value);
+        if (property.startFails)
+            set(*session, property.key, property.value);
+        else
+            session->setProperty(property.key, property.value);
     }
     status = session->prepareToEncodeFrames();
     if (status != 0) throw CaptureError::status(session->lastFailedCall(), status);

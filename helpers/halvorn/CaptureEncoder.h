@@ -50,9 +50,8 @@ struct CapturePlatform {
     using FrameHandler = std::function<void(std::shared_ptr<const video::PixelBuffer>, std::int64_t)>;
     using StopHandler = std::function<void(const std::string&)>;
 
-    std::function<std::unique_ptr<video::VideoEncoder>(video::Codec, int width, int height,
-                                                       video::VideoEncoder::Output, int& status,
-                                                       std::string& failedCall)>
+    std::function<std::unique_ptr<video::VideoEncoder>(video::Codec, int width, int height, video::VideoEncoder::Output,
+                                                       int& status, std::string& failedCall)>
         createEncoder;
     std::function<std::vector<std::uint32_t>()> displayIDs;
     std::function<std::unique_ptr<CaptureStream>(const StreamConfiguration&, std::shared_ptr<dispatch::DispatchQueue>,

@@ -53,9 +53,9 @@ SourcePlacement placeSource(const SourceRect& source, int outputWidth, int outpu
     const int y0 = fit.y + even((top - source.y) * fit.height / source.height);
     const int y1 = fit.y + even((bottom - source.y) * fit.height / source.height);
     if (x1 - x0 < 2 || y1 - y0 < 2) return {};
-    return {{static_cast<int>(left), static_cast<int>(top), static_cast<int>(right - left),
-             static_cast<int>(bottom - top)},
-            {x0, y0, x1 - x0, y1 - y0}};
+    return {
+        {static_cast<int>(left), static_cast<int>(top), static_cast<int>(right - left), static_cast<int>(bottom - top)},
+        {x0, y0, x1 - x0, y1 - y0}};
 }
 
 namespace {
@@ -216,8 +216,7 @@ bool PixelConverter::convert(const std::uint8_t* bgra, int stride, int width, in
     return convert(bgra, stride, width, height, out, fitRect(width, height, out.width, out.height));
 }
 
-bool PixelConverter::convert(const std::uint8_t* bgra, int stride, int width, int height, PixelBuffer& out,
-                             Rect rect) {
+bool PixelConverter::convert(const std::uint8_t* bgra, int stride, int width, int height, PixelBuffer& out, Rect rect) {
     if (rect.width <= 0 || rect.height <= 0) return false;
     if (rect.width == width && rect.height == height) {
         convertBGRAToNV12(bgra, stride, width, height,

@@ -98,13 +98,25 @@ void blendCursor(XFixesCursorImage* cursor, std::uint8_t* pixels, int stride, in
 }
 
 // What the conversions on the handler queue share. Converted pictures go
-// to the encoder and come back to the pool when it is done with them.
+// to the encoder and come back to the pool when it is done with them; only
+// the target rectangle is written, so the borders stay black until the
+// target moves (the output changed size) and a fresh pool is taken.
 struct Converter {
     static constexpr std::size_t kPictures = 8;
     Converter(int width, int height, OutputCapture::FrameHandler handler)
-        : pool(width, height, kPictures), onFrame(std::move(handler)) {}
+        : pool(std::make_unique<video::PixelBufferPool>(width, height, kPictures)), onFrame(std::move(handler)) {}
+
+    std::shared_ptr<video::PixelBuffer> take(const video::Rect& target) {
+        if (target != lastTarget) {
+            pool = std::make_unique<video::PixelBufferPool>(pool->width(), pool->height(), kPictures);
+            lastTarget = target;
+        }
+        return pool->take();
+    }
+
     video::PixelConverter converter;
-    video::PixelBufferPool pool;
+    std::unique_ptr<video::PixelBufferPool> pool;
+    video::Rect lastTarget;  // {} until the first picture
     OutputCapture::FrameHandler onFrame;
 };
 
@@ -114,7 +126,8 @@ class OutputCapture::Grabber : public std::enable_shared_from_this<OutputCapture
 public:
     Grabber(CaptureConfiguration configuration, std::shared_ptr<dispatch::DispatchQueue> queue, FrameHandler onFrame,
             StopHandler onStop)
-        : configuration_(configuration), queue_(std::move(queue)),
+        : configuration_(configuration),
+          queue_(std::move(queue)),
           converter_(std::make_shared<Converter>(configuration.width, configuration.height, std::move(onFrame))),
           onStop_(std::move(onStop)) {}
 
@@ -176,10 +189,10 @@ private:
     // What of the output is grabbed and where it lands in the pictures.
     void place(const CrtcRect& output) {
         output_ = output;
-        video::SourceRect source = configuration_.sourceRect.value_or(
-            video::SourceRect{0, 0, output.width, output.height});
-        placement_ = video::placeSource(source, output.width, output.height, configuration_.width,
-                                        configuration_.height);
+        video::SourceRect source =
+            configuration_.sourceRect.value_or(video::SourceRect{0, 0, output.width, output.height});
+        placement_ =
+            video::placeSource(source, output.width, output.height, configuration_.width, configuration_.height);
     }
 
     void makeImages() {
@@ -191,9 +204,8 @@ private:
             // The image refers to its segment record: both stay where they are.
             auto owned = std::make_unique<SharedImage>();
             SharedImage& image = *owned;
-            image.image = XShmCreateImage(display, DefaultVisualOfScreen(screen), DefaultDepthOfScreen(screen),
-                                          ZPixmap, nullptr, &image.segment, placement_.capture.width,
-                                          placement_.capture.height);
+            image.image = XShmCreateImage(display, DefaultVisualOfScreen(screen), DefaultDepthOfScreen(screen), ZPixmap,
+                                          nullptr, &image.segment, placement_.capture.width, placement_.capture.height);
             if (image.image == nullptr) throw CaptureFailure("XShmCreateImage failed");
             if (image.image->bits_per_pixel != 32) {
                 XDestroyImage(image.image);
@@ -332,10 +344,10 @@ private:
         video::Rect target = placement_.target;
         queue_->async([weakConverter, mapping, busy, pixels, stride, width, height, target, presentationTime] {
             auto converter = weakConverter.lock();
-            auto buffer = converter ? converter->pool.take() : nullptr;
-            bool converted = buffer != nullptr &&
-                             (pixels == nullptr ||
-                              converter->converter.convert(pixels, stride, width, height, *buffer, target));
+            auto buffer = converter ? converter->take(target) : nullptr;
+            bool converted =
+                buffer != nullptr &&
+                (pixels == nullptr || converter->converter.convert(pixels, stride, width, height, *buffer, target));
             if (busy) busy->store(false);
             if (converted) converter->onFrame(std::move(buffer), presentationTime);
         });
@@ -347,8 +359,8 @@ private:
     StopHandler onStop_;
     std::unique_ptr<X11Connection> connection_;  // on the capture thread once it runs
     std::vector<std::unique_ptr<SharedImage>> images_;          // on the capture thread once it runs
-    CrtcRect output_{};                   // on the capture thread once it runs
-    video::SourcePlacement placement_{};  // on the capture thread once it runs
+    CrtcRect output_{};                                         // on the capture thread once it runs
+    video::SourcePlacement placement_{};                        // on the capture thread once it runs
     int randrEvent_ = 0;
     bool cursor_ = false;
     bool started_ = false;       // set before the thread starts

@@ -293,11 +293,20 @@ TEST(CaptureEncoder, StatisticsMeasureFromThePresentationTime) {
 TEST(CaptureEncoder, HEVCAsksForMainProfileClosedGroupsAndFullRange) {
     Harness h;
     auto encoder = h.started({"--hevc"});
-    const std::map<std::string, std::string> expected = {
-        {"rc-lookahead", "0"}, {"bframes", "0"}, {"ref", "1"}, {"fps", "30"}, {"bitrate", "1000"},
-        {"colorprim", "bt709"}, {"transfer", "iec61966-2-1"}, {"colormatrix", "bt709"}, {"range", "full"},
-        {"keyint", "15"}, {"open-gop", "0"}, {"profile", "main"}, {"vbv-maxrate", "1000"},
-        {"vbv-bufsize", "1000"}};
+    const std::map<std::string, std::string> expected = {{"rc-lookahead", "0"},
+                                                         {"bframes", "0"},
+                                                         {"ref", "1"},
+                                                         {"fps", "30"},
+                                                         {"bitrate", "1000"},
+                                                         {"colorprim", "bt709"},
+                                                         {"transfer", "iec61966-2-1"},
+                                                         {"colormatrix", "bt709"},
+                                                         {"range", "full"},
+                                                         {"keyint", "15"},
+                                                         {"open-gop", "0"},
+                                                         {"profile", "main"},
+                                                         {"vbv-maxrate", "1000"},
+                                                         {"vbv-bufsize", "1000"}};
     EXPECT_EQ(h.encoder->properties, expected);
     EXPECT_EQ(h.codec, video::Codec::hevc);
     EXPECT_EQ(h.errors, "ScreenCaptureKit active at 64x48@30; encoding 64x48\n");
@@ -328,8 +337,8 @@ TEST(CaptureEncoder, HEVCUnitsHaveNoDelimiterAndThreeParameterSets) {
     next.data = {0, 0, 0, 2, 0x02, 0x01};
     next.parameterSets = key.parameterSets;  // not a key picture: left out
     encoder->handleEncodedFrame(0, false, &next);
-    const Bytes expected = {0, 0, 0, 1, 0x40, 0x01, 0, 0, 0, 1, 0x42, 0x01, 0, 0, 0, 1, 0x44, 0x01,
-                            0, 0, 0, 1, 0x26, 0x01, 0, 0, 0, 1, 0x02, 0x01};
+    const Bytes expected = {0, 0,    0,    1, 0x40, 0x01, 0, 0,    0,    1, 0x42, 0x01, 0, 0,    0,
+                            1, 0x44, 0x01, 0, 0,    0,    1, 0x26, 0x01, 0, 0,    0,    1, 0x02, 0x01};
     EXPECT_EQ(h.output, expected);
 }
 
@@ -401,8 +410,8 @@ TEST(CaptureEncoder, AFrameThatCannotBeTurnedIsDroppedAndTheNextWritten) {
 TEST(CaptureEncoder, TheSourceRectangleNeedsAllFourParts) {
     {
         Harness h;
-        h.started({"--source-x", "-10", "--source-y", "0", "--source-width", "1099511627776", "--source-height",
-                   "600"});
+        h.started(
+            {"--source-x", "-10", "--source-y", "0", "--source-width", "1099511627776", "--source-height", "600"});
         ASSERT_TRUE(h.stream.sourceRect.has_value());
         EXPECT_EQ(h.stream.sourceRect->x, -10);
         EXPECT_EQ(h.stream.sourceRect->width, 1099511627776);

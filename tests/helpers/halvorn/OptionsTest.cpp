@@ -91,8 +91,12 @@ TEST(HalvornOptions, SourceRectangleNeedsAllFourAndAPositiveSize) {
         {"three of four", {"--source-x", "0", "--source-y", "0", "--source-width", "800"}, false},
         {"zero width", {"--source-x", "0", "--source-y", "0", "--source-width", "0", "--source-height", "600"}, false},
         {"invalid y", {"--source-x", "0", "--source-y", "y", "--source-width", "8", "--source-height", "6"}, false},
-        {"y beyond 32 bits", {"--source-x", "0", "--source-y", "4294967296", "--source-width", "8", "--source-height", "6"}, true},
-        {"y beyond 64 bits", {"--source-x", "0", "--source-y", "9223372036854775808", "--source-width", "8", "--source-height", "6"}, false},
+        {"y beyond 32 bits",
+         {"--source-x", "0", "--source-y", "4294967296", "--source-width", "8", "--source-height", "6"},
+         true},
+        {"y beyond 64 bits",
+         {"--source-x", "0", "--source-y", "9223372036854775808", "--source-width", "8", "--source-height", "6"},
+         false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
