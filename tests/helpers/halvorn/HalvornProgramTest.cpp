@@ -142,6 +142,14 @@ void expectFields(const std::map<std::string, std::string>& fields,
     }
 }
 
+// What ffprobe reads of a 1280 x 720 stream at 30 fps, full range BT.709,
+// with `frames` pictures.
+std::map<std::string, std::string> stream720(const std::string& codec, const std::string& profile, std::size_t frames) {
+    return {{"codec_name", codec},    {"profile", profile},         {"width", "1280"},
+            {"height", "720"},        {"r_frame_rate", "30/1"},     {"color_range", "pc"},
+            {"color_space", "bt709"}, {"color_primaries", "bt709"}, {"nb_read_frames", std::to_string(frames)}};
+}
+
 // The luma plane of picture `index` of a stream, at its coded size.
 Bytes lumaOf(const std::string& file, int index, int width, int height) {
     std::string raw = run({"/usr/bin/ffmpeg", "-v", "error", "-i", file, "-vf",
@@ -308,15 +316,7 @@ TEST_F(HalvornProgram, EndsOnASignalWithAStreamAnyDecoderTakes) {
             }
         }
         // One picture per unit, the last whole.
-        expectFields(probe(save(stream)), {{"codec_name", "h264"},
-                                           {"profile", "Constrained Baseline"},
-                                           {"width", "1280"},
-                                           {"height", "720"},
-                                           {"r_frame_rate", "30/1"},
-                                           {"color_range", "pc"},
-                                           {"color_space", "bt709"},
-                                           {"color_primaries", "bt709"},
-                                           {"nb_read_frames", std::to_string(list.size())}});
+        expectFields(probe(save(stream)), stream720("h264", "Constrained Baseline", list.size()));
     }
 }
 
@@ -370,8 +370,8 @@ TEST_F(HalvornProgram, AReaderThatGoesAwayEndsItQuietly) {
     EXPECT_EQ(child.finish(10s), 0);
     EXPECT_LT(std::chrono::steady_clock::now() - started, 5s);
     // No message: the start line, statistics if a slow start took 2 s, the status.
-    const std::regex quiet(kStartLine + R"((Encoder \d+\.\d fps; capture-to-encode \d+\.\d ms mean, \d+\.\d ms p95\n)*)" +
-                           "status 0\n");
+    const std::regex quiet(
+        kStartLine + R"((Encoder \d+\.\d fps; capture-to-encode \d+\.\d ms mean, \d+\.\d ms p95\n)*)" + "status 0\n");
     EXPECT_TRUE(std::regex_match(child.err, quiet)) << child.err;
 }
 
@@ -474,15 +474,7 @@ TEST_F(HalvornProgram, HEVCUnitsCarryParameterSetsOnlyOnKeyPictures) {
         }
     }
     // One picture per unit.
-    expectFields(probe(save(stripped, "stream.hevc")), {{"codec_name", "hevc"},
-                                                        {"profile", "Main"},
-                                                        {"width", "1280"},
-                                                        {"height", "720"},
-                                                        {"r_frame_rate", "30/1"},
-                                                        {"color_range", "pc"},
-                                                        {"color_space", "bt709"},
-                                                        {"color_primaries", "bt709"},
-                                                        {"nb_read_frames", std::to_string(list->size())}});
+    expectFields(probe(save(stripped, "stream.hevc")), stream720("hevc", "Main", list->size()));
 }
 
 TEST_F(HalvornProgram, APlainHEVCStreamDecodesAsWritten) {
