@@ -1,6 +1,8 @@
 // The NAL walk never reads past its input, and gives either nothing or
 // exactly the delimiter, the parameter sets of a key picture and every NAL
-// unit behind a start code.
+// unit behind a start code. For HEVC the key-picture test reads each unit's
+// header as an independent reading does: the type in bits 1-6 of its first
+// byte, an IRAP type (16-23) before any malformed length.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -8,6 +10,7 @@
 #include <vector>
 
 #include "helpers/halvorn/AccessUnit.h"
+#include "platform/video/NalUnits.h"
 
 using namespace veltrane::halvorn;
 using veltrane::video::Codec;
@@ -36,6 +39,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             if (!sets[i].empty()) expected += std::string("\0\0\0\1", 4) + std::string(sets[i].begin(), sets[i].end());
     std::string rest(payload.begin(), payload.end());
     bool malformed = false;
+    bool irapBeforeAnyFault = false;
     while (rest.size() >= 4) {
         unsigned long long length = 0;
         for (int i = 0; i < 4; ++i) length = length * 256 + static_cast<unsigned char>(rest[i]);
@@ -44,9 +48,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             break;
         }
         expected += std::string("\0\0\0\1", 4) + rest.substr(4, length);
+        // The header's first byte: forbidden bit, six type bits, a layer bit.
+        const unsigned header = static_cast<unsigned char>(rest[4]);
+        const unsigned type = (header & 0x7E) / 2;
+        if (static_cast<unsigned>(veltrane::video::hevcNalType(static_cast<std::uint8_t>(header))) != type)
+            std::abort();
+        if (type >= 16 && type <= 23) irapBeforeAnyFault = true;
         rest.erase(0, 4 + length);
     }
     if (malformed != !unit.has_value()) std::abort();
+    if (veltrane::video::isHEVCKeyPicture(payload.data(), payload.size()) != irapBeforeAnyFault) std::abort();
     if (unit && std::string(unit->begin(), unit->end()) != expected) std::abort();
     auto prefix = lengthPrefix(expected.size());
     if (prefix.size() != 4 ||

@@ -3,6 +3,7 @@
 // reading of the rules says.
 #include <cstdint>
 #include <cstdlib>
+#include <limits>
 #include <optional>
 #include <string>
 #include <vector>
@@ -31,9 +32,10 @@ std::optional<long long> reference(const std::string& text, bool positive, const
     digits.erase(0, std::min(digits.find_first_not_of('0'), digits.size() - 1));
     bool negative = text[0] == '-' && digits != "0";
     if (negative) {
-        // Negative values never pass the required checks; signed 32-bit for
+        // Negative values never pass the required checks; signed 64-bit for
         // the optional ones.
-        if (positive || !digitsAtMost(digits, "2147483648")) return std::nullopt;
+        if (positive || !digitsAtMost(digits, "9223372036854775808")) return std::nullopt;
+        if (digits == "9223372036854775808") return std::numeric_limits<long long>::min();
         return -std::stoll(digits);
     }
     if (!digitsAtMost(digits, highest)) return std::nullopt;
@@ -94,12 +96,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (options->lengthPrefixed != has("--length-prefix") || options->hevc != has("--hevc") ||
         options->rotateClockwise != has("--rotate-clockwise"))
         std::abort();
-    const std::pair<const char*, std::optional<std::int32_t>> optional[] = {
-        {"--source-x", options->sourceX}, {"--source-y", options->sourceY},
-        {"--source-width", options->sourceWidth}, {"--source-height", options->sourceHeight}};
+    const std::pair<const char*, std::optional<std::int64_t>> optional[] = {{"--source-x", options->sourceX},
+                                                                            {"--source-y", options->sourceY},
+                                                                            {"--source-width", options->sourceWidth},
+                                                                            {"--source-height", options->sourceHeight}};
     for (const auto& [name, got] : optional) {
         auto text = valueAfter(arguments, name);
-        auto want = text ? reference(*text, false, "2147483647") : std::nullopt;
+        auto want = text ? reference(*text, false, "9223372036854775807") : std::nullopt;
         if (want != (got ? std::optional<long long>(*got) : std::nullopt)) std::abort();
     }
     return 0;

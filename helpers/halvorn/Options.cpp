@@ -47,14 +47,6 @@ std::int64_t required(const std::vector<std::string>& arguments, const std::stri
     return *value;
 }
 
-std::optional<std::int32_t> optional32(const std::vector<std::string>& arguments, const std::string& name) {
-    auto value = valueOf(arguments, name);
-    if (!value || *value < std::numeric_limits<std::int32_t>::min() ||
-        *value > std::numeric_limits<std::int32_t>::max())
-        return std::nullopt;
-    return static_cast<std::int32_t>(*value);
-}
-
 bool flag(const std::vector<std::string>& arguments, const std::string& name) {
     return std::find(arguments.begin(), arguments.end(), name) != arguments.end();
 }
@@ -73,10 +65,10 @@ Options Options::parse(const std::vector<std::string>& arguments) {
     options.lengthPrefixed = flag(arguments, "--length-prefix");
     options.rotateClockwise = flag(arguments, "--rotate-clockwise");
     options.hevc = flag(arguments, "--hevc");
-    options.sourceX = optional32(arguments, "--source-x");
-    options.sourceY = optional32(arguments, "--source-y");
-    options.sourceWidth = optional32(arguments, "--source-width");
-    options.sourceHeight = optional32(arguments, "--source-height");
+    options.sourceX = valueOf(arguments, "--source-x");
+    options.sourceY = valueOf(arguments, "--source-y");
+    options.sourceWidth = valueOf(arguments, "--source-width");
+    options.sourceHeight = valueOf(arguments, "--source-height");
     return options;
 }
 

@@ -16,10 +16,11 @@ struct Options {
     bool lengthPrefixed = false;
     bool rotateClockwise = false;
     bool hevc = false;
-    std::optional<std::int32_t> sourceX;
-    std::optional<std::int32_t> sourceY;
-    std::optional<std::int32_t> sourceWidth;
-    std::optional<std::int32_t> sourceHeight;
+    // Any signed 64-bit value; the capture clips the rectangle to the display.
+    std::optional<std::int64_t> sourceX;
+    std::optional<std::int64_t> sourceY;
+    std::optional<std::int64_t> sourceWidth;
+    std::optional<std::int64_t> sourceHeight;
 
     // The arguments after the program name. Throws CaptureError ("Missing or
     // invalid --fps") naming the first required option that is absent, last,

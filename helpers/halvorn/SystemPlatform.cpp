@@ -1,5 +1,5 @@
-// The real platform of the helper: libx264, the X server, the standard
-// descriptors.
+// The real platform of the helper: libx264 and libx265, the X server, the
+// standard descriptors.
 #include <unistd.h>
 
 #include <cerrno>
@@ -15,7 +15,8 @@ public:
     OutputStream(const StreamConfiguration& configuration, std::shared_ptr<dispatch::DispatchQueue> queue,
                  CapturePlatform::FrameHandler onFrame, CapturePlatform::StopHandler onStop)
         : capture_(x11::CaptureConfiguration{configuration.displayID, configuration.width, configuration.height,
-                                             configuration.fps, configuration.queueDepth, configuration.showsCursor},
+                                             configuration.fps, configuration.queueDepth, configuration.showsCursor,
+                                             configuration.sourceRect, configuration.ready},
                    std::move(queue), std::move(onFrame), std::move(onStop)) {}
     void startCapture() override { capture_.startCapture(); }
     void stopCapture() override { capture_.stopCapture(); }
@@ -38,7 +39,12 @@ void writeAll(int fd, const std::string& text) {
 
 CapturePlatform CapturePlatform::system() {
     CapturePlatform platform;
-    platform.createEncoder = video::createX264Encoder;
+    platform.createEncoder = [](video::Codec codec, int width, int height, video::VideoEncoder::Output output,
+                                int& status, std::string& failedCall) {
+        return codec == video::Codec::hevc
+                   ? video::createX265Encoder(width, height, std::move(output), status, failedCall)
+                   : video::createX264Encoder(width, height, std::move(output), status, failedCall);
+    };
     platform.displayIDs = x11::OutputCapture::displayIDs;
     platform.createStream = [](const StreamConfiguration& configuration, std::shared_ptr<dispatch::DispatchQueue> queue,
                                FrameHandler onFrame, StopHandler onStop) -> std::unique_ptr<CaptureStream> {

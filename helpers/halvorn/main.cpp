@@ -1,4 +1,4 @@
-// Halvorn: one display captured and encoded to H.264 on standard output;
+// Halvorn: one display captured and encoded to H.264 or HEVC on standard output;
 // messages on standard error. Exit 2 on an option error, 1 when the start
 // or the capture fails, 0 on SIGINT/SIGTERM or once standard output is gone.
 #include <pthread.h>

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #if defined(__x86_64__)
+#include <emmintrin.h>
 #include <immintrin.h>
 #endif
 
@@ -19,19 +20,42 @@ void PixelBuffer::fillBlack() {
     std::memset(bytes.data() + lumaSize, 128, bytes.size() - lumaSize);
 }
 
-Rect fitRect(int sourceWidth, int sourceHeight, int width, int height) {
+Rect fitRect(std::int64_t sourceWidth, std::int64_t sourceHeight, int width, int height) {
     if (sourceWidth <= 0 || sourceHeight <= 0 || width <= 0 || height <= 0) return {};
-    // Compare w/W with h/H without floating point.
-    long long fitW = width, fitH = height;
-    if (static_cast<long long>(sourceWidth) * height > static_cast<long long>(sourceHeight) * width)
-        fitH = static_cast<long long>(sourceHeight) * width / sourceWidth;
+    // Compare w/W with h/H without floating point; 128 bits hold the products
+    // of any 64-bit source size.
+    __int128 fitW = width, fitH = height;
+    if (static_cast<__int128>(sourceWidth) * height > static_cast<__int128>(sourceHeight) * width)
+        fitH = static_cast<__int128>(sourceHeight) * width / sourceWidth;
     else
-        fitW = static_cast<long long>(sourceWidth) * height / sourceHeight;
+        fitW = static_cast<__int128>(sourceWidth) * height / sourceHeight;
     int w = std::max(2, static_cast<int>(fitW) & ~1);
     int h = std::max(2, static_cast<int>(fitH) & ~1);
     w = std::min(w, width & ~1);
     h = std::min(h, height & ~1);
     return {((width - w) / 2) & ~1, ((height - h) / 2) & ~1, w, h};
+}
+
+SourcePlacement placeSource(const SourceRect& source, int outputWidth, int outputHeight, int width, int height) {
+    if (source.width <= 0 || source.height <= 0) return {};
+    // Clipped to the display first: nothing is ever sized by the source alone.
+    const __int128 left = std::max<__int128>(source.x, 0);
+    const __int128 top = std::max<__int128>(source.y, 0);
+    const __int128 right = std::min<__int128>(static_cast<__int128>(source.x) + source.width, outputWidth);
+    const __int128 bottom = std::min<__int128>(static_cast<__int128>(source.y) + source.height, outputHeight);
+    if (right <= left || bottom <= top) return {};
+    const Rect fit = fitRect(source.width, source.height, width, height);
+    if (fit.width == 0) return {};
+    // The clipped part's edges, scaled like the whole, on even pixels.
+    auto even = [](__int128 v) { return static_cast<int>(v + 1) & ~1; };
+    const int x0 = fit.x + even((left - source.x) * fit.width / source.width);
+    const int x1 = fit.x + even((right - source.x) * fit.width / source.width);
+    const int y0 = fit.y + even((top - source.y) * fit.height / source.height);
+    const int y1 = fit.y + even((bottom - source.y) * fit.height / source.height);
+    if (x1 - x0 < 2 || y1 - y0 < 2) return {};
+    return {
+        {static_cast<int>(left), static_cast<int>(top), static_cast<int>(right - left), static_cast<int>(bottom - top)},
+        {x0, y0, x1 - x0, y1 - y0}};
 }
 
 namespace {
@@ -168,9 +192,32 @@ bool swscaleBGRAToNV12(SwsContext*& context, const std::uint8_t* bgra, int strid
 
 PixelConverter::~PixelConverter() { sws_freeContext(scaler_); }
 
+void splitChroma(const std::uint8_t* interleaved, int pairs, std::uint8_t* cb, std::uint8_t* cr) {
+    int i = 0;
+#if defined(__x86_64__)
+    // 16 pairs a step: the low bytes of each 16-bit lane are Cb, the high Cr.
+    const __m128i low = _mm_set1_epi16(0x00FF);
+    for (; i + 16 <= pairs; i += 16) {
+        __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(interleaved + 2 * i));
+        __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(interleaved + 2 * i + 16));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(cb + i),
+                         _mm_packus_epi16(_mm_and_si128(a, low), _mm_and_si128(b, low)));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(cr + i),
+                         _mm_packus_epi16(_mm_srli_epi16(a, 8), _mm_srli_epi16(b, 8)));
+    }
+#endif
+    for (; i < pairs; ++i) {
+        cb[i] = interleaved[2 * i];
+        cr[i] = interleaved[2 * i + 1];
+    }
+}
+
 bool PixelConverter::convert(const std::uint8_t* bgra, int stride, int width, int height, PixelBuffer& out) {
-    Rect rect = fitRect(width, height, out.width, out.height);
-    if (rect.width == 0) return false;
+    return convert(bgra, stride, width, height, out, fitRect(width, height, out.width, out.height));
+}
+
+bool PixelConverter::convert(const std::uint8_t* bgra, int stride, int width, int height, PixelBuffer& out, Rect rect) {
+    if (rect.width <= 0 || rect.height <= 0) return false;
     if (rect.width == width && rect.height == height) {
         convertBGRAToNV12(bgra, stride, width, height,
                           out.luma() + static_cast<std::ptrdiff_t>(rect.y) * out.lumaStride() + rect.x,

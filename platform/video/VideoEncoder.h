@@ -18,7 +18,7 @@ enum class Codec { h264, hevc };
 
 // One encoded picture: its NAL units, each behind a 4-byte big-endian
 // length, and for a key picture the parameter sets of the stream (H.264: SPS,
-// PPS). A set that could not be read is empty.
+// PPS; HEVC: VPS, SPS, PPS). A set that could not be read is empty.
 struct EncodedSample {
     std::vector<std::uint8_t> data;
     std::vector<std::vector<std::uint8_t>> parameterSets;
@@ -56,6 +56,11 @@ public:
 // libx264 with `width` x `height` NV12 input. Null with `status` set when the
 // library refuses the defaults.
 std::unique_ptr<VideoEncoder> createX264Encoder(int width, int height, VideoEncoder::Output output, int& status,
+                                                std::string& failedCall);
+
+// libx265 (HEVC) with `width` x `height` NV12 input; key pictures are the
+// IRAP ones. Null with `status` set when the library refuses the defaults.
+std::unique_ptr<VideoEncoder> createX265Encoder(int width, int height, VideoEncoder::Output output, int& status,
                                                 std::string& failedCall);
 
 }  // namespace veltrane::video

@@ -17,6 +17,7 @@
 #include <optional>
 #include <thread>
 
+#include "platform/video/PixelBufferPool.h"
 #include "platform/video/PixelConverter.h"
 #include "platform/x11/X11Connection.h"
 
@@ -96,29 +97,26 @@ void blendCursor(XFixesCursorImage* cursor, std::uint8_t* pixels, int stride, in
     }
 }
 
-// Converted pictures go to the encoder and come back when it is done with
-// them; a buffer only the pool holds is free. Used on the handler queue only.
-class BufferPool {
-public:
-    static constexpr std::size_t kMaximum = 8;
-    std::shared_ptr<video::PixelBuffer> take(int width, int height) {
-        for (auto& buffer : buffers_)
-            if (buffer.use_count() == 1) return buffer;
-        if (buffers_.size() >= kMaximum) return nullptr;
-        auto buffer = std::make_shared<video::PixelBuffer>(width, height);
-        buffer->fillBlack();
-        buffers_.push_back(buffer);
-        return buffer;
+// What the conversions on the handler queue share. Converted pictures go
+// to the encoder and come back to the pool when it is done with them; only
+// the target rectangle is written, so the borders stay black until the
+// target moves (the output changed size) and a fresh pool is taken.
+struct Converter {
+    static constexpr std::size_t kPictures = 8;
+    Converter(int width, int height, OutputCapture::FrameHandler handler)
+        : pool(std::make_unique<video::PixelBufferPool>(width, height, kPictures)), onFrame(std::move(handler)) {}
+
+    std::shared_ptr<video::PixelBuffer> take(const video::Rect& target) {
+        if (target != lastTarget) {
+            pool = std::make_unique<video::PixelBufferPool>(pool->width(), pool->height(), kPictures);
+            lastTarget = target;
+        }
+        return pool->take();
     }
 
-private:
-    std::vector<std::shared_ptr<video::PixelBuffer>> buffers_;
-};
-
-// What the conversions on the handler queue share.
-struct Converter {
     video::PixelConverter converter;
-    BufferPool pool;
+    std::unique_ptr<video::PixelBufferPool> pool;
+    video::Rect lastTarget;  // {} until the first picture
     OutputCapture::FrameHandler onFrame;
 };
 
@@ -128,10 +126,10 @@ class OutputCapture::Grabber : public std::enable_shared_from_this<OutputCapture
 public:
     Grabber(CaptureConfiguration configuration, std::shared_ptr<dispatch::DispatchQueue> queue, FrameHandler onFrame,
             StopHandler onStop)
-        : configuration_(configuration), queue_(std::move(queue)), converter_(std::make_shared<Converter>()),
-          onStop_(std::move(onStop)) {
-        converter_->onFrame = std::move(onFrame);
-    }
+        : configuration_(configuration),
+          queue_(std::move(queue)),
+          converter_(std::make_shared<Converter>(configuration.width, configuration.height, std::move(onFrame))),
+          onStop_(std::move(onStop)) {}
 
     ~Grabber() {
         releaseImages();
@@ -148,7 +146,7 @@ public:
         cursor_ = configuration_.showsCursor && XFixesQueryExtension(display, &eventBase, &errorBase);
         auto rect = crtcRect(display, connection_->root(), configuration_.outputID);
         if (!rect) throw CaptureFailure("Display " + std::to_string(configuration_.outputID) + " is switched off");
-        rect_ = *rect;
+        place(*rect);
         XRRSelectInput(display, connection_->root(),
                        RRScreenChangeNotifyMask | RRCrtcChangeNotifyMask | RROutputChangeNotifyMask);
         makeImages();
@@ -188,15 +186,26 @@ public:
     }
 
 private:
+    // What of the output is grabbed and where it lands in the pictures.
+    void place(const CrtcRect& output) {
+        output_ = output;
+        video::SourceRect source =
+            configuration_.sourceRect.value_or(video::SourceRect{0, 0, output.width, output.height});
+        placement_ =
+            video::placeSource(source, output.width, output.height, configuration_.width, configuration_.height);
+    }
+
     void makeImages() {
+        // Nothing of the output shows: no images, black pictures.
+        if (placement_.capture.width == 0) return;
         Display* display = connection_->display();
         Screen* screen = DefaultScreenOfDisplay(display);
         for (int i = 0; i < configuration_.queueDepth; ++i) {
             // The image refers to its segment record: both stay where they are.
             auto owned = std::make_unique<SharedImage>();
             SharedImage& image = *owned;
-            image.image = XShmCreateImage(display, DefaultVisualOfScreen(screen), DefaultDepthOfScreen(screen),
-                                          ZPixmap, nullptr, &image.segment, rect_.width, rect_.height);
+            image.image = XShmCreateImage(display, DefaultVisualOfScreen(screen), DefaultDepthOfScreen(screen), ZPixmap,
+                                          nullptr, &image.segment, placement_.capture.width, placement_.capture.height);
             if (image.image == nullptr) throw CaptureFailure("XShmCreateImage failed");
             if (image.image->bits_per_pixel != 32) {
                 XDestroyImage(image.image);
@@ -251,12 +260,12 @@ private:
     bool outputStillShown() {
         auto rect = crtcRect(connection_->display(), connection_->root(), configuration_.outputID);
         if (!rect) return false;
-        if (rect->width != rect_.width || rect->height != rect_.height) {
+        if (rect->width != output_.width || rect->height != output_.height) {
             releaseImages();
-            rect_ = *rect;
+            place(*rect);
             makeImages();
         }
-        rect_ = *rect;
+        output_ = *rect;
         return true;
     }
 
@@ -290,6 +299,11 @@ private:
                 if (changed && !outputStillShown())
                     return fail("display " + std::to_string(configuration_.outputID) + " was switched off");
 
+                if (configuration_.ready && !configuration_.ready()) continue;
+                if (images_.empty()) {
+                    hand(nullptr, nullptr, 0, monotonicNanoseconds());
+                    continue;
+                }
                 SharedImage* image = nullptr;
                 for (std::size_t i = 0; i < images_.size() && image == nullptr; ++i) {
                     auto& candidate = images_[(turn + i) % images_.size()];
@@ -298,7 +312,8 @@ private:
                 if (image == nullptr) continue;  // every image still waits for conversion
                 ++turn;
                 connection_->trapErrors();
-                if (!XShmGetImage(display, connection_->root(), image->image, rect_.x, rect_.y, AllPlanes)) {
+                const int left = output_.x + placement_.capture.x, top = output_.y + placement_.capture.y;
+                if (!XShmGetImage(display, connection_->root(), image->image, left, top, AllPlanes)) {
                     if (connection_->broken()) return fail("the connection to the X server was lost");
                     continue;  // the screen is being reconfigured; the RandR notice follows
                 }
@@ -307,7 +322,8 @@ private:
                 int stride = image->image->bytes_per_line;
                 if (cursor_) {
                     if (XFixesCursorImage* cursor = XFixesGetCursorImage(display)) {
-                        blendCursor(cursor, pixels, stride, rect_.width, rect_.height, rect_.x, rect_.y);
+                        blendCursor(cursor, pixels, stride, placement_.capture.width, placement_.capture.height, left,
+                                    top);
                         XFree(cursor);
                     }
                 }
@@ -319,17 +335,20 @@ private:
         }
     }
 
+    // A captured image to convert, or none for a black picture.
     void hand(SharedImage* image, const std::uint8_t* pixels, int stride, std::int64_t presentationTime) {
         std::weak_ptr<Converter> weakConverter = converter_;
-        int width = rect_.width, height = rect_.height;
-        int outWidth = configuration_.width, outHeight = configuration_.height;
-        queue_->async([weakConverter, mapping = image->mapping, busy = image->busy, pixels, stride, width, height,
-                       outWidth, outHeight, presentationTime] {
+        std::shared_ptr<Mapping> mapping = image ? image->mapping : nullptr;
+        std::shared_ptr<std::atomic<bool>> busy = image ? image->busy : nullptr;
+        int width = placement_.capture.width, height = placement_.capture.height;
+        video::Rect target = placement_.target;
+        queue_->async([weakConverter, mapping, busy, pixels, stride, width, height, target, presentationTime] {
             auto converter = weakConverter.lock();
-            if (converter == nullptr) return busy->store(false);
-            auto buffer = converter->pool.take(outWidth, outHeight);
-            bool converted = buffer != nullptr && converter->converter.convert(pixels, stride, width, height, *buffer);
-            busy->store(false);
+            auto buffer = converter ? converter->take(target) : nullptr;
+            bool converted =
+                buffer != nullptr &&
+                (pixels == nullptr || converter->converter.convert(pixels, stride, width, height, *buffer, target));
+            if (busy) busy->store(false);
             if (converted) converter->onFrame(std::move(buffer), presentationTime);
         });
     }
@@ -340,7 +359,8 @@ private:
     StopHandler onStop_;
     std::unique_ptr<X11Connection> connection_;  // on the capture thread once it runs
     std::vector<std::unique_ptr<SharedImage>> images_;          // on the capture thread once it runs
-    CrtcRect rect_{};
+    CrtcRect output_{};                                         // on the capture thread once it runs
+    video::SourcePlacement placement_{};                        // on the capture thread once it runs
     int randrEvent_ = 0;
     bool cursor_ = false;
     bool started_ = false;       // set before the thread starts

@@ -1,6 +1,6 @@
 #pragma once
 // Continuous capture of one RandR output (the part of the root window its
-// CRTC shows) through XShm, with the pointer drawn in, converted to NV12 at
+// CRTC shows, or a rectangle of it) through XShm, with the pointer drawn in, converted to NV12 at
 // the requested size. Pictures are taken on a steady 1/fps grid on a thread
 // of the capture's own (missed ticks are skipped) and handed, converted, to
 // the caller's queue.
@@ -8,12 +8,14 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/video/PixelBuffer.h"
+#include "platform/video/PixelConverter.h"
 
 namespace veltrane::x11 {
 
@@ -30,6 +32,12 @@ struct CaptureConfiguration {
     int fps = 0;
     int queueDepth = 3;  // captured images that may wait for conversion
     bool showsCursor = true;
+    // Only this part of the output, fitted like the whole would be; what
+    // lies outside the output is black.
+    std::optional<video::SourceRect> sourceRect;
+    // Asked before each grab: while it says no (the encoder is full) the tick
+    // is skipped, so no picture is captured and converted only to be dropped.
+    std::function<bool()> ready;
 };
 
 class OutputCapture {

@@ -91,7 +91,12 @@ TEST(HalvornOptions, SourceRectangleNeedsAllFourAndAPositiveSize) {
         {"three of four", {"--source-x", "0", "--source-y", "0", "--source-width", "800"}, false},
         {"zero width", {"--source-x", "0", "--source-y", "0", "--source-width", "0", "--source-height", "600"}, false},
         {"invalid y", {"--source-x", "0", "--source-y", "y", "--source-width", "8", "--source-height", "6"}, false},
-        {"y beyond 32 bits", {"--source-x", "0", "--source-y", "4294967296", "--source-width", "8", "--source-height", "6"}, false},
+        {"y beyond 32 bits",
+         {"--source-x", "0", "--source-y", "4294967296", "--source-width", "8", "--source-height", "6"},
+         true},
+        {"y beyond 64 bits",
+         {"--source-x", "0", "--source-y", "9223372036854775808", "--source-width", "8", "--source-height", "6"},
+         false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -99,10 +104,13 @@ TEST(HalvornOptions, SourceRectangleNeedsAllFourAndAPositiveSize) {
         arguments.insert(arguments.end(), c.extra.begin(), c.extra.end());
         auto options = Options::parse(arguments);
         EXPECT_EQ(options.hasSourceRect(), c.rect);
-        if (c.rect) {
+        if (c.rect && c.extra[1] == "-10") {
             EXPECT_EQ(*options.sourceX, -10);
             EXPECT_EQ(*options.sourceWidth, 800);
             EXPECT_EQ(*options.sourceHeight, 600);
+        }
+        if (c.rect && c.extra[3] == "4294967296") {
+            EXPECT_EQ(*options.sourceY, 4294967296);
         }
     }
 }

@@ -135,3 +135,44 @@ TEST(PixelConverter, ScalesIntoTheMiddleBetweenBlackBars) {
     sws_freeContext(context);
     EXPECT_LE(maxDifference(same, reference), 2);
 }
+
+TEST(PixelConverter, ASourceRectangleIsClippedToTheDisplayAndFittedWhole) {
+    constexpr std::int64_t kHuge = std::int64_t{1} << 40;
+    struct Case {
+        const char* name;
+        SourceRect source;
+        Rect capture, target;
+    };
+    // A 1280 x 720 display into 1280 x 720 pictures.
+    const std::vector<Case> cases = {
+        {"the whole display", {0, 0, 1280, 720}, {0, 0, 1280, 720}, {0, 0, 1280, 720}},
+        {"a quarter, scaled up", {0, 0, 640, 360}, {0, 0, 640, 360}, {0, 0, 1280, 720}},
+        // 800 x 600 fits at 960 x 720 from x 160; the 10 columns off the
+        // display take 12 of them.
+        {"past the left edge", {-10, 0, 800, 600}, {0, 0, 790, 600}, {172, 0, 948, 720}},
+        // 560 x 240 fits at 1280 x 548 from y 86; the part on the display is
+        // its top-left quarter.
+        {"past the right and bottom", {1000, 600, 560, 240}, {1000, 600, 280, 120}, {0, 86, 640, 274}},
+        {"2^40 square: clipped, then far too small to show", {0, 0, kHuge, kHuge}, {}, {}},
+        {"wholly off the display", {-kHuge, 0, kHuge, 720}, {}, {}},
+        {"beyond the 64-bit end", {INT64_MAX - 5, INT64_MAX - 5, INT64_MAX, INT64_MAX}, {}, {}},
+        {"empty", {0, 0, 0, 720}, {}, {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        SourcePlacement placement = placeSource(c.source, 1280, 720, 1280, 720);
+        EXPECT_EQ(placement.capture, c.capture);
+        EXPECT_EQ(placement.target, c.target);
+    }
+}
+
+TEST(PixelConverter, SplitsInterleavedChromaIntoPlanes) {
+    // 37 pairs: two vector steps where there are any, and a tail.
+    std::vector<std::uint8_t> interleaved(74), cb(37), cr(37);
+    for (int i = 0; i < 74; ++i) interleaved[i] = static_cast<std::uint8_t>(i % 2 ? 200 + i / 2 : i / 2);
+    splitChroma(interleaved.data(), 37, cb.data(), cr.data());
+    for (int i = 0; i < 37; ++i) {
+        EXPECT_EQ(cb[i], i) << i;
+        EXPECT_EQ(cr[i], 200 + i) << i;
+    }
+}
