@@ -118,7 +118,7 @@ rate_of() {  # url count
   start=$(date +%s.%N)
   for i in $(seq "$2"); do fetch "$1" /dev/null & waits+=("$!"); done
   for i in "${waits[@]}"; do wait "$i" || { echo "a download from $1 failed" >&2; exit 1; }; done
-  mbs "$(($2 * bytes))" "$(seconds_since "$start")"
+  echo "$(mbs "$(($2 * bytes))" "$(seconds_since "$start")")"
 }
 # `count` downloads at once into files, each compared with the source.
 identical() {  # url count tag
