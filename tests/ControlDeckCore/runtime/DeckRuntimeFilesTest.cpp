@@ -276,7 +276,7 @@ TEST_F(FileRoutes, ADownloadKeepsItsBytesWhenItsRecordGoesHalfway) {
             runtime->addOutboxFiles({offered("big.bin", patternBytes(kMiB, 6))});
         },
     };
-    const std::size_t baseline = veltrane::testing::openDescriptorCount();
+    const std::size_t baseline = veltrane::testing::settledDescriptorCount();
     for (std::size_t i = 0; i < std::size(removals); ++i) {
         SCOPED_TRACE(i);
         std::vector<FileRecord> added = runtime->addOutboxFiles({offered("big.bin", bytes)});
