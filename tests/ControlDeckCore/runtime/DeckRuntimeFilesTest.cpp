@@ -276,6 +276,8 @@ TEST_F(FileRoutes, ADownloadKeepsItsBytesWhenItsRecordGoesHalfway) {
             runtime->addOutboxFiles({offered("big.bin", patternBytes(kMiB, 6))});
         },
     };
+    // Each network thread sets up its poller with its first connection.
+    for (int i = 0; i < 8; ++i) ASSERT_EQ(request("GET", "/api/health").status, 200);
     const std::size_t baseline = veltrane::testing::settledDescriptorCount();
     for (std::size_t i = 0; i < std::size(removals); ++i) {
         SCOPED_TRACE(i);

@@ -74,6 +74,8 @@ TEST(HTTPServerFileBody, APeerThatStopsReadingIsClosedOnceNothingMovesForTheDead
     ServerRig rig(options);
     serveFile(*rig.server, path);
     ASSERT_NE(rig.start(), 0);
+    // Each network thread sets up its poller with its first connection.
+    for (int i = 0; i < 8; ++i) ASSERT_TRUE(veltrane::testing::exchange(rig.port, "GET /api/health HTTP/1.1\r\n\r\n"));
     const std::size_t baseline = veltrane::testing::settledDescriptorCount();
 
     auto client = LoopbackSocket::connect(rig.port);
