@@ -1,13 +1,15 @@
 // One side of the file-transfer benchmark (bench/file_transfer.sh runs both):
-//   upload   <data> <source> <state>  pairs a tablet, uploads <source> in
-//            1 MiB chunks over loopback HTTP, offers the received file for
-//            download and writes the tablet's credentials to <state>;
-//   download <data> <state> <output>  opens a session with them and writes
-//            the offered file to <output> as it arrives.
-// Each prints its transfer rate; the script measures each process's peak
-// memory around it.
+//   upload <data> <source> <state>  pairs a tablet, uploads <source> in
+//          1 MiB chunks over loopback HTTP, offers the received file for
+//          download and writes the tablet's credentials to <state>;
+//   serve  <data> <state>           opens a session with them, prints
+//          "READY <port> <session> <outbox id>" and serves downloads until
+//          SIGTERM or SIGINT.
+// The upload prints its transfer rate; the script measures the processes'
+// memory and the download rates around them.
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -33,10 +35,9 @@ struct Reply {
     std::string body;
 };
 
-// One request on its own connection; the body of the answer goes to `sink`
-// piece by piece (so a large download is never held whole here), or is kept.
+// One request on its own connection, and its answer.
 Reply exchange(std::uint16_t port, const std::string& method, const std::string& target, std::string_view body,
-               const std::string& session, std::FILE* sink = nullptr) {
+               const std::string& session) {
     int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) throw std::runtime_error("socket");
     sockaddr_in address{};
@@ -75,10 +76,7 @@ Reply exchange(std::uint16_t port, const std::string& method, const std::string&
             got = std::string_view(pending).substr(end + 4);
             inBody = true;
         }
-        if (sink && reply.status == 200)
-            std::fwrite(got.data(), 1, got.size(), sink);
-        else
-            reply.body.append(got);
+        reply.body.append(got);
     }
     ::close(fd);
     return reply;
@@ -144,24 +142,21 @@ int upload(const std::string& directory, const std::string& source, const std::s
     return 0;
 }
 
-int download(const std::string& directory, const std::string& state, const std::string& output) {
+int serve(const std::string& directory, const std::string& state) {
     std::string deviceId, token;
     std::ifstream(state) >> deviceId >> token;
     auto runtime = startRuntime(directory);
     const std::uint16_t port = runtime->port();
     const std::string session = openSession(port, deviceId, token);
     const std::string id = data(exchange(port, "GET", "/api/files", "", session))["outbox"][0]["id"];
-
-    std::FILE* out = std::fopen(output.c_str(), "wb");
-    if (!out) throw std::runtime_error("cannot write " + output);
-    const auto began = std::chrono::steady_clock::now();
-    Reply reply = exchange(port, "GET", "/api/files/outbox/" + id, "", session, out);
-    const auto elapsed = std::chrono::steady_clock::now() - began;
-    const long size = std::ftell(out);
-    std::fclose(out);
-    if (reply.status != 200) throw std::runtime_error("download failed: " + reply.body);
-    std::printf("download %8.1f MB/s  (%ld bytes)\n", megabytesPerSecond(static_cast<std::size_t>(size), elapsed),
-                size);
+    std::printf("READY %u %s %s\n", static_cast<unsigned>(port), session.c_str(), id.c_str());
+    std::fflush(stdout);
+    sigset_t stop;
+    sigemptyset(&stop);
+    sigaddset(&stop, SIGTERM);
+    sigaddset(&stop, SIGINT);
+    int signal = 0;
+    sigwait(&stop, &signal);
     runtime->stop();
     return 0;
 }
@@ -170,15 +165,21 @@ int download(const std::string& directory, const std::string& state, const std::
 
 int main(int argc, char** argv) {
     veltrane::sys::ignoreSigpipe();
+    // Every thread started from here on leaves the stop signals to sigwait.
+    sigset_t stop;
+    sigemptyset(&stop);
+    sigaddset(&stop, SIGTERM);
+    sigaddset(&stop, SIGINT);
+    pthread_sigmask(SIG_BLOCK, &stop, nullptr);
     std::vector<std::string> args(argv + 1, argv + argc);
     try {
         if (args.size() == 4 && args[0] == "upload") return upload(args[1], args[2], args[3]);
-        if (args.size() == 4 && args[0] == "download") return download(args[1], args[2], args[3]);
+        if (args.size() == 3 && args[0] == "serve") return serve(args[1], args[2]);
     } catch (const std::exception& error) {
         std::fprintf(stderr, "bench_file_transfer: %s\n", error.what());
         return 1;
     }
     std::fprintf(stderr, "usage: bench_file_transfer upload <data> <source> <state>\n"
-                         "       bench_file_transfer download <data> <state> <output>\n");
+                         "       bench_file_transfer serve <data> <state>\n");
     return 2;
 }

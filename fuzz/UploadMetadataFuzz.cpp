@@ -6,6 +6,9 @@
 // chunk lands only at offset 0; a complete upload is stored under a safe
 // inbox name, a second one of the same name under another, and a reloaded
 // service shows both.
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
@@ -52,6 +55,16 @@ public:
         auto it = files.find(file);
         if (it == files.end()) return std::nullopt;
         return it->second;
+    }
+    std::optional<OpenFile> openRegular(const Path& file) override {
+        auto it = files.find(file);
+        if (it == files.end()) return std::nullopt;
+        auto descriptor = std::make_shared<const veltrane::sys::FileDescriptor>(::memfd_create("file", MFD_CLOEXEC));
+        const std::string& bytes = it->second;
+        if (descriptor->get() < 0 ||
+            ::write(descriptor->get(), bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size()))
+            return std::nullopt;
+        return OpenFile{std::move(descriptor), bytes.size()};
     }
     bool moveWithoutReplacing(const Path& from, const Path& to) override {
         if (nameTaken(to)) return false;

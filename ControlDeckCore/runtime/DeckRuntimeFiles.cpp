@@ -101,11 +101,11 @@ HTTPResponse DeckRuntime::handleOutboxPath(const HTTPRequest& request) {
     std::string_view rest = std::string_view(request.path).substr(kFilesOutboxPrefix.size());
     if (request.method == "GET") {
         FileTransferService::OutboxFile file = files_->outboxFile(wellFormedId(rest));
-        return HTTPResponse{200,
-                            {{"Content-Type", file.record.mime},
-                             {"Content-Disposition", FileTransferService::contentDisposition(file.record.name)},
-                             {"Cache-Control", "no-store"}},
-                            std::move(file.bytes)};
+        return HTTPResponse::streamed(
+            {{"Content-Type", file.record.mime},
+             {"Content-Disposition", FileTransferService::contentDisposition(file.record.name)},
+             {"Cache-Control", "no-store"}},
+            FileBody{std::move(file.file.descriptor), file.file.size});
     }
     if (request.method == "DELETE") {
         std::string id = wellFormedId(rest);

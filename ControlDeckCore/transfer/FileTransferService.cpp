@@ -231,9 +231,9 @@ FileTransferService::OutboxFile FileTransferService::outboxFile(const std::strin
                                [&](const FileRecord& r) { return r.id == id; });
     if (record == index_.outbox.end()) throw DeckError::notFound();
     Path url = outboxFolder(id) / record->name;
-    auto bytes = storage_->readWhole(url);
-    if (!bytes) throw DeckError::notFound();
-    return {*record, std::move(url), std::move(*bytes)};
+    auto file = storage_->openRegular(url);
+    if (!file) throw DeckError::notFound();
+    return {*record, std::move(url), std::move(*file)};
 }
 
 void FileTransferService::removeOutbox(const std::string& id) {

@@ -93,8 +93,12 @@ public:
     struct OutboxFile {
         FileRecord record;
         Path url;
-        std::string bytes;
+        // The copy, opened under the lock: removing or clearing the record
+        // afterwards cannot change or cut what is read through it.
+        fs::TransferStorage::OpenFile file;
     };
+    // The record and its copy opened for reading, never read here: a
+    // download streams it, so a large file is not held in memory.
     OutboxFile outboxFile(const std::string& id) const;
     void removeOutbox(const std::string& id);
     // Forgets records: `direction` "inbox", "outbox" or none (both), `id` one

@@ -146,6 +146,12 @@ public:
 
     std::optional<std::string> readWhole(const Path& file) override { return readRegularFile(file); }
 
+    std::optional<OpenFile> openRegular(const Path& file) override {
+        auto opened = openRegularFile(file);
+        if (!opened) return std::nullopt;
+        return OpenFile{std::move(opened->descriptor), opened->size};
+    }
+
     bool moveWithoutReplacing(const Path& from, const Path& to) override {
         if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) {
             syncFolder(to.parent_path());

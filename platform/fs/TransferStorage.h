@@ -11,6 +11,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/system/FileDescriptor.h"
+
 namespace veltrane::fs {
 
 class TransferStorage {
@@ -19,6 +21,11 @@ public:
 
     struct Item {
         bool isDirectory = false;
+        std::uint64_t size = 0;
+    };
+    // A regular file opened for reading, and its size when it was opened.
+    struct OpenFile {
+        std::shared_ptr<const sys::FileDescriptor> descriptor;
         std::uint64_t size = 0;
     };
 
@@ -43,6 +50,10 @@ public:
     virtual bool nameTaken(const Path& path) = 0;
     // The whole content of a regular file; nullopt when it cannot be read.
     virtual std::optional<std::string> readWhole(const Path& file) = 0;
+    // Opens a regular file for reading; nullopt when it is missing, not a
+    // regular file or unreadable. What is read through the descriptor stays
+    // the same after the name is removed.
+    virtual std::optional<OpenFile> openRegular(const Path& file) = 0;
     // Moves the file `from` to `to` without ever replacing an entry at `to`:
     // false when `to` is taken. Across file systems it copies and then removes
     // `from`; a failed copy leaves nothing at `to`. Other failures throw.

@@ -2,12 +2,14 @@
 // One accepted TCP connection, as the Control Deck's HTTP layer sees it.
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
 #include <system_error>
 
 #include "platform/dispatch/DispatchQueue.h"
+#include "platform/system/FileDescriptor.h"
 
 namespace veltrane::net {
 
@@ -21,6 +23,8 @@ public:
     // cancelled. Otherwise `data` holds at least one byte.
     using ReceiveHandler = std::function<void(std::string data, bool isComplete, std::error_code error)>;
     using SendHandler = std::function<void(std::error_code error)>;
+    // Runs on the connection's queue each time more of a file went out.
+    using ProgressHandler = std::function<void()>;
 
     virtual ~Connection() = default;
 
@@ -38,6 +42,14 @@ public:
     virtual void sendShared(std::shared_ptr<const std::string> data, SendHandler handler) {
         send(std::string(*data), std::move(handler));
     }
+
+    // Queues `length` bytes of the open regular `file` from `offset` behind
+    // earlier sends, written as the peer takes them without being held in
+    // memory; the descriptor is kept open until then. `done` (may be empty)
+    // runs once all have been handed to the system, or the send failed (also
+    // when the file ends early); `progress` (may be empty) whenever some did.
+    virtual void sendFile(std::shared_ptr<const sys::FileDescriptor> file, std::uint64_t offset, std::uint64_t length,
+                          SendHandler done, ProgressHandler progress) = 0;
 
     // Bytes passed to send() whose writing has not completed yet.
     virtual std::size_t queuedBytes() const = 0;

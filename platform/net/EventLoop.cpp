@@ -1,5 +1,8 @@
 #include "platform/net/EventLoop.h"
 
+#include <pthread.h>
+#include <signal.h>
+
 #include <algorithm>
 #include <cstdlib>
 #include <system_error>
@@ -48,6 +51,12 @@ asio::io_context& EventLoop::nextContext() {
 }
 
 void EventLoop::runThenPark(Loop& loop) {
+    // sendfile(2) has no MSG_NOSIGNAL: a peer gone mid-file must fail the
+    // send with EPIPE, not end a host that did not ignore the signal.
+    sigset_t pipe;
+    sigemptyset(&pipe);
+    sigaddset(&pipe, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
     loop.context.run();
     std::unique_lock lock(mutex_);
     ++parked_;

@@ -1,5 +1,6 @@
 #include "platform/net/TCPConnection.h"
 
+#include <sys/sendfile.h>
 #include <sys/socket.h>
 
 #include <algorithm>
@@ -12,6 +13,9 @@ namespace veltrane::net {
 
 namespace {
 constexpr std::size_t kFirstReadSize = 8 * 1024;
+// File bytes handed over in one turn of the strand before the network thread
+// serves its other connections.
+constexpr std::uint64_t kFileTurn = 2 * 1024 * 1024;
 
 std::string printHost(const asio::ip::tcp::socket& socket) {
     asio::error_code ec;
@@ -98,6 +102,17 @@ void TCPConnection::sendShared(std::shared_ptr<const std::string> data, SendHand
     enqueue(Outgoing{std::move(data), {}, 0, std::move(handler)});
 }
 
+void TCPConnection::sendFile(std::shared_ptr<const sys::FileDescriptor> file, std::uint64_t offset,
+                             std::uint64_t length, SendHandler done, ProgressHandler progress) {
+    Outgoing item;
+    item.done = std::move(done);
+    item.file = std::move(file);
+    item.fileOffset = offset;
+    item.fileLeft = length;
+    item.progress = std::move(progress);
+    enqueue(std::move(item));
+}
+
 void TCPConnection::report(SendHandler done, std::error_code error) {
     if (done) queue_->async([done = std::move(done), error] { done(error); });
 }
@@ -125,6 +140,15 @@ void TCPConnection::enqueue(Outgoing item) {
         report(std::move(item.done), standardError(asio::error::operation_aborted));
         return;
     }
+    if (!writing_ && item.file) {
+        // The socket's non-blocking mode is the strand's to change.
+        writing_ = true;
+        queued_.fetch_add(item.pending(), std::memory_order_relaxed);
+        outgoing_.push_back(std::move(item));
+        lock.unlock();
+        onQueue([self = shared_from_this()] { self->writeNext(); });
+        return;
+    }
     if (!writing_) {
         // Nothing waits: the system takes what it can now.
         std::error_code error;
@@ -137,7 +161,7 @@ void TCPConnection::enqueue(Outgoing item) {
         }
         item.offset += n;
         writing_ = true;
-        queued_.fetch_add(item.rest().size(), std::memory_order_relaxed);
+        queued_.fetch_add(item.pending(), std::memory_order_relaxed);
         if (!item.shared && item.offset > 0) {
             item.owned.erase(0, item.offset);
             item.offset = 0;
@@ -147,21 +171,80 @@ void TCPConnection::enqueue(Outgoing item) {
         onQueue([self = shared_from_this()] { self->writeNext(); });
         return;
     }
-    queued_.fetch_add(item.rest().size(), std::memory_order_relaxed);
+    queued_.fetch_add(item.pending(), std::memory_order_relaxed);
     outgoing_.push_back(std::move(item));
 }
 
 // On the strand, with writing_ set and outgoing_ not empty.
 void TCPConnection::writeNext() {
-    std::lock_guard lock(mutex_);
+    std::unique_lock lock(mutex_);
+    if (outgoing_.front().file) {
+        lock.unlock();
+        writeFile();
+        return;
+    }
     const std::string_view bytes = outgoing_.front().rest();
     // Elements of a deque stay where they are while others come and go, so
     // the bytes outlive the write.
     asio::async_write(socket_, asio::buffer(bytes.data(), bytes.size()),
-                      queue_->wrap([self = shared_from_this()](asio::error_code ec, std::size_t) { self->written(ec); }));
+                      queue_->wrap([self = shared_from_this()](asio::error_code ec, std::size_t) {
+                          self->written(standardError(ec));
+                      }));
 }
 
-void TCPConnection::written(asio::error_code ec) {
+void TCPConnection::writeFile() {
+    std::error_code error;
+    ProgressHandler progress;
+    bool finished = false;
+    {
+        std::lock_guard lock(mutex_);
+        Outgoing& item = outgoing_.front();
+        if (!socket_.is_open()) {
+            error = standardError(asio::error::operation_aborted);
+        } else if (!socket_.native_non_blocking()) {
+            asio::error_code ec;
+            socket_.native_non_blocking(true, ec);
+            error = standardError(ec);
+        }
+        std::uint64_t moved = 0;
+        bool full = false;
+        while (!error && item.fileLeft > 0 && moved < kFileTurn) {
+            off_t at = static_cast<off_t>(item.fileOffset);
+            const ssize_t n = ::sendfile(socket_.native_handle(), item.file->get(), &at,
+                                         static_cast<std::size_t>(std::min(item.fileLeft, kFileTurn - moved)));
+            if (n > 0) {
+                item.fileOffset += static_cast<std::uint64_t>(n);
+                item.fileLeft -= static_cast<std::uint64_t>(n);
+                moved += static_cast<std::uint64_t>(n);
+                queued_.fetch_sub(static_cast<std::size_t>(n), std::memory_order_relaxed);
+            } else if (n == 0) {
+                error = std::make_error_code(std::errc::io_error);  // the file ended before its length
+            } else if (errno == EAGAIN || errno == EWOULDBLOCK) {
+                full = true;
+                break;
+            } else if (errno != EINTR) {
+                error = std::error_code(errno, std::system_category());
+            }
+        }
+        if (moved > 0) progress = item.progress;
+        finished = error || item.fileLeft == 0;
+        if (!finished && full) {
+            socket_.async_wait(asio::ip::tcp::socket::wait_write,
+                               queue_->wrap([self = shared_from_this()](asio::error_code ec) {
+                                   if (ec)
+                                       self->written(standardError(ec));
+                                   else
+                                       self->writeFile();
+                               }));
+        } else if (!finished) {
+            queue_->async([self = shared_from_this()] { self->writeFile(); });
+        }
+    }
+    if (progress) progress();
+    if (finished) written(error);
+}
+
+void TCPConnection::written(std::error_code error) {
     Outgoing done;
     std::deque<Outgoing> failed;
     bool more = false;
@@ -169,18 +252,18 @@ void TCPConnection::written(asio::error_code ec) {
         std::lock_guard lock(mutex_);
         done = std::move(outgoing_.front());
         outgoing_.pop_front();
-        queued_.fetch_sub(done.rest().size(), std::memory_order_relaxed);
-        if (ec) {
+        queued_.fetch_sub(done.pending(), std::memory_order_relaxed);
+        if (error) {
             // Nothing behind a failed write can reach the peer.
             failed.swap(outgoing_);
-            for (auto& item : failed) queued_.fetch_sub(item.rest().size(), std::memory_order_relaxed);
+            for (auto& item : failed) queued_.fetch_sub(item.pending(), std::memory_order_relaxed);
         }
         more = !outgoing_.empty();
         writing_ = more;
     }
     if (more) writeNext();
-    if (done.done) done.done(standardError(ec));
-    for (auto& item : failed) report(std::move(item.done), standardError(ec));
+    if (done.done) done.done(error);
+    for (auto& item : failed) report(std::move(item.done), error);
 }
 
 void TCPConnection::cancel() {

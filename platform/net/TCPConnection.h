@@ -30,6 +30,8 @@ public:
     void receive(std::size_t maximumLength, ReceiveHandler handler) override;
     void send(std::string data, SendHandler handler) override;
     void sendShared(std::shared_ptr<const std::string> data, SendHandler handler) override;
+    void sendFile(std::shared_ptr<const sys::FileDescriptor> file, std::uint64_t offset, std::uint64_t length,
+                  SendHandler done, ProgressHandler progress) override;
     std::size_t queuedBytes() const override { return queued_.load(std::memory_order_relaxed); }
     void cancel() override;
     const std::string& remoteHost() const override { return remoteHost_; }
@@ -40,7 +42,14 @@ private:
         std::string owned;  // when not shared
         std::size_t offset = 0;
         SendHandler done;
+        // A file range instead of bytes: sent by the kernel from the page
+        // cache, `fileLeft` bytes from `fileOffset`.
+        std::shared_ptr<const sys::FileDescriptor> file{};
+        std::uint64_t fileOffset = 0;
+        std::uint64_t fileLeft = 0;
+        ProgressHandler progress{};
         std::string_view rest() const { return std::string_view(shared ? *shared : owned).substr(offset); }
+        std::size_t pending() const { return file ? static_cast<std::size_t>(fileLeft) : rest().size(); }
     };
 
     TCPConnection(asio::ip::tcp::socket socket, std::shared_ptr<StrandQueue> queue);
@@ -52,7 +61,10 @@ private:
     // Writes what the socket takes without waiting; mutex_ held.
     std::size_t writeNow(std::string_view bytes, std::error_code& error);
     void writeNext();
-    void written(asio::error_code ec);
+    // On the strand: sends what the socket takes of the file at the front,
+    // then waits until it can take more.
+    void writeFile();
+    void written(std::error_code error);
     void report(SendHandler done, std::error_code error);
 
     std::shared_ptr<StrandQueue> queue_;

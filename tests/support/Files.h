@@ -2,6 +2,7 @@
 // Small file helpers for tests.
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdint>
 #include <filesystem>
@@ -28,6 +29,18 @@ inline std::string patternBytes(std::size_t size, unsigned seed) {
         c = static_cast<char>(state >> 24);
     }
     return out;
+}
+
+// Everything a descriptor reads from its start, without moving its position.
+inline std::string readDescriptor(int fd) {
+    std::string out;
+    char buffer[65536];
+    for (off_t at = 0;;) {
+        const ssize_t n = ::pread(fd, buffer, sizeof buffer, at);
+        if (n <= 0) return out;
+        out.append(buffer, static_cast<std::size_t>(n));
+        at += n;
+    }
 }
 
 // What a program has appended to `file` once it holds a complete line (a

@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -166,6 +167,17 @@ std::size_t openDescriptorCount() {
         if (entry->d_name[0] != '.') ++count;
     ::closedir(dir);
     return count - 1;  // the directory stream itself
+}
+
+std::size_t settledDescriptorCount() {
+    std::size_t last = openDescriptorCount();
+    for (int i = 0; i < 100; ++i) {
+        std::this_thread::sleep_for(100ms);
+        const std::size_t now = openDescriptorCount();
+        if (now == last) return now;
+        last = now;
+    }
+    return last;
 }
 
 }  // namespace veltrane::testing

@@ -58,6 +58,9 @@ std::optional<std::string> exchange(std::uint16_t port, std::string_view request
 
 // Descriptors open in this process right now.
 std::size_t openDescriptorCount();
+// The same once it has stopped changing: the server's side of connections
+// whose answers were already read may close a moment after the client's.
+std::size_t settledDescriptorCount();
 
 // Raises this process's descriptor limit to at least `wanted` (within the
 // hard limit); false when the hard limit is lower.

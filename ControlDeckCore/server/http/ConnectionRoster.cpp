@@ -13,7 +13,7 @@ ConnectionRoster::Admission ConnectionRoster::admit(Cancel cancel, Clock::time_p
         entries_.erase(victim);
     }
     Id id = nextId_++;
-    entries_.emplace(id, Entry{std::move(cancel), now, Phase::reading});
+    entries_.emplace(id, Entry{std::move(cancel), now, Phase::reading, std::nullopt});
     admission.id = id;
     return admission;
 }
@@ -21,6 +21,14 @@ ConnectionRoster::Admission ConnectionRoster::admit(Cancel cancel, Clock::time_p
 void ConnectionRoster::setPhase(Id id, Phase phase) {
     std::lock_guard lock(mutex_);
     if (auto it = entries_.find(id); it != entries_.end()) it->second.phase = phase;
+}
+
+void ConnectionRoster::progressed(Id id, Clock::time_point now) {
+    std::lock_guard lock(mutex_);
+    if (auto it = entries_.find(id); it != entries_.end()) {
+        it->second.phase = Phase::writing;
+        it->second.lastProgress = now;
+    }
 }
 
 void ConnectionRoster::remove(Id id) {
@@ -36,8 +44,11 @@ std::vector<ConnectionRoster::Cancel> ConnectionRoster::expire(Clock::time_point
     std::vector<Cancel> expired;
     std::lock_guard lock(mutex_);
     for (auto it = entries_.begin(); it != entries_.end();) {
-        if (now - it->second.arrived <= deadline) break;  // later arrivals are younger still
-        if (it->second.phase == Phase::reading) {
+        const Entry& entry = it->second;
+        std::optional<Clock::time_point> since;
+        if (entry.phase == Phase::reading) since = entry.arrived;
+        if (entry.phase == Phase::writing) since = entry.lastProgress;
+        if (since && now - *since > deadline) {
             expired.push_back(std::move(it->second.cancel));
             it = entries_.erase(it);
         } else {

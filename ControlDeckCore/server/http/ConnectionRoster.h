@@ -19,7 +19,9 @@ namespace veltrane::deck {
 // At capacity, the connection that arrived first among those waiting on their
 // peer is dropped for the newcomer; handled ones are never dropped, and when
 // every connection is being handled the newcomer is refused. A connection
-// still sending its request past the deadline is dropped as well.
+// still sending its request past the deadline is dropped as well, and so is
+// one whose answer goes out in pieces (a file) when no piece has moved for
+// the deadline.
 class ConnectionRoster {
 public:
     using Clock = std::chrono::steady_clock;
@@ -38,11 +40,15 @@ public:
     Admission admit(Cancel cancel, Clock::time_point now);
 
     void setPhase(Id id, Phase phase);
+    // Part of the answer reached the peer at `now`: it is writing, and its
+    // deadline counts from here.
+    void progressed(Id id, Clock::time_point now);
     // Forgets a connection (closed, or handed over). Unknown ids are ignored.
     void remove(Id id);
 
     // Removes and returns the connections still reading that arrived more
-    // than `deadline` before `now`.
+    // than `deadline` before `now`, and those writing whose last progress
+    // came more than `deadline` before it.
     std::vector<Cancel> expire(Clock::time_point now, Clock::duration deadline);
 
     // Removes every connection and returns their cancels (the server is going away).
@@ -55,6 +61,7 @@ private:
         Cancel cancel;
         Clock::time_point arrived;
         Phase phase = Phase::reading;
+        std::optional<Clock::time_point> lastProgress;  // only for answers that report it
     };
     const std::size_t capacity_;
     mutable std::mutex mutex_;

@@ -29,4 +29,8 @@ HTTPResponse HTTPResponse::bytes(int status, std::string bytes, std::string type
     return {status, {{"Content-Type", std::move(type)}}, std::move(bytes)};
 }
 
+HTTPResponse HTTPResponse::streamed(std::map<std::string, std::string> headers, FileBody file) {
+    return {200, std::move(headers), {}, std::move(file)};
+}
+
 }  // namespace veltrane::deck

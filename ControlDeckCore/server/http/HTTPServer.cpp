@@ -258,16 +258,36 @@ std::optional<HTTPResponse> HTTPServer::respond(const HTTPRequest& request) {
 
 void HTTPServer::write(const std::shared_ptr<Exchange>& exchange, const std::optional<HTTPResponse>& response) {
     if (!response) {
-        exchange->connection->cancel();
-        roster_.remove(exchange->id);
+        finished(exchange);
         return;
     }
-    roster_.setPhase(exchange->id, ConnectionRoster::Phase::writing);
-    exchange->connection->send(responseBytes(*response), [weak = weak_from_this(), exchange](std::error_code) {
-        // One request per connection, whatever became of the answer.
-        exchange->connection->cancel();
-        if (auto self = weak.lock()) self->roster_.remove(exchange->id);
-    });
+    std::weak_ptr<HTTPServer> weak = weak_from_this();
+    // One request per connection, whatever became of the answer.
+    auto done = [weak, exchange](std::error_code) {
+        if (auto self = weak.lock())
+            self->finished(exchange);
+        else
+            exchange->connection->cancel();
+    };
+    if (!response->file) {
+        roster_.setPhase(exchange->id, ConnectionRoster::Phase::writing);
+        exchange->connection->send(responseBytes(*response), std::move(done));
+        return;
+    }
+    // A file goes out as the peer reads it, however long that takes, as
+    // long as some of it keeps moving within the deadline.
+    roster_.progressed(exchange->id, ConnectionRoster::Clock::now());
+    exchange->connection->send(responseBytes(*response), nullptr);
+    exchange->connection->sendFile(response->file->descriptor, 0, response->file->size, std::move(done),
+                                   [weak, id = exchange->id] {
+                                       if (auto self = weak.lock())
+                                           self->roster_.progressed(id, ConnectionRoster::Clock::now());
+                                   });
+}
+
+void HTTPServer::finished(const std::shared_ptr<Exchange>& exchange) {
+    exchange->connection->cancel();
+    roster_.remove(exchange->id);
 }
 
 void HTTPServer::upgrade(const std::shared_ptr<Exchange>& exchange, HTTPRequest request) {

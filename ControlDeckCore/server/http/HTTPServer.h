@@ -32,7 +32,8 @@ struct HTTPServerOptions {
     // HTTP connections held at once; see ConnectionRoster. Fewer when the
     // process may not open that many descriptors (HTTPServer::connectionCapacity).
     std::size_t maxConnections = 1'024;
-    // Time a connection has to deliver its whole request.
+    // Time a connection has to deliver its whole request, and the longest a
+    // file answer may go without any of it reaching the peer.
     dispatch::Duration requestDeadline = std::chrono::seconds(30);
     std::size_t workThreads = dispatch::ConcurrentQueue::kDefaultMaxThreads;
     // Address used when not loopback-only; empty means every interface.
@@ -113,6 +114,7 @@ public:
     static std::string reason(int status);
     // The bytes written for `response`: status line, its headers with
     // Content-Length, "Connection: close" and the cross-origin lines, body.
+    // For a file body, everything before the file.
     static std::string responseBytes(const HTTPResponse& response);
     static std::string acceptKey(std::string_view key);
 
@@ -134,6 +136,7 @@ private:
     void route(const std::shared_ptr<Exchange>& exchange, HTTPRequest request);
     std::optional<HTTPResponse> respond(const HTTPRequest& request);
     void write(const std::shared_ptr<Exchange>& exchange, const std::optional<HTTPResponse>& response);
+    void finished(const std::shared_ptr<Exchange>& exchange);
     void upgrade(const std::shared_ptr<Exchange>& exchange, HTTPRequest request);
     void adopt(const std::shared_ptr<Exchange>& exchange, const HTTPRequest& request);
     void sweep();

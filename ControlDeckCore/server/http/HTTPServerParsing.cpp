@@ -137,7 +137,7 @@ std::string HTTPServer::reason(int status) {
 
 std::string HTTPServer::responseBytes(const HTTPResponse& response) {
     const std::pair<const char*, std::string> fixed[] = {
-        {"Content-Length", std::to_string(response.body.size())},
+        {"Content-Length", std::to_string(response.contentLength())},
         {"Connection", "close"},
         {"Access-Control-Allow-Origin", "*"},
         {"Access-Control-Allow-Headers", "Authorization, Content-Type, X-Deck-Session"},
@@ -163,7 +163,7 @@ std::string HTTPServer::responseBytes(const HTTPResponse& response) {
         out += "\r\n";
     }
     out += "\r\n";
-    out += response.body;
+    if (!response.file) out += response.body;
     return out;
 }
 

@@ -7,6 +7,8 @@
 #include "ControlDeckCore/adapters/FakeFileManager.h"
 #include "ControlDeckCore/transfer/FileTransferService.h"
 #include "tests/ControlDeckCore/runtime/RuntimeFixture.h"
+#include "tests/ControlDeckCore/server/http/ServerRig.h"
+#include "tests/support/Eventually.h"
 #include "tests/support/Files.h"
 #include "tests/support/LoopbackSocket.h"
 #include "tests/support/SmallDisk.h"
@@ -212,6 +214,95 @@ TEST_F(FileRoutes, DownloadsNameTheFileSafely) {
     EXPECT_THROW(runtime->removeOutboxFile(added[1].id), DeckError);
     EXPECT_THROW(runtime->addOutboxFiles({offered("empty", "")}), DeckError);
     EXPECT_EQ(stateChanges.load(), 3);
+}
+
+TEST_F(FileRoutes, ADownloadGivesExactlyTheHeadersForEveryKindOfName) {
+    struct Case {
+        std::string offeredAs;
+        std::string type;
+        std::string disposition;
+    };
+    const Case cases[] = {
+        {"plain.txt", "text/plain; charset=utf-8", "attachment; filename=\"plain.txt\"; filename*=UTF-8''plain.txt"},
+        {"na\u00EFve \"q\".txt", "text/plain; charset=utf-8",
+         "attachment; filename=\"na_ve _q_.txt\"; filename*=UTF-8''na%C3%AFve%20%22q%22.txt"},
+        {"\u6587\u4EF6.pdf", "application/octet-stream",
+         "attachment; filename=\"__.pdf\"; filename*=UTF-8''%E6%96%87%E4%BB%B6.pdf"},
+        {"\U0001F3B5 song.MP3", "application/octet-stream",
+         "attachment; filename=\"_ song.MP3\"; filename*=UTF-8''%F0%9F%8E%B5%20song.MP3"},
+        {"a;b,c'd (1).json", "application/manifest+json",
+         "attachment; filename=\"a;b,c'd (1).json\"; filename*=UTF-8''a%3Bb%2Cc%27d%20%281%29.json"},
+        {"ok-._~!$&+.png", "image/png", "attachment; filename=\"ok-._~!$&+.png\"; filename*=UTF-8''ok-._~!$&+.png"},
+        // Stored under its safe name, which is what the header carries.
+        {"back\\slash.txt", "text/plain; charset=utf-8",
+         "attachment; filename=\"back-slash.txt\"; filename*=UTF-8''back-slash.txt"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.offeredAs);
+        const std::string bytes = patternBytes(70'000, 9);
+        std::vector<FileRecord> added = runtime->addOutboxFiles({offered(c.offeredAs, bytes)});
+        ASSERT_EQ(added.size(), 1u);
+        veltrane::testing::LoopbackSocket socket = veltrane::testing::LoopbackSocket::connect(runtime->port());
+        ASSERT_TRUE(socket.sendAll("GET /api/files/outbox/" + added[0].id + " HTTP/1.1\r\nAuthorization: Bearer " +
+                                   tablet.session + "\r\n\r\n"));
+        std::optional<std::string> raw = socket.readToEnd();
+        ASSERT_TRUE(raw);
+        auto reply = veltrane::testing::parseResponse(*raw);
+        ASSERT_TRUE(reply);
+        EXPECT_EQ(reply->statusLine, "HTTP/1.1 200 OK");
+        EXPECT_EQ(reply->headers, (std::map<std::string, std::string>{
+                                      {"Content-Type", c.type},
+                                      {"Content-Disposition", c.disposition},
+                                      {"Cache-Control", "no-store"},
+                                      {"Content-Length", "70000"},
+                                      {"Connection", "close"},
+                                      {"Access-Control-Allow-Origin", "*"},
+                                      {"Access-Control-Allow-Headers", "Authorization, Content-Type, X-Deck-Session"},
+                                      {"Access-Control-Allow-Methods", "GET, POST, PUT, PATCH, DELETE, OPTIONS"},
+                                  }));
+        EXPECT_TRUE(reply->body == bytes);
+    }
+}
+
+TEST_F(FileRoutes, ADownloadKeepsItsBytesWhenItsRecordGoesHalfway) {
+    // Far more than the socket buffers hold, so the removal lands mid-send.
+    const std::string bytes = patternBytes(32 * kMiB, 5);
+    const std::function<void(const std::string& id)> removals[] = {
+        [&](const std::string& id) { EXPECT_EQ(authed("DELETE", "/api/files/outbox/" + id).status, 200); },
+        [&](const std::string&) { EXPECT_EQ(authed("DELETE", "/api/files/records").status, 200); },
+        [&](const std::string& id) {
+            // Gone, and a new file offered under the same name.
+            runtime->removeOutboxFile(id);
+            runtime->addOutboxFiles({offered("big.bin", patternBytes(kMiB, 6))});
+        },
+    };
+    // Each network thread sets up its poller with its first connection.
+    for (int i = 0; i < 8; ++i) ASSERT_EQ(request("GET", "/api/health").status, 200);
+    const std::size_t baseline = veltrane::testing::settledDescriptorCount();
+    for (std::size_t i = 0; i < std::size(removals); ++i) {
+        SCOPED_TRACE(i);
+        std::vector<FileRecord> added = runtime->addOutboxFiles({offered("big.bin", bytes)});
+        ASSERT_EQ(added.size(), 1u);
+        veltrane::testing::LoopbackSocket socket = veltrane::testing::LoopbackSocket::connect(runtime->port());
+        ASSERT_TRUE(socket.sendAll("GET /api/files/outbox/" + added[0].id + " HTTP/1.1\r\nAuthorization: Bearer " +
+                                   tablet.session + "\r\n\r\n"));
+        std::optional<std::string> head = socket.readHead();
+        ASSERT_TRUE(head);
+        EXPECT_THAT(*head, HasSubstr("\r\nContent-Length: 33554432\r\n"));
+        std::optional<std::string> first = socket.readExactly(kMiB);
+        ASSERT_TRUE(first);
+
+        removals[i](added[0].id);
+        EXPECT_FALSE(std::filesystem::exists(data.path() / "transfers/outbox" / added[0].id));
+
+        std::optional<std::string> rest = socket.readToEnd();
+        ASSERT_TRUE(rest);
+        EXPECT_EQ(first->size() + rest->size(), bytes.size());
+        EXPECT_TRUE(*first + *rest == bytes) << "the bytes changed under the download";
+        authed("DELETE", "/api/files/records");
+    }
+    // Nothing stays open once the downloads are over.
+    EXPECT_TRUE(veltrane::testing::eventually([&] { return veltrane::testing::openDescriptorCount() == baseline; }));
 }
 
 TEST_F(FileRoutes, SwitchedOffOnlyRecordsCanBeCleared) {

@@ -22,6 +22,7 @@ using veltrane::deck::Json;
 using veltrane::fs::TransferStorage;
 using Path = std::filesystem::path;
 using veltrane::testing::patternBytes;
+using veltrane::testing::readDescriptor;
 using veltrane::testing::readFile;
 using veltrane::testing::writeFile;
 
@@ -76,6 +77,7 @@ public:
     std::optional<Item> inspect(const Path& path) override { return real_->inspect(path); }
     bool nameTaken(const Path& path) override { return real_->nameTaken(path); }
     std::optional<std::string> readWhole(const Path& file) override { return real_->readWhole(file); }
+    std::optional<OpenFile> openRegular(const Path& file) override { return real_->openRegular(file); }
     bool moveWithoutReplacing(const Path& from, const Path& to) override {
         return real_->moveWithoutReplacing(from, to);
     }
@@ -321,7 +323,8 @@ TEST_F(FileTransferServiceTest, OutboxOffersPrivateCopies) {
     // The copy is served, not the original.
     writeFile(source, "changed");
     FileTransferService::OutboxFile file = files->outboxFile(added[0].id);
-    EXPECT_EQ(file.bytes, "hello");
+    EXPECT_EQ(readDescriptor(file.file.descriptor->get()), "hello");
+    EXPECT_EQ(file.file.size, 5u);
     EXPECT_EQ(file.record, added[0]);
     EXPECT_EQ(file.url, data / "transfers/outbox" / added[0].id / added[0].name);
 
@@ -345,7 +348,7 @@ TEST_F(FileTransferServiceTest, OutboxRefusesEmptyFilesAndKeepsWhatCameBefore) {
     std::vector<FileRecord> kept = files->outboxRecords();
     ASSERT_EQ(kept.size(), 1u);
     EXPECT_EQ(kept[0].name, "a.txt");
-    EXPECT_EQ(files->outboxFile(kept[0].id).bytes, "a");
+    EXPECT_EQ(readDescriptor(files->outboxFile(kept[0].id).file.descriptor->get()), "a");
     // A copy whose file went missing is not found.
     std::filesystem::remove(data / "transfers/outbox" / kept[0].id / "a.txt");
     EXPECT_EQ(errorOf([&] { files->outboxFile(kept[0].id); }), DeckError::Case::notFound);

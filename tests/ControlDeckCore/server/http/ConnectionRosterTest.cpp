@@ -79,6 +79,28 @@ TEST(ConnectionRoster, DeadlineDropsOnlyThoseStillReading) {
     (void)young;
 }
 
+TEST(ConnectionRoster, AFileAnswerIsDroppedOnlyOnceItStopsMoving) {
+    ConnectionRoster roster(10);
+    Recorder r;
+    auto file = roster.admit(r.cancel(1), t0);
+    auto plain = roster.admit(r.cancel(2), t0);
+    roster.setPhase(*plain.id, Phase::writing);  // an ordinary answer reports no progress
+    roster.progressed(*file.id, t0 + 10s);
+    // Long past its arrival, but it moved within the deadline each time.
+    for (auto at : {t0 + 35s, t0 + 60s}) {
+        run(roster.expire(at, 30s));
+        roster.progressed(*file.id, at);
+    }
+    run(roster.expire(t0 + 90s, 30s));
+    EXPECT_TRUE(r.dropped.empty()) << "exactly at the deadline is still in time";
+    run(roster.expire(t0 + 91s, 30s));
+    EXPECT_EQ(r.dropped, std::vector<int>{1});
+    EXPECT_EQ(roster.size(), 1u);
+    // Progress reported for a connection already gone changes nothing.
+    roster.progressed(*file.id, t0 + 92s);
+    EXPECT_EQ(roster.size(), 1u);
+}
+
 TEST(ConnectionRoster, RemoveAllHandsBackEveryCancel) {
     ConnectionRoster roster(4);
     Recorder r;

@@ -2,6 +2,8 @@
 // An in-memory Connection: the test plays the peer. Its queue is a real
 // serial queue, so the socket under test runs as it does on the network.
 
+#include <unistd.h>
+
 #include <chrono>
 #include <deque>
 #include <mutex>
@@ -38,6 +40,20 @@ public:
             return;
         }
         if (handler) queue_->async([handler] { handler({}); });
+    }
+
+    // The range is read at once and sent as bytes.
+    void sendFile(std::shared_ptr<const sys::FileDescriptor> file, std::uint64_t offset, std::uint64_t length,
+                  SendHandler done, ProgressHandler progress) override {
+        std::string bytes(static_cast<std::size_t>(length), '\0');
+        const ssize_t n = ::pread(file->get(), bytes.data(), bytes.size(), static_cast<off_t>(offset));
+        bytes.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
+        const bool whole = bytes.size() == length;
+        send(std::move(bytes), [done = std::move(done), progress = std::move(progress), whole](std::error_code error) {
+            if (!error && !whole) error = std::make_error_code(std::errc::io_error);
+            if (progress && !error) progress();
+            if (done) done(error);
+        });
     }
 
     std::size_t queuedBytes() const override {
