@@ -10,7 +10,8 @@ line of its standard output, then serves until it is terminated.
 Routes are a JSON list of rules, the first that matches answers:
   {"path": "/api/get", "query": {"track_name": "Song"},   # query: a subset, optional
    "status": 200, "file": "lrclib_record.json"}           # or "body": text, "json": value
-optional in a rule: "contentType", "delay" (seconds), "gzip": true,
+optional in a rule: "contentType", "delay" (seconds), "gzip": true, "pad"
+(spaces appended up to that many bytes),
 "location" (sets the Location header), "never": true (holds the request
 until the client gives up). "{stub}" in an answer becomes the stub's origin. "file" names a file beside the routes file (in
 fixtures/ by default). Nothing matches: 404 with an empty body.
@@ -137,6 +138,8 @@ def make_handler(stub):
                 body = rule.get("body", "").encode()
             # Answers that point back at the stub (cover addresses) say "{stub}".
             body = body.replace(b"{stub}", f"http://127.0.0.1:{self.server.server_address[1]}".encode())
+            if len(body) < int(rule.get("pad", 0)):
+                body += b" " * (int(rule["pad"]) - len(body))
             extra = []
             if rule.get("gzip"):
                 body = gzip.compress(body)
