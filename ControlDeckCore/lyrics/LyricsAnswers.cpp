@@ -162,14 +162,15 @@ std::string joinedSingers(const Json& row, const char* separator) {
 std::optional<Json> LyricsLookup::decodeJSONBody(std::string_view body) {
     if (body.empty() || body.size() > kMaxJSONBodyBytes) return std::nullopt;
     std::string_view data = body;
-    if (text::utf8::isValid(body)) {
-        const auto t = text::trimmingWhitespaceAndNewlines(body);
-        if (t.rfind("callback(", 0) == 0 || t.find("MusicJsonCallback") != std::string_view::npos) {
-            const auto open = t.find('{');
-            const auto close = t.rfind('}');
-            if (open != std::string_view::npos && close != std::string_view::npos && open < close)
-                data = t.substr(open, close - open + 1);
-        }
+    const auto t = text::trimmingWhitespaceAndNewlines(body);
+    // Only a wrapped answer is looked at as text; the markers are ASCII, so
+    // they are found in the bytes before the text is checked.
+    if ((t.rfind("callback(", 0) == 0 || t.find("MusicJsonCallback") != std::string_view::npos) &&
+        text::utf8::isValid(body)) {
+        const auto open = t.find('{');
+        const auto close = t.rfind('}');
+        if (open != std::string_view::npos && close != std::string_view::npos && open < close)
+            data = t.substr(open, close - open + 1);
     }
     auto value = deck::JSON::parse(data);
     if (!value || !(value->is_object() || value->is_array())) return std::nullopt;

@@ -3,6 +3,7 @@
 #include <curl/curl.h>
 #include <strings.h>
 
+#include <algorithm>
 #include <array>
 #include <memory>
 
@@ -15,6 +16,7 @@ void initialiseOnce() {
 }
 
 struct Body {
+    CURL* easy;
     std::string data;
     std::size_t limit;
 };
@@ -22,6 +24,12 @@ struct Body {
 std::size_t collect(char* bytes, std::size_t size, std::size_t count, void* context) {
     auto& body = *static_cast<Body*>(context);
     const std::size_t n = size * count;
+    if (body.data.empty()) {
+        // One allocation of the announced size rather than a growing copy.
+        curl_off_t length = -1;
+        if (curl_easy_getinfo(body.easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) == CURLE_OK && length > 0)
+            body.data.reserve(std::min<std::size_t>(static_cast<std::size_t>(length), body.limit));
+    }
     // Returning less than we were given fails the transfer.
     if (body.data.size() + n > body.limit) return 0;
     body.data.append(bytes, n);
@@ -87,7 +95,7 @@ std::optional<Response> HTTPSession::get(const GetRequest& request) const {
     for (const auto& h : request.headers) append(h);
     std::unique_ptr<curl_slist, ListDeleter> list(raw);
 
-    Body body{{}, request.maxBodyBytes};
+    Body body{c, {}, request.maxBodyBytes};
     curl_easy_setopt(c, CURLOPT_URL, request.url.c_str());
     curl_easy_setopt(c, CURLOPT_HTTPGET, 1L);
     curl_easy_setopt(c, CURLOPT_HTTPHEADER, list.get());

@@ -18,6 +18,7 @@
 
 #include "ControlDeckCore/lyrics/LyricsWeb.h"
 #include "platform/crypto/Crypto.h"
+#include "platform/system/ProcessSetup.h"
 
 using namespace veltrane;
 using lyrics::Json;
@@ -76,6 +77,8 @@ Json hitsJSON(const std::vector<lyrics::CatalogHit>& hits) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    sys::ignoreSigpipe();
+    sys::keepFreedHeapMemory();
     if (argc < 2) return usage("no command");
     const std::string command = argv[1];
     static const std::map<std::string, std::set<std::string>> kOptions = {
