@@ -73,7 +73,8 @@ int main(int argc, char** argv) {
         const long before = statusKiB("VmRSS:");
         std::vector<std::thread> lookups;
         for (int i = 0; i < count; ++i) {
-            lookups.emplace_back([i] { LyricsLookup::lrclib("Song " + std::to_string(i), "Artist", std::nullopt, 200); });
+            lookups.emplace_back(
+                [i] { LyricsLookup::lrclib("Song " + std::to_string(i), "Artist", std::nullopt, 200); });
         }
         std::this_thread::sleep_for(std::chrono::seconds(1));
         const long hanging = statusKiB("VmRSS:");

@@ -40,7 +40,8 @@ void checkSnapshot(const std::optional<LyricsSnapshot>& s, const char* provider)
 void lrclib(const Json& value, double duration) {
     checkSnapshot(LyricsLookup::snapshotFromLrclib(value), "lrclib");
     if (!value.is_array()) return;
-    const auto chosen = LyricsLookup::matchedLrclib(value.get_ref<const Json::array_t&>(), "Track One", "Alpha", duration);
+    const auto chosen =
+        LyricsLookup::matchedLrclib(value.get_ref<const Json::array_t&>(), "Track One", "Alpha", duration);
     if (!chosen) return;
     const Json* title = deck::JSON::member(*chosen, "trackName");
     if (!title || !title->is_string()) title = deck::JSON::member(*chosen, "name");
@@ -89,49 +90,44 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string body(reinterpret_cast<const char*>(data) + 1, size - 1);
 
     switch (mode % 8) {
-    case 5: {  // the player's answer
-        const auto s = LyricsLookup::musicAnswerSnapshot(body, "Track One", "Alpha", "Demo");
-        checkSnapshot(s, "music");
-        if (s) check(s->synced == !s->lines.empty());
-        const auto restored = LyricsLookup::restoredLyricLines(body);
-        check(restored.size() <= body.size());
-        return 0;
-    }
-    case 6: {  // a lyric value as text
-        const Json value = body;
-        if (text::utf8::isValid(body)) check(text::utf8::isValid(LyricsLookup::qqLyricText(&value)));
-        return 0;
-    }
-    default:
-        break;
+        case 5: {  // the player's answer
+            const auto s = LyricsLookup::musicAnswerSnapshot(body, "Track One", "Alpha", "Demo");
+            checkSnapshot(s, "music");
+            if (s) check(s->synced == !s->lines.empty());
+            const auto restored = LyricsLookup::restoredLyricLines(body);
+            check(restored.size() <= body.size());
+            return 0;
+        }
+        case 6: {  // a lyric value as text
+            const Json value = body;
+            if (text::utf8::isValid(body)) check(text::utf8::isValid(LyricsLookup::qqLyricText(&value)));
+            return 0;
+        }
+        default: break;
     }
 
     const auto value = LyricsLookup::decodeJSONBody(body);
     if (!value) return 0;
     check(value->is_object() || value->is_array());
     switch (mode % 8) {
-    case 0:
-    case 1:
-    case 2:
-        lrclib(*value, duration);
-        break;
-    case 3: {  // QQ Music lyrics
-        const auto s = LyricsLookup::qqLyricSnapshot(*value);
-        checkSnapshot(s, "qqmusic");
-        if (s && !s->synced) check(deck::JSON::member(*value, "lyric")->is_string());
-        break;
-    }
-    case 4: {  // song rows of both searches
-        const auto smartbox = LyricsLookup::rowsFromSmartbox(*value);
-        for (const auto& row : smartbox) check(!row["songmid"].get<std::string>().empty());
-        qqRows(smartbox, duration);
-        if (const auto rows = LyricsLookup::clientSearchRows(*value)) qqRows(*rows, duration);
-        LyricsLookup::albumMidFromSongDetail(*value);
-        break;
-    }
-    default:
-        catalog(*value, duration);
-        break;
+        case 0:
+        case 1:
+        case 2: lrclib(*value, duration); break;
+        case 3: {  // QQ Music lyrics
+            const auto s = LyricsLookup::qqLyricSnapshot(*value);
+            checkSnapshot(s, "qqmusic");
+            if (s && !s->synced) check(deck::JSON::member(*value, "lyric")->is_string());
+            break;
+        }
+        case 4: {  // song rows of both searches
+            const auto smartbox = LyricsLookup::rowsFromSmartbox(*value);
+            for (const auto& row : smartbox) check(!row["songmid"].get<std::string>().empty());
+            qqRows(smartbox, duration);
+            if (const auto rows = LyricsLookup::clientSearchRows(*value)) qqRows(*rows, duration);
+            LyricsLookup::albumMidFromSongDetail(*value);
+            break;
+        }
+        default: catalog(*value, duration); break;
     }
     return 0;
 }

@@ -255,7 +255,7 @@ std::string LyricsLookup::qqLyricText(const Json* value) {
         out = std::move(*decoded);
     // "&amp;" last, so an escaped entity stays what it was written as.
     static constexpr std::pair<std::string_view, std::string_view> kEntities[] = {
-        {"&apos;", "'"}, {"&#39;", "'"}, {"&quot;", "\""}, {"&lt;", "<"},
+        {"&apos;", "'"}, {"&#39;", "'"},  {"&quot;", "\""}, {"&lt;", "<"},
         {"&gt;", ">"},   {"&nbsp;", " "}, {"&amp;", "&"},
     };
     for (const auto& [entity, character] : kEntities) replaceAll(out, entity, character);
@@ -351,8 +351,8 @@ Json::array_t LyricsLookup::qqRowsMatching(const Json::array_t& rows, std::strin
     return kept;
 }
 
-OptionalText LyricsLookup::bestQQSongMid(const Json::array_t& rows, std::string_view title,
-                                         const OptionalText& artist, double duration) {
+OptionalText LyricsLookup::bestQQSongMid(const Json::array_t& rows, std::string_view title, const OptionalText& artist,
+                                         double duration) {
     const std::string t = text::lowercased(title);
     const std::string a = artist ? text::lowercased(*artist) : std::string();
     OptionalText best;
@@ -372,9 +372,12 @@ OptionalText LyricsLookup::bestQQSongMid(const Json::array_t& rows, std::string_
         if (duration > 1.0) {
             if (const auto interval = numberMember(row, "interval"); interval && *interval > 0) {
                 const double d = std::fabs(*interval - duration);
-                if (d <= 2.0) score += 3.0;
-                else if (d <= 5.0) score += 1.0;
-                else score -= std::min(d / 10.0, 2.0);
+                if (d <= 2.0)
+                    score += 3.0;
+                else if (d <= 5.0)
+                    score += 1.0;
+                else
+                    score -= std::min(d / 10.0, 2.0);
             }
         }
         if (!best || score > bestScore) {
@@ -455,7 +458,8 @@ std::string LyricsLookup::catalogTerm(std::string_view title, const OptionalText
 }
 
 QueryItems LyricsLookup::catalogQuery(std::string_view term, std::string_view limit, const OptionalText& country) {
-    QueryItems items{{"term", std::string(term)}, {"media", "music"}, {"entity", "song"}, {"limit", std::string(limit)}};
+    QueryItems items{
+        {"term", std::string(term)}, {"media", "music"}, {"entity", "song"}, {"limit", std::string(limit)}};
     if (country) items.emplace_back("country", *country);
     return items;
 }
@@ -493,9 +497,12 @@ void LyricsLookup::CatalogRanking::add(const Json& answer) {
         if (!title_.empty() && text::canonicallyEqual(title_, *name)) score += 5;
         if (duration_ > 1.0 && length > 0) {
             const double gap = std::fabs(length - duration_);
-            if (gap <= 2.0) score += 8;
-            else if (gap <= 5.0) score += 3;
-            else if (!(gap <= 12.0)) continue;
+            if (gap <= 2.0)
+                score += 8;
+            else if (gap <= 5.0)
+                score += 3;
+            else if (!(gap <= 12.0))
+                continue;
             // A Latin title is not matched by a Chinese one on a rough length.
             if (gap > 2.0 && latinTitle && text::containsIdeographic(*name)) continue;
         }
@@ -506,8 +513,8 @@ void LyricsLookup::CatalogRanking::add(const Json& answer) {
         if (std::find(keys_.begin(), keys_.end(), key) != keys_.end()) continue;
         keys_.push_back(std::move(key));
         const auto* album = stringMember(row, "collectionName");
-        kept_.push_back({CatalogHit{*name, *rowArtist, album ? OptionalText(*album) : std::nullopt, length, *artwork},
-                         score});
+        kept_.push_back(
+            {CatalogHit{*name, *rowArtist, album ? OptionalText(*album) : std::nullopt, length, *artwork}, score});
     }
 }
 
@@ -549,8 +556,7 @@ std::vector<CatalogHit> LyricsLookup::catalogHitsByCloseness(const Json& answer,
 // ---- the player's own lyrics
 
 std::optional<LyricsSnapshot> LyricsLookup::musicAnswerSnapshot(const OptionalText& answer, std::string_view title,
-                                                                const OptionalText& artist,
-                                                                const OptionalText& album) {
+                                                                const OptionalText& artist, const OptionalText& album) {
     if (!answer) return std::nullopt;
     const std::string output = trimmed(*answer);
     if (output.empty() || output == "missing value") return std::nullopt;

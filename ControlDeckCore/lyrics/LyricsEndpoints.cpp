@@ -10,9 +10,12 @@ namespace {
 // scheme://host[:port] with nothing after it: paths belong to the providers.
 bool isOrigin(std::string_view s) {
     std::string_view rest;
-    if (s.rfind("http://", 0) == 0) rest = s.substr(7);
-    else if (s.rfind("https://", 0) == 0) rest = s.substr(8);
-    else return false;
+    if (s.rfind("http://", 0) == 0)
+        rest = s.substr(7);
+    else if (s.rfind("https://", 0) == 0)
+        rest = s.substr(8);
+    else
+        return false;
     if (rest.empty()) return false;
     for (const char c : rest) {
         const auto b = static_cast<unsigned char>(c);
@@ -31,8 +34,8 @@ std::optional<LyricsEndpoints> LyricsEndpoints::parse(std::string_view json, std
     }
     LyricsEndpoints endpoints;
     std::pair<const char*, std::string*> fields[] = {
-        {"lrclib", &endpoints.lrclib},   {"qqSearch", &endpoints.qqSearch}, {"qqApi", &endpoints.qqApi},
-        {"qqSite", &endpoints.qqSite},   {"catalog", &endpoints.catalog},   {"qqImage", &endpoints.qqImage},
+        {"lrclib", &endpoints.lrclib}, {"qqSearch", &endpoints.qqSearch}, {"qqApi", &endpoints.qqApi},
+        {"qqSite", &endpoints.qqSite}, {"catalog", &endpoints.catalog},   {"qqImage", &endpoints.qqImage},
     };
     for (const auto& [key, member] : value->items()) {
         std::string* target = nullptr;

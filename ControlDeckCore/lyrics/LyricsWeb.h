@@ -24,8 +24,8 @@ inline constexpr const char* kUserAgent =
     "Mozilla/5.0 (Macintosh; Intel Mac OS X 10_15_7) AppleWebKit/605.1.15 (KHTML, like Gecko) Version/17.0 "
     "Safari/605.1.15";
 inline constexpr const char* kAccept = "application/json,text/javascript,*/*;q=0.8";
-inline constexpr double kRequestTimeout = 2.2;      // seconds, every JSON request
-inline constexpr double kCoverTimeout = 0.8;        // seconds, a cover download
+inline constexpr double kRequestTimeout = 2.2;  // seconds, every JSON request
+inline constexpr double kCoverTimeout = 0.8;    // seconds, a cover download
 inline constexpr std::size_t kMaxDownloadBytes = media::QQNowPlaying::kMaxInputBytes;
 // The player whose lyrics count as the music app's, unless the variable
 // names another MPRIS bus name.

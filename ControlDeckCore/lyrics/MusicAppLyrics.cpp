@@ -16,18 +16,15 @@ std::optional<LyricsSnapshot> LyricsLookup::appleMusicLyrics(std::string_view ti
     const auto reading = dbus::MediaPlayer::currentTrack(musicPlayerBusName());
     OptionalText answer;
     switch (reading.outcome) {
-    case dbus::PlayerReading::Outcome::failed:
-        return std::nullopt;
-    case dbus::PlayerReading::Outcome::stopped:
-    case dbus::PlayerReading::Outcome::trackChanged:
-        answer = "";
-        break;
-    case dbus::PlayerReading::Outcome::track: {
-        const auto& t = reading.track;
-        // Some players join lyric lines with ", " in xesam:asText.
-        answer = t.title + "\t" + t.artist + "\t" + t.album + "\n" + restoredLyricLines(t.lyrics);
-        break;
-    }
+        case dbus::PlayerReading::Outcome::failed: return std::nullopt;
+        case dbus::PlayerReading::Outcome::stopped:
+        case dbus::PlayerReading::Outcome::trackChanged: answer = ""; break;
+        case dbus::PlayerReading::Outcome::track: {
+            const auto& t = reading.track;
+            // Some players join lyric lines with ", " in xesam:asText.
+            answer = t.title + "\t" + t.artist + "\t" + t.album + "\n" + restoredLyricLines(t.lyrics);
+            break;
+        }
     }
     return musicAnswerSnapshot(answer, title, artist, album);
 }

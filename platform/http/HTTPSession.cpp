@@ -101,7 +101,8 @@ std::optional<Response> HTTPSession::get(const GetRequest& request) const {
     curl_easy_setopt(c, CURLOPT_HTTPHEADER, list.get());
     // Time-outs without SIGALRM: names resolve on the library's own thread.
     curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(c, CURLOPT_TIMEOUT_MS, static_cast<long>(request.timeout.count() > 0 ? request.timeout.count() : 1));
+    curl_easy_setopt(c, CURLOPT_TIMEOUT_MS,
+                     static_cast<long>(request.timeout.count() > 0 ? request.timeout.count() : 1));
     curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(c, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(c, CURLOPT_FOLLOWLOCATION, 1L);

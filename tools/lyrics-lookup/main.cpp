@@ -129,7 +129,8 @@ int main(int argc, char** argv) {
     };
     const auto duration = number("--duration", 0);
     if (!duration) return usage("--duration needs a number of seconds");
-    const auto timeout = number("--timeout", command == "get" ? LyricsLookup::kRequestTimeout : LyricsLookup::kCoverTimeout);
+    const auto timeout =
+        number("--timeout", command == "get" ? LyricsLookup::kRequestTimeout : LyricsLookup::kCoverTimeout);
     if (!timeout || !(*timeout > 0)) return usage("--timeout needs a positive number of seconds");
     std::string endpointsError;
     lyrics::LyricsEndpoints::current(&endpointsError);
@@ -142,9 +143,12 @@ int main(int argc, char** argv) {
     if (countries.empty()) countries.push_back("tw");
 
     Json out;
-    if (command == "lrclib") out = snapshotJSON(LyricsLookup::lrclib(title, artist, album, *duration));
-    else if (command == "qq-lyric") out = snapshotJSON(LyricsLookup::qqLyric(songMid));
-    else if (command == "qq-track") out = trackJSON(LyricsLookup::findQQTrack(title, artist, *duration));
+    if (command == "lrclib")
+        out = snapshotJSON(LyricsLookup::lrclib(title, artist, album, *duration));
+    else if (command == "qq-lyric")
+        out = snapshotJSON(LyricsLookup::qqLyric(songMid));
+    else if (command == "qq-track")
+        out = trackJSON(LyricsLookup::findQQTrack(title, artist, *duration));
     else if (command == "qq-album") {
         const auto id = LyricsLookup::qqAlbumMid(songMid);
         out = id ? Json(*id) : Json(nullptr);

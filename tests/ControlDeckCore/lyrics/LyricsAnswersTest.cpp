@@ -24,7 +24,7 @@ TEST(LyricsAnswersTest, BodiesDecodeToObjectsAndArraysOnly) {
         {"jsonp1(MusicJsonCallback({\"a\":{\"b\":2}}))", json{{"a", {{"b", 2}}}}},
         {"MusicJsonCallback([1,{\"a\":2}])", json{{"a", 2}}},  // first "{" to last "}"
         {"callback(} {)", std::nullopt},                       // braces the wrong way round
-        {"callback([1])", std::nullopt},                        // no braces: parsed as received
+        {"callback([1])", std::nullopt},                       // no braces: parsed as received
         {"[1]", json::array({1})},
         {"42", std::nullopt},
         {"\"text\"", std::nullopt},
@@ -70,14 +70,15 @@ TEST(LyricsAnswersTest, LrclibSearchPicksTheClosestMatchingRecord) {
         std::optional<int> chosen;
     };
     const Case cases[] = {
-        {"equal distances keep the earlier", json::array({record("T", "A", 101.5, 1), record("T", "A", 98.5, 2)}), 100, 1},
+        {"equal distances keep the earlier", json::array({record("T", "A", 101.5, 1), record("T", "A", 98.5, 2)}), 100,
+         1},
         {"a closer later record wins", json::array({record("T", "A", 102, 1), record("T", "A", 101, 2)}), 100, 2},
         {"3.0 s is close enough", json::array({record("T", "A", 103, 1)}), 100, 1},
         {"3.01 s is not", json::array({record("T", "A", 103.01, 1)}), 100, std::nullopt},
-        {"no length is refused for a known one", json::array({record("T", "A", nullptr, 1), record("T", "A", 0, 2)}), 100,
-         std::nullopt},
-        {"an unknown length takes the first", json::array({record("T", "A", nullptr, 1), record("T", "A", 100, 2)}), 1.0,
-         1},
+        {"no length is refused for a known one", json::array({record("T", "A", nullptr, 1), record("T", "A", 0, 2)}),
+         100, std::nullopt},
+        {"an unknown length takes the first", json::array({record("T", "A", nullptr, 1), record("T", "A", 100, 2)}),
+         1.0, 1},
         {"titles are trimmed on the record's side", json::array({record(" T\n", "A", 100, 1)}), 100, 1},
         {"artist keys must agree", json::array({record("T", "B", 100, 1), record("T", " a ", 100, 2)}), 100, 2},
         {"\"name\" and \"artist\" stand in",
@@ -92,7 +93,8 @@ TEST(LyricsAnswersTest, LrclibSearchPicksTheClosestMatchingRecord) {
             EXPECT_EQ((*chosen)["id"], *c.chosen);
         }
     }
-    EXPECT_FALSE(LyricsLookup::matchedLrclib({record("T", "A", 100, 1)}, "T ", "A", 100)) << "the given title is not trimmed";
+    EXPECT_FALSE(LyricsLookup::matchedLrclib({record("T", "A", 100, 1)}, "T ", "A", 100))
+        << "the given title is not trimmed";
     EXPECT_FALSE(LyricsLookup::matchedLrclib({record("T", nullptr, 100, 1)}, "T", "A", 100));
     EXPECT_TRUE(LyricsLookup::matchedLrclib({record("T", nullptr, 100, 1)}, "T", std::nullopt, 100));
 }
@@ -100,7 +102,8 @@ TEST(LyricsAnswersTest, LrclibSearchPicksTheClosestMatchingRecord) {
 TEST(LyricsAnswersTest, LrclibQueries) {
     EXPECT_EQ(LyricsLookup::lrclibSearchQuery("T", ""), (QueryItems{{"q", "T"}}));
     EXPECT_EQ(LyricsLookup::lrclibSearchQuery("", std::nullopt), (QueryItems{{"q", ""}}));
-    EXPECT_EQ(LyricsLookup::lrclibGetQuery("", std::nullopt, std::nullopt, 1.0 / 0.0), (QueryItems{{"track_name", ""}}));
+    EXPECT_EQ(LyricsLookup::lrclibGetQuery("", std::nullopt, std::nullopt, 1.0 / 0.0),
+              (QueryItems{{"track_name", ""}}));
     EXPECT_EQ(LyricsLookup::lrclibGetQuery("T", "A", "L", 2.5),
               (QueryItems{{"track_name", "T"}, {"artist_name", "A"}, {"album_name", "L"}, {"duration", "3"}}));
 }
@@ -165,13 +168,11 @@ TEST(LyricsAnswersTest, QQLyricWithoutTimesIsPlainOrTheNoticeOnlyForALyricAnswer
 TEST(LyricsAnswersTest, SmartboxItemsBecomeRows) {
     const json answer = {{"data",
                           {{"song",
-                            {{"itemlist",
-                              json::array({{{"name", "A"}, {"singer", "S"}},
-                                           {{"mid", ""}, {"name", "B"}},
-                                           {{"mid", "m1"}, {"name", "C"}, {"singer", ""}},
-                                           {{"mid", "m2"}, {"name", 7}, {"singer", "S2"}}})}}}}}};
-    EXPECT_EQ(json(LyricsLookup::rowsFromSmartbox(answer)),
-              json::parse(R"([{"songmid":"m1","songname":"C"},
+                            {{"itemlist", json::array({{{"name", "A"}, {"singer", "S"}},
+                                                       {{"mid", ""}, {"name", "B"}},
+                                                       {{"mid", "m1"}, {"name", "C"}, {"singer", ""}},
+                                                       {{"mid", "m2"}, {"name", 7}, {"singer", "S2"}}})}}}}}};
+    EXPECT_EQ(json(LyricsLookup::rowsFromSmartbox(answer)), json::parse(R"([{"songmid":"m1","songname":"C"},
                               {"songmid":"m2","songname":"","singer":[{"name":"S2"}]}])"));
     json broken = answer;
     broken["data"]["song"]["itemlist"].push_back("not an item");
@@ -310,11 +311,11 @@ TEST(LyricsAnswersTest, CatalogScoresKeepOnlyLikelyRows) {
 }
 
 TEST(LyricsAnswersTest, CatalogFallbackRowsByCloseness) {
-    const json answer = {{"results", json::array({catalogRow("A", "Alpha", 201900, "far"),
-                                                  catalogRow("B", "Alpha & Beta", 200500, "near"),
-                                                  catalogRow("C", "Beta", 200000, "other artist"),
-                                                  catalogRow("D", "Alpha", 202100, "too far"),
-                                                  catalogRow("E", "Alpha", nullptr, "no length")})}};
+    const json answer = {
+        {"results",
+         json::array({catalogRow("A", "Alpha", 201900, "far"), catalogRow("B", "Alpha & Beta", 200500, "near"),
+                      catalogRow("C", "Beta", 200000, "other artist"), catalogRow("D", "Alpha", 202100, "too far"),
+                      catalogRow("E", "Alpha", nullptr, "no length")})}};
     std::vector<std::string> order;
     for (const auto& hit : LyricsLookup::catalogHitsByCloseness(answer, "Alpha", 200)) order.push_back(hit.artworkURL);
     EXPECT_EQ(order, (std::vector<std::string>{"near", "far"}));

@@ -46,7 +46,9 @@ protected:
     }
     static void onlyRoutes(json rules) { ASSERT_TRUE(stub_->setRoutes(std::move(rules))); }
 
-    void forbidOutsideLookups() { std::ofstream(folder_.path() / "Info.json") << R"({"VeltraneLicensedMusicContent":true})"; }
+    void forbidOutsideLookups() {
+        std::ofstream(folder_.path() / "Info.json") << R"({"VeltraneLicensedMusicContent":true})";
+    }
 
     static std::string header(const json& entry, const std::string& name) {
         for (const auto& h : entry["headers"]) {
@@ -114,8 +116,9 @@ TEST_F(LyricsWebTest, LrclibSearchesOnlyWhenTheExactLookupGivesNothing) {
         snapshot = LyricsLookup::lrclib("Track One", "Alpha", std::nullopt, 215);
         ASSERT_TRUE(snapshot);
         EXPECT_EQ(texts(*snapshot), std::vector<std::string>{"From the search"});
-        EXPECT_EQ(stub_->requests(), (std::vector<std::string>{"/api/get?track_name=Track One&artist_name=Alpha&duration=215",
-                                                              "/api/search?q=Alpha Track One"}));
+        EXPECT_EQ(stub_->requests(),
+                  (std::vector<std::string>{"/api/get?track_name=Track One&artist_name=Alpha&duration=215",
+                                            "/api/search?q=Alpha Track One"}));
     }
 
     onlyRoutes(json::array());
@@ -141,8 +144,8 @@ TEST_F(LyricsWebTest, QQLyricAnswersInEveryWrapping) {
         std::string mid;
         std::optional<bool> synced;  // none: no snapshot
     };
-    const Case cases[] = {{"plain", true},   {"base64", true}, {"callback", true},
-                          {"jsonp", true},   {"tags", false},  {"blocked", std::nullopt}};
+    const Case cases[] = {{"plain", true}, {"base64", true}, {"callback", true},
+                          {"jsonp", true}, {"tags", false},  {"blocked", std::nullopt}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.mid);
         routes(json::array());
@@ -151,8 +154,8 @@ TEST_F(LyricsWebTest, QQLyricAnswersInEveryWrapping) {
         const auto log = stub_->log();
         ASSERT_EQ(log.size(), 1u);
         EXPECT_EQ(log[0]["path"], kLyricPath);
-        EXPECT_EQ(log[0]["query"], json::parse(R"([["format","json"],["nobase64","1"],["songmid",")" + c.mid +
-                                                R"("]])"));
+        EXPECT_EQ(log[0]["query"],
+                  json::parse(R"([["format","json"],["nobase64","1"],["songmid",")" + c.mid + R"("]])"));
         EXPECT_EQ(header(log[0], "Referer"), stub_->origin());
         if (!snapshot) continue;
         EXPECT_EQ(snapshot->provider, "qqmusic");
@@ -222,16 +225,18 @@ TEST_F(LyricsWebTest, QQTrackFromTheClientSearchOrTheSmartboxWithItsAlbum) {
 
     // No client rows: the smartbox finds the song, whose album comes from
     // the song detail.
-    routes(json::array({{{"path", "/soso/fcgi-bin/search_for_qq_cp"}, {"status", 404}},
-                        {{"path", "/soso/fcgi-bin/client_search_cp"}, {"body", "{\"data\":{\"song\":{\"list\":[]}}}"}}}));
+    routes(
+        json::array({{{"path", "/soso/fcgi-bin/search_for_qq_cp"}, {"status", 404}},
+                     {{"path", "/soso/fcgi-bin/client_search_cp"}, {"body", "{\"data\":{\"song\":{\"list\":[]}}}"}}}));
     track = LyricsLookup::findQQTrack("Qing Tian", "Zhou", 271);
     ASSERT_TRUE(track);
     EXPECT_EQ(*track, (LibraryTrack{"Qing Tian", "Zhou", std::nullopt, 271, "005ddd", "003RMaRI1iFoYd"}));
     const auto requests = stub_->requests();
     ASSERT_EQ(requests.size(), 4u);
-    EXPECT_EQ(requests[3],
-              "/cgi-bin/musicu.fcg?data="
-              R"({"songinfo":{"module":"music.pf_song_detail_svr","method":"get_song_detail_yqq","param":{"song_mid":"005ddd"}}})");
+    EXPECT_EQ(
+        requests[3],
+        "/cgi-bin/musicu.fcg?data="
+        R"({"songinfo":{"module":"music.pf_song_detail_svr","method":"get_song_detail_yqq","param":{"song_mid":"005ddd"}}})");
 }
 
 TEST_F(LyricsWebTest, ContentPolicyAndUnsendableIdsAskNothing) {
@@ -277,7 +282,7 @@ TEST_F(LyricsWebTest, CoversAreKeptUnderBothKeysAndOnlyFromTheWeb) {
     EXPECT_FALSE(LyricsLookup::cachedCover("Track One", "Alpha"));
 
     for (const std::string& url : std::vector<std::string>{"file:///etc/hostname", stub_->origin() + "/image/to-file",
-                                  stub_->origin() + "/missing"}) {
+                                                           stub_->origin() + "/missing"}) {
         SCOPED_TRACE(url);
         LyricsLookup::rememberCover({"T", "A", std::nullopt, 1, url}, "Other", "Someone");
         EXPECT_FALSE(LyricsLookup::cachedCover("Other", "Someone"));
