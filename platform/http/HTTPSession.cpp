@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <array>
 #include <memory>
+#include <mutex>
 
 namespace veltrane::http {
 namespace {

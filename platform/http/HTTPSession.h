@@ -5,7 +5,6 @@
 
 #include <chrono>
 #include <cstddef>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
