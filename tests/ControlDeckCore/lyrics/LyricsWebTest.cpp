@@ -4,8 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <fstream>
+#include <thread>
 
 #include "platform/bundle/BundleInfo.h"
 #include "tests/support/LyricsStub.h"
@@ -296,6 +298,22 @@ TEST_F(LyricsWebTest, DownloadsAreBoundedBySize) {
     EXPECT_FALSE(LyricsLookup::downloadData(stub_->origin() + "/big", 5));
     EXPECT_EQ(LyricsLookup::downloadData(stub_->origin() + "/fits", 5)->size(), 1000u);
     EXPECT_FALSE(LyricsLookup::downloadData(stub_->origin() + "/empty", 5));
+}
+
+TEST_F(LyricsWebTest, ConcurrentLookupsShareTheSession) {
+    routes(json::array());
+    std::vector<std::thread> threads;
+    std::atomic<int> found{0};
+    for (int t = 0; t < 8; ++t) {
+        threads.emplace_back([&] {
+            for (int i = 0; i < 5; ++i) {
+                if (LyricsLookup::lrclib("Track One", "Alpha", "Demo", 215)) ++found;
+            }
+        });
+    }
+    for (auto& t : threads) t.join();
+    EXPECT_EQ(found, 40);
+    EXPECT_EQ(stub_->log().size(), 40u);
 }
 
 // Time-outs: a listener that never answers. The bounds below only tell the
