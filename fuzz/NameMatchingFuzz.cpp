@@ -10,7 +10,7 @@
 #include "platform/text/Whitespace.h"
 
 using namespace veltrane;
-using lyrics::LyricsLookup;
+namespace LyricsLookup = lyrics::LyricsLookup;
 
 namespace {
 

@@ -34,6 +34,7 @@ sigset_t stopSignals() {
 
 int main(int argc, char** argv) {
     sys::ignoreSigpipe();
+    sys::keepFreedHeapMemory();
     // Room for the whole connection cap; where the hard limit is lower, the
     // server holds fewer connections instead.
     sys::raiseDescriptorLimit(deck::HTTPServerOptions{}.maxConnections + deck::HTTPServer::kDescriptorReserve);

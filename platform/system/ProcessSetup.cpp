@@ -1,11 +1,15 @@
 #include "platform/system/ProcessSetup.h"
 
+#include <malloc.h>
+
 #include <signal.h>
 #include <sys/resource.h>
 
 #include <algorithm>
 
 namespace veltrane::sys {
+
+void keepFreedHeapMemory() { mallopt(M_TRIM_THRESHOLD, 32 << 20); }
 
 void ignoreSigpipe() {
     struct sigaction action {};

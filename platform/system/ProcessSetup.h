@@ -9,6 +9,12 @@ namespace veltrane::sys {
 // must fail with EPIPE, not kill the process.
 void ignoreSigpipe();
 
+// Freed memory at the top of the heap is kept (up to 32 MiB) for the next
+// allocation instead of going back to the kernel at once: a lookup's answer
+// and its parsed JSON free a few hundred KB per request, and returning and
+// faulting those pages in again each time cost more than the request itself.
+void keepFreedHeapMemory();
+
 // How many descriptors this process may have open (its soft limit); nullopt
 // when there is no limit or it cannot be read.
 std::optional<std::size_t> descriptorLimit();

@@ -117,4 +117,20 @@ std::string lowercased(std::string_view utf8) {
     return text.toUTF8String(out);
 }
 
+bool onlyLettersAndNumbers(std::string_view utf8) {
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(utf8.data());
+    const auto length = static_cast<std::int64_t>(utf8.size());
+    for (std::int64_t offset = 0; offset < length;) {
+        UChar32 c = 0;
+        std::int32_t step = 0;
+        const auto window = static_cast<std::int32_t>(std::min<std::int64_t>(length - offset, 4));
+        U8_NEXT(bytes + offset, step, window, c);
+        if (c < 0) return false;
+        const auto mask = U_GET_GC_MASK(c);
+        if (!(mask & (U_GC_L_MASK | U_GC_N_MASK))) return false;
+        offset += step;
+    }
+    return true;
+}
+
 }  // namespace veltrane::text

@@ -33,4 +33,8 @@ std::string lowercased(std::string_view utf8);
 // characters and the like). Invalid bytes count as not ideographic.
 bool containsIdeographic(std::string_view utf8);
 
+// Whether every scalar of `utf8` is a letter or a number (general categories
+// L and N, any script). The empty text qualifies; an invalid byte does not.
+bool onlyLettersAndNumbers(std::string_view utf8);
+
 }  // namespace veltrane::text
