@@ -224,7 +224,13 @@ std::optional<std::string> Mirabeck::buildLine() {
         const bool sent = bytes && bytes->bytes && lastArtworkData_ &&
                           (lastArtworkData_ == bytes->bytes || *lastArtworkData_ == *bytes->bytes);
         if (bytes && bytes->bytes && !sent) {
-            if (auto artwork = dashboardArtwork(*bytes->bytes)) {
+            // Tracks of one album share a cover file: its preparation is
+            // kept for the bytes it was made from.
+            if (preparedFrom_ != bytes->bytes && !(preparedFrom_ && *preparedFrom_ == *bytes->bytes)) {
+                prepared_ = dashboardArtwork(*bytes->bytes);
+                preparedFrom_ = bytes->bytes;
+            }
+            if (const auto& artwork = prepared_) {
                 line["artwork"] = crypto::base64(*artwork);
                 lastArtworkData_ = bytes->bytes;
             }

@@ -69,6 +69,8 @@ private:
     std::string lastBundleId_;
     std::string lastArtKey_;
     std::shared_ptr<const std::string> lastArtworkData_;
+    std::shared_ptr<const std::string> preparedFrom_;
+    std::optional<std::string> prepared_;
 };
 
 }  // namespace veltrane::mirabeck

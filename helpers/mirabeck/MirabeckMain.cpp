@@ -80,17 +80,31 @@ int mirabeckMain(const std::vector<std::string_view>& arguments, int outputFd) {
     }
 
     // Timer firings and change notifications both land on one serial queue,
-    // so emissions never overlap; a failed write means our reader is gone.
+    // so emissions never overlap. Firings that fell due while an emission
+    // waited (a slow player, a large cover) are merged, as are notifications
+    // that arrive before the line they asked for: one line, not a burst.
+    // A failed write means our reader is gone.
     Ending ending;
     auto emitQ = dispatch::SerialQueue::create("nowplaying.emit");
-    auto emitLine = [&writer, &ending, outputFd] {
+    auto lastEnd = std::make_shared<dispatch::Clock::time_point>();  // on emitQ only
+    auto notified = std::make_shared<std::atomic<bool>>(false);
+    auto emitLine = [&writer, &ending, outputFd, lastEnd] {
         if (auto line = writer.emit(); line && !writeAll(outputFd, *line)) ending.signal();
+        *lastEnd = dispatch::Clock::now();
     };
     std::weak_ptr<dispatch::SerialQueue> weakQueue = emitQ;
-    service->registerForNotifications([weakQueue, emitLine] {
-        if (auto queue = weakQueue.lock()) queue->async(emitLine);
+    service->registerForNotifications([weakQueue, emitLine, notified] {
+        if (notified->exchange(true)) return;
+        if (auto queue = weakQueue.lock())
+            queue->async([emitLine, notified] {
+                notified->store(false);
+                emitLine();
+            });
     });
-    auto timer = dispatch::DispatchTimer::create(*emitQ, kWatchInterval, kWatchLeeway, emitLine);
+    auto timer = dispatch::DispatchTimer::create(*emitQ, kWatchInterval, kWatchLeeway, [emitLine, lastEnd] {
+        if (dispatch::Clock::now() - *lastEnd < kWatchInterval / 2) return;
+        emitLine();
+    });
     timer->start(dispatch::Duration::zero());
     ending.wait();
     // Nothing left to say: leave without unwinding the bus thread and the
