@@ -19,10 +19,14 @@ namespace veltrane::mpris {
 // handed out on every read of a track.
 struct InfoData {
     std::shared_ptr<const std::string> bytes;
+    bool operator==(const InfoData& other) const {
+        return bytes == other.bytes || (bytes && other.bytes && *bytes == *other.bytes);
+    }
 };
 // A point in time, seconds since 1970.
 struct InfoDate {
     double secondsSince1970 = 0;
+    bool operator==(const InfoDate&) const = default;
 };
 using InfoValue = std::variant<bool, std::int64_t, double, std::string, InfoData, InfoDate>;
 using InfoDictionary = std::map<std::string, InfoValue, std::less<>>;
