@@ -3,7 +3,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
@@ -11,16 +10,14 @@
 #include <mutex>
 
 #include "helpers/mirabeck/Mirabeck.h"
+#include "helpers/mirabeck/WatchLoop.h"
 #include "platform/accessibility/AtspiAccessibilityTree.h"
-#include "platform/dispatch/DispatchTimer.h"
-#include "platform/dispatch/SerialQueue.h"
 #include "platform/mpris/MprisNowPlaying.h"
 
 namespace veltrane::mirabeck {
 namespace {
 
 constexpr auto kWatchInterval = std::chrono::milliseconds(70);
-constexpr auto kWatchLeeway = std::chrono::milliseconds(8);
 
 bool writeAll(int fd, std::string_view text) {
     while (!text.empty()) {
@@ -79,33 +76,15 @@ int mirabeckMain(const std::vector<std::string_view>& arguments, int outputFd) {
         return 0;
     }
 
-    // Timer firings and change notifications both land on one serial queue,
-    // so emissions never overlap. Firings that fell due while an emission
-    // waited (a slow player, a large cover) are merged, as are notifications
-    // that arrive before the line they asked for: one line, not a burst.
-    // A failed write means our reader is gone.
+    // Ticks and change notifications both run the writer on the loop's one
+    // thread, so emissions never overlap, and notifications that arrive
+    // before the line they asked for give one line. A failed write means our
+    // reader is gone.
     Ending ending;
-    auto emitQ = dispatch::SerialQueue::create("nowplaying.emit");
-    auto lastEnd = std::make_shared<dispatch::Clock::time_point>();  // on emitQ only
-    auto notified = std::make_shared<std::atomic<bool>>(false);
-    auto emitLine = [&writer, &ending, outputFd, lastEnd] {
+    WatchLoop loop("nowplaying.emit", kWatchInterval, [&writer, &ending, outputFd] {
         if (auto line = writer.emit(); line && !writeAll(outputFd, *line)) ending.signal();
-        *lastEnd = dispatch::Clock::now();
-    };
-    std::weak_ptr<dispatch::SerialQueue> weakQueue = emitQ;
-    service->registerForNotifications([weakQueue, emitLine, notified] {
-        if (notified->exchange(true)) return;
-        if (auto queue = weakQueue.lock())
-            queue->async([emitLine, notified] {
-                notified->store(false);
-                emitLine();
-            });
     });
-    auto timer = dispatch::DispatchTimer::create(*emitQ, kWatchInterval, kWatchLeeway, [emitLine, lastEnd] {
-        if (dispatch::Clock::now() - *lastEnd < kWatchInterval / 2) return;
-        emitLine();
-    });
-    timer->start(dispatch::Duration::zero());
+    service->registerForNotifications([&loop] { loop.poke(); });
     ending.wait();
     // Nothing left to say: leave without unwinding the bus thread and the
     // queue, which may be inside a call.

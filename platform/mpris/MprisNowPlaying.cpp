@@ -59,11 +59,14 @@ BusValue fromVariant(const sdbus::Variant& variant, int depth) {
     if (type == "v") return fromVariant(variant.get<sdbus::Variant>(), depth + 1);
     if (type == "as" || type == "ao") {
         BusArray array;
+        // Built in place: GCC 12 misreads a moved variant temporary here as
+        // uninitialised.
         if (type == "as")
-            for (auto& text : variant.get<std::vector<std::string>>()) array.push_back(BusValue{std::move(text)});
+            for (auto& text : variant.get<std::vector<std::string>>())
+                array.emplace_back().value.emplace<std::string>(std::move(text));
         else
             for (auto& path : variant.get<std::vector<sdbus::ObjectPath>>())
-                array.push_back(BusValue{std::string(path)});
+                array.emplace_back().value.emplace<std::string>(std::move(path));
         return BusValue{std::move(array)};
     }
     if (type == "av") {
@@ -97,15 +100,23 @@ struct Player {
 }  // namespace
 
 struct MprisNowPlaying::Impl {
+    std::string address;
+    // Calls go out on one connection and wait for their reply in the calling
+    // thread; signals arrive on another, with a thread of its own. A reply
+    // then never has to pass through another thread, which on a watcher
+    // asking 14 times a second costs more than the call itself.
     std::unique_ptr<sdbus::IConnection> connection;
+    std::unique_ptr<sdbus::IConnection> signals;
     std::unique_ptr<sdbus::IProxy> bus;  // org.freedesktop.DBus
 
-    // Guards the player table and the callback. Never held across a bus
-    // call: replies arrive through the signal thread once it runs.
+    // Guards the player table and the callback; never held across a bus call.
     std::mutex mutex;
     std::map<std::string, Player> players;  // by well-known name
     std::map<std::string, std::unique_ptr<sdbus::IProxy>> proxies;  // by well-known name, read side only
     bool stale = true;
+    // Set by any player's signal: the cached reading no longer stands.
+    bool announced = false;
+    bool listening = false;
     std::uint64_t tick = 0;
     std::function<void()> changed;
     std::vector<sdbus::Slot> matches;
@@ -113,6 +124,12 @@ struct MprisNowPlaying::Impl {
     // Touched only by the one reader at a time (the emit queue).
     std::mutex readMutex;
     ArtworkFile artwork;
+    struct Cached {
+        std::string name;
+        NowPlayingReading reading;
+        Clock::time_point at;
+    };
+    std::optional<Cached> cached;
 
     sdbus::IProxy& proxy(const std::string& name) {
         std::lock_guard lock(mutex);
@@ -238,6 +255,7 @@ struct MprisNowPlaying::Impl {
                                                                           fromVariant(status->second, 0)}}));
                 }
             }
+            announced = true;
             notify = changed;
         }
         if (notify) notify();
@@ -248,6 +266,7 @@ struct MprisNowPlaying::Impl {
         {
             std::lock_guard lock(mutex);
             if (playersChanged) stale = true;
+            announced = true;
             notify = changed;
         }
         if (notify) notify();
@@ -257,7 +276,7 @@ struct MprisNowPlaying::Impl {
 MprisNowPlaying::MprisNowPlaying(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
 
 MprisNowPlaying::~MprisNowPlaying() {
-    if (impl_->connection) impl_->connection->leaveEventLoop();
+    if (impl_->signals) impl_->signals->leaveEventLoop();
 }
 
 std::optional<std::string> MprisNowPlaying::sessionBusAddress() {
@@ -275,6 +294,7 @@ std::unique_ptr<MprisNowPlaying> MprisNowPlaying::connect() {
     if (!address) return nullptr;
     try {
         auto impl = std::make_unique<Impl>();
+        impl->address = *address;
         impl->connection = sdbus::createSessionBusConnectionWithAddress(*address);
         impl->bus = sdbus::createProxy(*impl->connection, "org.freedesktop.DBus", "/org/freedesktop/DBus");
         return std::unique_ptr<MprisNowPlaying>(new MprisNowPlaying(std::move(impl)));
@@ -290,6 +310,17 @@ NowPlayingReading MprisNowPlaying::read(Timeout timeout) {
         impl_->scan(deadline);
         const auto name = impl_->choose();
         if (!name) return {};
+        {
+            // While signals are heard, a reading stands until a player
+            // announces a change or it grows old: like the dictionary of a
+            // now-playing service, it holds the position at its timestamp.
+            std::lock_guard lock(impl_->mutex);
+            const auto& cached = impl_->cached;
+            if (impl_->listening && !impl_->announced && cached && cached->name == *name &&
+                Clock::now() - cached->at < kReadingLifetime)
+                return cached->reading;
+            impl_->announced = false;
+        }
         BusDict properties;
         try {
             properties = fromMap(impl_->getAll(*name, kPlayerInterface, deadline), 0);
@@ -297,15 +328,21 @@ NowPlayingReading MprisNowPlaying::read(Timeout timeout) {
             // Gone or hung: look again at the next read.
             std::lock_guard lock(impl_->mutex);
             impl_->stale = true;
+            impl_->cached.reset();
             return {};
         }
         const auto readAt = std::chrono::system_clock::now();
         const auto status = PlayerProperties::status(properties);
         impl_->observe(*name, status);
-        if (PlayerProperties::playsNothing(properties)) return {};
-        std::shared_ptr<const std::string> artwork;
-        if (auto path = PlayerProperties::artworkPath(properties)) artwork = impl_->artwork.read(*path);
-        return {PlayerProperties::info(properties, readAt, artwork), status == PlaybackStatus::playing};
+        NowPlayingReading result;
+        if (!PlayerProperties::playsNothing(properties)) {
+            std::shared_ptr<const std::string> artwork;
+            if (auto path = PlayerProperties::artworkPath(properties)) artwork = impl_->artwork.read(*path);
+            result = {PlayerProperties::info(properties, readAt, artwork), status == PlaybackStatus::playing};
+        }
+        std::lock_guard lock(impl_->mutex);
+        impl_->cached = Impl::Cached{*name, result, Clock::now()};
+        return result;
     } catch (const sdbus::Error&) {
         return {};
     }
@@ -368,7 +405,12 @@ void MprisNowPlaying::registerForNotifications(std::function<void()> changed) {
         impl_->changed = std::move(changed);
     }
     Impl* impl = impl_.get();
-    auto& connection = *impl->connection;
+    try {
+        impl->signals = sdbus::createSessionBusConnectionWithAddress(impl->address);
+    } catch (const sdbus::Error&) {
+        return;  // the bus went away since we connected: reads will say so
+    }
+    auto& connection = *impl->signals;
     const std::string path = std::string("path='") + kObjectPath + "'";
     impl->matches.push_back(connection.addMatch(
         "type='signal',interface='org.freedesktop.DBus.Properties',member='PropertiesChanged'," + path,
@@ -387,6 +429,8 @@ void MprisNowPlaying::registerForNotifications(std::function<void()> changed) {
         "arg0namespace='org.mpris.MediaPlayer2'",
         [impl](sdbus::Message&) { impl->onOtherSignal(true); }));
     connection.enterEventLoopAsync();
+    std::lock_guard lock(impl->mutex);
+    impl->listening = true;
 }
 
 }  // namespace veltrane::mpris

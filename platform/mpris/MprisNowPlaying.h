@@ -19,6 +19,8 @@ namespace veltrane::mpris {
 
 class MprisNowPlaying final : public NowPlayingService {
 public:
+    static constexpr std::chrono::milliseconds kReadingLifetime{1000};
+
     // DBUS_SESSION_BUS_ADDRESS, else the socket $XDG_RUNTIME_DIR/bus when
     // it exists; none when neither names a bus.
     static std::optional<std::string> sessionBusAddress();
