@@ -20,9 +20,8 @@ using mpris::BusValue;
 
 namespace {
 
-constexpr const char* kKeys[] = {"PlaybackStatus", "Metadata",    "Position",     "Rate",
-                                 "xesam:title",    "xesam:artist", "xesam:album", "mpris:length",
-                                 "mpris:artUrl",   "mpris:trackid"};
+constexpr const char* kKeys[] = {"PlaybackStatus", "Metadata",    "Position",     "Rate",         "xesam:title",
+                                 "xesam:artist",   "xesam:album", "mpris:length", "mpris:artUrl", "mpris:trackid"};
 constexpr const char* kTexts[] = {"Playing", "Paused", "Stopped", " ", "\n", "/noplaylist"};
 
 class Reader {

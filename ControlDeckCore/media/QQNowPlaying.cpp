@@ -28,8 +28,8 @@ std::optional<std::string> QQNowPlaying::displayArtwork(std::string_view data) {
     if (!decoded) return std::nullopt;
     if (data.size() < kMaxOutputBytes && image::hasJPEGSignature(data)) return std::string(data);
 
-    const auto drawn =
-        image::redrawOverTransparent(*decoded, std::min(decoded->width, kMaxOutputSide), std::min(decoded->height, kMaxOutputSide));
+    const auto drawn = image::redrawOverTransparent(*decoded, std::min(decoded->width, kMaxOutputSide),
+                                                    std::min(decoded->height, kMaxOutputSide));
     for (int quality : kQualities) {
         auto jpeg = image::JPEGImage::encode(drawn, quality);
         if (jpeg && jpeg->size() < kMaxOutputBytes) return jpeg;

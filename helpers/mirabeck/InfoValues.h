@@ -2,9 +2,9 @@
 // Typed reads of the now-playing dictionary: a value of another type than
 // asked for counts as absent.
 
+#include <initializer_list>
 #include <optional>
 #include <string>
-#include <initializer_list>
 #include <string_view>
 
 #include "platform/mpris/NowPlayingInfo.h"

@@ -212,8 +212,8 @@ std::optional<std::string> Mirabeck::buildLine() {
     }
 
     // Each picture once per track: a new track forgets what was sent.
-    const std::string artKey = textOr(line, "bundleId") + "|" + textOr(line, "title") + "|" +
-                               textOr(line, "artist") + "|" + textOr(line, "album");
+    const std::string artKey = textOr(line, "bundleId") + "|" + textOr(line, "title") + "|" + textOr(line, "artist") +
+                               "|" + textOr(line, "album");
     if (artKey != lastArtKey_) {
         lastArtKey_ = artKey;
         lastArtworkData_.reset();

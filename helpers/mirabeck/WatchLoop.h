@@ -37,8 +37,8 @@ private:
     const std::function<void()> task_;
     std::mutex mutex_;
     std::condition_variable wake_;
-    bool poked_ = false;    // under mutex_
-    bool stopping_ = false; // under mutex_
+    bool poked_ = false;     // under mutex_
+    bool stopping_ = false;  // under mutex_
     std::thread thread_;
 };
 

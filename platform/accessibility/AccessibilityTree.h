@@ -39,8 +39,7 @@ public:
     virtual void setMessagingTimeout(const ElementRef& application, std::chrono::milliseconds timeout) = 0;
     // The attribute's value; none on any failure (no such attribute, no
     // answer in time, the application gone).
-    virtual std::optional<AttributeValue> copyAttributeValue(const ElementRef& element,
-                                                            std::string_view attribute) = 0;
+    virtual std::optional<AttributeValue> copyAttributeValue(const ElementRef& element, std::string_view attribute) = 0;
 };
 
 // A desktop whose accessibility service is off: no application is seen.

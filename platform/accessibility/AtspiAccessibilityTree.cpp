@@ -2,8 +2,8 @@
 
 #include <atspi/atspi.h>
 
-#include <cstdlib>
 #include <sdbus-c++/sdbus-c++.h>
+#include <cstdlib>
 
 namespace veltrane::accessibility {
 namespace {
@@ -65,7 +65,10 @@ bool accessibilityBusRunning() {
         auto connection = sdbus::createSessionBusConnection();
         auto bus = sdbus::createProxy(*connection, "org.freedesktop.DBus", "/org/freedesktop/DBus");
         bool owned = false;
-        bus->callMethod("NameHasOwner").onInterface("org.freedesktop.DBus").withArguments("org.a11y.Bus").storeResultsTo(owned);
+        bus->callMethod("NameHasOwner")
+            .onInterface("org.freedesktop.DBus")
+            .withArguments("org.a11y.Bus")
+            .storeResultsTo(owned);
         return owned;
     } catch (const sdbus::Error&) {
         return false;
@@ -139,7 +142,7 @@ void AtspiAccessibilityTree::setMessagingTimeout(const ElementRef&, std::chrono:
 }
 
 std::optional<AttributeValue> AtspiAccessibilityTree::copyAttributeValue(const ElementRef& element,
-                                                                        std::string_view attribute) {
+                                                                         std::string_view attribute) {
     AtspiAccessible* object = objectOf(element);
     if (!object) return std::nullopt;
     if (attribute == "AXWindows" || attribute == "AXChildren") {

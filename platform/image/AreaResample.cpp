@@ -76,5 +76,4 @@ RGBAImage redrawOverTransparent(const RGBAImage& source, int width, int height) 
     return result;
 }
 
-
 }  // namespace veltrane::image

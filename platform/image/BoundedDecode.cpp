@@ -11,8 +11,10 @@ bool hasPNGSignature(std::string_view bytes) { return bytes.substr(0, 8) == "\x8
 std::optional<RGBAImage> decodeWithin(std::string_view bytes, DecodeBounds bounds) {
     const bool jpeg = hasJPEGSignature(bytes);
     std::optional<ImageSize> size;
-    if (jpeg) size = JPEGImage::size(bytes);
-    else if (hasPNGSignature(bytes)) size = PNGImage::size(bytes);
+    if (jpeg)
+        size = JPEGImage::size(bytes);
+    else if (hasPNGSignature(bytes))
+        size = PNGImage::size(bytes);
     if (!size || size->width <= 0 || size->height <= 0) return std::nullopt;
     if (size->width > bounds.maxSide || size->height > bounds.maxSide ||
         static_cast<long long>(size->width) * size->height > bounds.maxPixels)

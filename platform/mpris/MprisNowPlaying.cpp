@@ -2,11 +2,11 @@
 
 #include <sys/stat.h>
 
+#include <sdbus-c++/sdbus-c++.h>
 #include <algorithm>
 #include <cstdlib>
 #include <map>
 #include <mutex>
-#include <sdbus-c++/sdbus-c++.h>
 #include <vector>
 
 #include "platform/mpris/ArtworkFile.h"
@@ -111,7 +111,7 @@ struct MprisNowPlaying::Impl {
 
     // Guards the player table and the callback; never held across a bus call.
     std::mutex mutex;
-    std::map<std::string, Player> players;  // by well-known name
+    std::map<std::string, Player> players;                          // by well-known name
     std::map<std::string, std::unique_ptr<sdbus::IProxy>> proxies;  // by well-known name, read side only
     bool stale = true;
     // Set by any player's signal: the cached reading no longer stands.
@@ -251,8 +251,8 @@ struct MprisNowPlaying::Impl {
                 if (it == players.end()) {
                     stale = true;
                 } else if (auto status = changes.find("PlaybackStatus"); status != changes.end()) {
-                    observe(it->second, PlayerProperties::status(BusDict{{"PlaybackStatus",
-                                                                          fromVariant(status->second, 0)}}));
+                    observe(it->second,
+                            PlayerProperties::status(BusDict{{"PlaybackStatus", fromVariant(status->second, 0)}}));
                 }
             }
             announced = true;
@@ -385,7 +385,8 @@ std::optional<RunningApplication> MprisNowPlaying::runningApplication(std::int32
     // Identity and DesktopEntry do not change while the player runs: read once.
     std::optional<std::string> identity, desktopEntry;
     try {
-        const auto root = fromMap(impl_->getAll(name, kRootInterface, Clock::now() + std::chrono::milliseconds(350)), 0);
+        const auto root =
+            fromMap(impl_->getAll(name, kRootInterface, Clock::now() + std::chrono::milliseconds(350)), 0);
         if (const BusValue* value = find(root, "Identity"); value && value->text()) identity = *value->text();
         if (const BusValue* value = find(root, "DesktopEntry"); value && value->text()) desktopEntry = *value->text();
     } catch (const sdbus::Error&) {

@@ -150,9 +150,8 @@ bool isPlayerBusName(std::string_view name) {
 
 std::string playerBundleId(std::string_view busName, const std::optional<std::string>& desktopEntry) {
     if (desktopEntry && !desktopEntry->empty()) return *desktopEntry;
-    std::string_view player = busName.substr(0, kPlayerPrefix.size()) == kPlayerPrefix
-                                  ? busName.substr(kPlayerPrefix.size())
-                                  : busName;
+    std::string_view player =
+        busName.substr(0, kPlayerPrefix.size()) == kPlayerPrefix ? busName.substr(kPlayerPrefix.size()) : busName;
     if (const auto dot = player.find(".instance"); dot != std::string_view::npos) {
         const std::string_view digits = player.substr(dot + 9);
         bool allDigits = !digits.empty();

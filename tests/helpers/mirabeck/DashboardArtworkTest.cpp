@@ -53,7 +53,7 @@ TEST(DashboardArtwork, LargeImagesAreFittedAndEncoded) {
     const Case cases[] = {
         {1200, 300, 600, 150},
         {400, 300, 400, 300},  // never enlarged
-        {20000, 8, 600, 1},  // a side under one pixel becomes one
+        {20000, 8, 600, 1},    // a side under one pixel becomes one
         {2400, 1600, 600, 400},
     };
     for (const auto& c : cases) {

@@ -15,7 +15,7 @@ public:
 };
 
 inline std::shared_ptr<FakeElement> fakeElement(std::optional<std::string> description,
-                                               accessibility::ElementList children = {}) {
+                                                accessibility::ElementList children = {}) {
     auto element = std::make_shared<FakeElement>();
     if (description) element->description = accessibility::AttributeValue{*description};
     element->children = std::move(children);

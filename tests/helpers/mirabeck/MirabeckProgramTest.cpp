@@ -9,10 +9,10 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <tuple>
 #include <mutex>
 #include <nlohmann/json.hpp>
 #include <thread>
+#include <tuple>
 
 #include "platform/process/ChildProcess.h"
 #include "platform/process/Shell.h"
@@ -122,7 +122,8 @@ protected:
         const std::string dir = folder_->path().string();
         const std::string tone =
             "ffmpeg -loglevel error -y -f lavfi -i sine=frequency=%s:duration=60 -metadata title='%s' "
-            "-metadata artist='%s' -metadata album='Generated Album' '" + dir + "/%s.mp3'";
+            "-metadata artist='%s' -metadata album='Generated Album' '" +
+            dir + "/%s.mp3'";
         for (const auto& [f, title, artist, name] :
              {std::tuple{"440", "First Tone", "A & B", "1"}, std::tuple{"660", "Second Tone", "C", "2"}}) {
             char command[512];
@@ -130,7 +131,11 @@ protected:
             ASSERT_EQ(sh(command, 60).status, 0) << command;
         }
         ASSERT_EQ(sh("ffmpeg -loglevel error -y -f lavfi -i testsrc2=size=2400x1600,noise=alls=60:allf=t "
-                     "-frames:v 1 -q:v 2 '" + dir + "/cover.jpg'", 60).status, 0);
+                     "-frames:v 1 -q:v 2 '" +
+                         dir + "/cover.jpg'",
+                     60)
+                      .status,
+                  0);
 
         std::string error;
         bus_ = veltrane::testing::PrivateBus::start(error).release();
@@ -138,8 +143,11 @@ protected:
         environment_ = new veltrane::testing::ScopedEnvironment();
         environment_->set("DBUS_SESSION_BUS_ADDRESS", bus_->address());
         mpv_ = process::ChildProcess::spawn(
-                   "/bin/sh", {"-c", "exec mpv --no-config --script=/usr/lib/mpv-mpris/mpris.so --ao=null --vo=null "
-                                     "--loop-playlist=inf '" + dir + "/1.mp3' '" + dir + "/2.mp3' >/dev/null 2>&1"},
+                   "/bin/sh",
+                   {"-c",
+                    "exec mpv --no-config --script=/usr/lib/mpv-mpris/mpris.so --ao=null --vo=null "
+                    "--loop-playlist=inf '" +
+                        dir + "/1.mp3' '" + dir + "/2.mp3' >/dev/null 2>&1"},
                    error)
                    .release();
         ASSERT_TRUE(mpv_) << error;
@@ -203,10 +211,12 @@ TEST(MirabeckWithoutBus, PrintsOnlyOkFalse) {
             SCOPED_TRACE(std::string(c.name) + (watch ? " --watch" : ""));
             veltrane::testing::ScopedEnvironment environment;
             environment.set("XDG_RUNTIME_DIR", runtime.path().string());
-            if (c.address) environment.set("DBUS_SESSION_BUS_ADDRESS", *c.address);
-            else environment.unset("DBUS_SESSION_BUS_ADDRESS");
-            const auto result =
-                process::Shell::run(kMirabeck, watch ? std::vector<std::string>{"--watch"} : std::vector<std::string>{}, 10);
+            if (c.address)
+                environment.set("DBUS_SESSION_BUS_ADDRESS", *c.address);
+            else
+                environment.unset("DBUS_SESSION_BUS_ADDRESS");
+            const auto result = process::Shell::run(
+                kMirabeck, watch ? std::vector<std::string>{"--watch"} : std::vector<std::string>{}, 10);
             EXPECT_EQ(result.status, 0);
             EXPECT_EQ(result.stdout, "{\"ok\":false}\n");
             EXPECT_EQ(result.stderr, "");
@@ -259,13 +269,12 @@ TEST_F(MirabeckProgram, OneShotAgreesWithPlayerctlAndTheBus) {
     // The cover, fitted and re-encoded, read back by ffprobe.
     ASSERT_TRUE(line.contains("artwork"));
     const auto dir = folder_->path().string();
-    {
-        std::ofstream(dir + "/artwork.b64") << line["artwork"].get<std::string>();
-    }
+    { std::ofstream(dir + "/artwork.b64") << line["artwork"].get<std::string>(); }
     ASSERT_EQ(sh("base64 -d '" + dir + "/artwork.b64' > '" + dir + "/artwork.jpg'").status, 0);
     EXPECT_LT(std::filesystem::file_size(dir + "/artwork.jpg"), 220'000u);
     EXPECT_EQ(trimmed(sh("ffprobe -v error -show_entries stream=codec_name,width,height -of csv=p=0 '" + dir +
-                         "/artwork.jpg'").stdout),
+                         "/artwork.jpg'")
+                          .stdout),
               "mjpeg,600,400");
 }
 
@@ -334,9 +343,9 @@ TEST_F(MirabeckProgram, APlayingPlayerWinsOverAPausedOne) {
     playerctl("pause");
     ASSERT_TRUE(veltrane::testing::eventually([] { return playerctl("status") == "Paused"; }));
     veltrane::testing::TempDirectory logs;
-    ASSERT_TRUE(bus_->startMock({"--session", "org.mpris.MediaPlayer2.mockplayer", "/org/mpris/MediaPlayer2",
-                                 "org.mpris.MediaPlayer2.Player"},
-                                "org.mpris.MediaPlayer2.mockplayer", logs.path() / "mock.log"));
+    ASSERT_TRUE(bus_->startMock(
+        {"--session", "org.mpris.MediaPlayer2.mockplayer", "/org/mpris/MediaPlayer2", "org.mpris.MediaPlayer2.Player"},
+        "org.mpris.MediaPlayer2.mockplayer", logs.path() / "mock.log"));
     const auto added = sh("busctl --address='" + bus_->address() +
                           "' call org.mpris.MediaPlayer2.mockplayer /org/mpris/MediaPlayer2 "
                           "org.freedesktop.DBus.Mock AddProperties 'sa{sv}' org.mpris.MediaPlayer2.Player 4 "

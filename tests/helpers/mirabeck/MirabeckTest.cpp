@@ -71,32 +71,70 @@ TEST(Mirabeck, ReadsTheDictionaryIntoTheLine) {
         InfoDictionary dict;
         bool playing;
         std::string bundleId;
-        Json expected;     // keys that must hold these values
+        Json expected;  // keys that must hold these values
         std::vector<const char*> absent;
     };
     const Case cases[] = {
-        {"a playing track", track(" Song\n", "Artist", 12.5), true, "mpv",
-         {{"ok", true}, {"title", "Song"}, {"artist", "Artist"}, {"album", "Album"}, {"duration", 300},
-          {"rawElapsed", 12.5}, {"elapsedKnown", true}, {"playbackRate", 1}, {"source", "mpv"},
-          {"bundleId", "mpv"}, {"pid", 4242}},
+        {"a playing track",
+         track(" Song\n", "Artist", 12.5),
+         true,
+         "mpv",
+         {{"ok", true},
+          {"title", "Song"},
+          {"artist", "Artist"},
+          {"album", "Album"},
+          {"duration", 300},
+          {"rawElapsed", 12.5},
+          {"elapsedKnown", true},
+          {"playbackRate", 1},
+          {"source", "mpv"},
+          {"bundleId", "mpv"},
+          {"pid", 4242}},
          {"liked"}},
         {"a blank title is none",
-         {{std::string(info::kTitle), std::string(" \t\n ")}, {std::string(info::kArtist), std::string("A")}}, true,
-         "mpv", {{"artist", "A"}}, {"title"}},
-        {"rate missing while playing", {{std::string(info::kTitle), std::string("T")}}, true, "mpv",
-         {{"playbackRate", 1}, {"elapsedKnown", false}}, {}},
-        {"rate 0 while paused", {{std::string(info::kTitle), std::string("T")}}, false, "mpv",
-         {{"playbackRate", 0}, {"playing", false}}, {}},
+         {{std::string(info::kTitle), std::string(" \t\n ")}, {std::string(info::kArtist), std::string("A")}},
+         true,
+         "mpv",
+         {{"artist", "A"}},
+         {"title"}},
+        {"rate missing while playing",
+         {{std::string(info::kTitle), std::string("T")}},
+         true,
+         "mpv",
+         {{"playbackRate", 1}, {"elapsedKnown", false}},
+         {}},
+        {"rate 0 while paused",
+         {{std::string(info::kTitle), std::string("T")}},
+         false,
+         "mpv",
+         {{"playbackRate", 0}, {"playing", false}},
+         {}},
         {"wrong types count as absent",
-         {{std::string(info::kTitle), std::int64_t{5}}, {std::string(info::kDuration), std::string("300")},
+         {{std::string(info::kTitle), std::int64_t{5}},
+          {std::string(info::kDuration), std::string("300")},
           {std::string(info::kIsLiked), std::int64_t{2}}},
-         true, "mpv", {{"duration", 0}, {"liked", true}}, {"title"}},
-        {"QQ Music with a placeholder position", {{std::string(info::kElapsedTime), 0.03}}, false,
-         "com.tencent.QQMusicMac", {{"elapsedKnown", false}, {"source", "QQ音乐"}}, {}},
-        {"another player with the same position", {{std::string(info::kElapsedTime), 0.03}}, false, "mpv",
-         {{"elapsedKnown", true}}, {}},
-        {"paused past the end", {{std::string(info::kElapsedTime), 500.0}, {std::string(info::kDuration), 300.0}},
-         false, "mpv", {{"elapsed", 300}, {"rawElapsed", 500}}, {}},
+         true,
+         "mpv",
+         {{"duration", 0}, {"liked", true}},
+         {"title"}},
+        {"QQ Music with a placeholder position",
+         {{std::string(info::kElapsedTime), 0.03}},
+         false,
+         "com.tencent.QQMusicMac",
+         {{"elapsedKnown", false}, {"source", "QQ音乐"}},
+         {}},
+        {"another player with the same position",
+         {{std::string(info::kElapsedTime), 0.03}},
+         false,
+         "mpv",
+         {{"elapsedKnown", true}},
+         {}},
+        {"paused past the end",
+         {{std::string(info::kElapsedTime), 500.0}, {std::string(info::kDuration), 300.0}},
+         false,
+         "mpv",
+         {{"elapsed", 300}, {"rawElapsed", 500}},
+         {}},
         {"paused before the start", {{std::string(info::kElapsedTime), -2.0}}, false, "mpv", {{"elapsed", 0}}, {}},
     };
     for (const auto& c : cases) {
@@ -140,10 +178,8 @@ TEST(Mirabeck, ElapsedAtEmitFollowsTheReportedPlayhead) {
             const Step& step = c.steps[i];
             rig.now = kStart + step.at;
             InfoDictionary dict{{std::string(info::kElapsedTime), step.raw}};
-            if (i == 0 && c.timestampAge)
-                dict.emplace(info::kTimestamp, mpris::InfoDate{rig.now - *c.timestampAge});
-            EXPECT_NEAR(rig.writer.elapsedAtEmit(step.raw, &dict, step.playing, 1.0, 300, rig.now), step.expected,
-                        1e-9)
+            if (i == 0 && c.timestampAge) dict.emplace(info::kTimestamp, mpris::InfoDate{rig.now - *c.timestampAge});
+            EXPECT_NEAR(rig.writer.elapsedAtEmit(step.raw, &dict, step.playing, 1.0, 300, rig.now), step.expected, 1e-9)
                 << "step " << i;
         }
     }
@@ -215,28 +251,60 @@ TEST(Mirabeck, QQWindowOverridesAsItShould) {
     };
     const QQReading qqPlaying{"窗口歌", "歌手", true, true};
     const Case cases[] = {
-        {"another player's title, QQ plays another song", track("Other", "X", 42), true, "mpv", qqPlaying,
-         {{"title", "窗口歌"}, {"artist", "歌手"}, {"source", "QQ音乐"}, {"bundleId", "com.tencent.QQMusicMac"},
-          {"playing", true}, {"playbackRate", 1}, {"elapsed", 0}, {"duration", 0}, {"elapsedKnown", false}},
+        {"another player's title, QQ plays another song",
+         track("Other", "X", 42),
+         true,
+         "mpv",
+         qqPlaying,
+         {{"title", "窗口歌"},
+          {"artist", "歌手"},
+          {"source", "QQ音乐"},
+          {"bundleId", "com.tencent.QQMusicMac"},
+          {"playing", true},
+          {"playbackRate", 1},
+          {"elapsed", 0},
+          {"duration", 0},
+          {"elapsedKnown", false}},
          {"album", "artwork"}},
-        {"QQ paused while another player with a title owns the state", track("Other", "X", 42), true, "mpv",
-         QQReading{"窗口歌", "歌手", false, true}, {{"title", "Other"}, {"playing", true}}, {}},
+        {"QQ paused while another player with a title owns the state",
+         track("Other", "X", 42),
+         true,
+         "mpv",
+         QQReading{"窗口歌", "歌手", false, true},
+         {{"title", "Other"}, {"playing", true}},
+         {}},
         {"no reading", track("Other", "X", 42), true, "mpv", std::nullopt, {{"title", "Other"}}, {}},
-        {"the same track from QQ Music keeps its playhead", track("窗口歌", "歌手", 42), false,
-         "com.tencent.QQMusicMac", qqPlaying,
-         {{"title", "窗口歌"}, {"playing", true}, {"duration", 300}, {"elapsedKnown", true}, {"album", "Album"}}, {}},
-        {"no service answer: the window alone", {}, false, "", QQReading{std::nullopt, std::nullopt, true, true},
-         {{"ok", true}, {"playing", true}, {"playbackRate", 1}}, {"title"}},
-        {"a window title with no artist", {}, false, "", QQReading{"歌", std::nullopt, false, true},
-         {{"ok", true}, {"title", "歌"}, {"artist", ""}, {"playing", false}}, {}},
+        {"the same track from QQ Music keeps its playhead",
+         track("窗口歌", "歌手", 42),
+         false,
+         "com.tencent.QQMusicMac",
+         qqPlaying,
+         {{"title", "窗口歌"}, {"playing", true}, {"duration", 300}, {"elapsedKnown", true}, {"album", "Album"}},
+         {}},
+        {"no service answer: the window alone",
+         {},
+         false,
+         "",
+         QQReading{std::nullopt, std::nullopt, true, true},
+         {{"ok", true}, {"playing", true}, {"playbackRate", 1}},
+         {"title"}},
+        {"a window title with no artist",
+         {},
+         false,
+         "",
+         QQReading{"歌", std::nullopt, false, true},
+         {{"ok", true}, {"title", "歌"}, {"artist", ""}, {"playing", false}},
+         {}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         Rig rig;
         auto dict = c.dict;
         if (!dict.empty()) dict.emplace(info::kArtworkData, mpris::InfoData{smallJPEG(10)});
-        if (dict.empty()) rig.service.set({});
-        else rig.playing(dict, c.playing, 77, c.bundleId, c.bundleId);
+        if (dict.empty())
+            rig.service.set({});
+        else
+            rig.playing(dict, c.playing, 77, c.bundleId, c.bundleId);
         rig.qq = c.qq;
         const Json line = rig.line();
         for (const auto& [key, value] : c.expected.items()) EXPECT_EQ(line[key], value) << key;

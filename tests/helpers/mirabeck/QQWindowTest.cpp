@@ -20,7 +20,7 @@ TEST(QQParseSong, FindsTitleAndArtistByTheLabelRows) {
         {"  歌名：晴天—  歌手：  周杰伦 \n", std::pair{"晴天", "周杰伦"}},
         {"歌曲名：晴天", std::nullopt},
         {"歌名：晴天 歌手：", std::pair{"晴天", ""}},
-        {"歌曲名：— 歌手名：某人", std::nullopt},        // row 1 trims to empty; rows 2 and 3 do not match
+        {"歌曲名：— 歌手名：某人", std::nullopt},  // row 1 trims to empty; rows 2 and 3 do not match
         {"歌曲名：– - — 歌手名：X 歌名：真 歌手：Y", std::pair{"真", "Y"}},
         {"歌手名：A 歌曲名：T", std::nullopt},  // the artist label must follow the title label
         {"Play", std::nullopt},
@@ -68,17 +68,26 @@ TEST(QQWindowReader, ReadsTheControlBar) {
         std::optional<QQReading> expected;
     };
     const Case cases[] = {
-        {"pause control: playing", {"上一首", "暂停", "下一首", "歌曲名：T - 歌手名：A"}, {},
+        {"pause control: playing",
+         {"上一首", "暂停", "下一首", "歌曲名：T - 歌手名：A"},
+         {},
          QQReading{"T", "A", true, true}},
         {"play control: paused", {"上一首", "播放", "下一首"}, {}, QQReading{std::nullopt, std::nullopt, false, true}},
         {"only English pause: nothing", {"Pause"}, {}, std::nullopt},
         {"English play counts", {" Play "}, {}, QQReading{std::nullopt, std::nullopt, false, true}},
         {"a play-mode control is skipped", {"播放模式", "暂停"}, {}, QQReading{std::nullopt, std::nullopt, true, true}},
         {"only a play-mode control: nothing", {"播放模式"}, {}, std::nullopt},
-        {"the last play or pause control decides", {"暂停", "播放"}, {}, QQReading{std::nullopt, std::nullopt, false, true}},
-        {"the window's song when the bar has none", {"暂停"}, {"歌曲名：W - 歌手名：V", "歌曲名：X - 歌手名：Y"},
+        {"the last play or pause control decides",
+         {"暂停", "播放"},
+         {},
+         QQReading{std::nullopt, std::nullopt, false, true}},
+        {"the window's song when the bar has none",
+         {"暂停"},
+         {"歌曲名：W - 歌手名：V", "歌曲名：X - 歌手名：Y"},
          QQReading{"W", "V", true, true}},
-        {"the bar's song before the window's", {"暂停", "歌曲名：B - 歌手名：C"}, {"歌曲名：W - 歌手名：V"},
+        {"the bar's song before the window's",
+         {"暂停", "歌曲名：B - 歌手名：C"},
+         {"歌曲名：W - 歌手名：V"},
          QQReading{"B", "C", true, true}},
     };
     for (const auto& c : cases) {

@@ -1,7 +1,7 @@
 #include "platform/mpris/ArtworkFile.h"
 
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -14,7 +14,9 @@ using namespace veltrane;
 using veltrane::mpris::ArtworkFile;
 
 namespace {
-void write(const std::filesystem::path& path, const std::string& bytes) { std::ofstream(path, std::ios::binary) << bytes; }
+void write(const std::filesystem::path& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary) << bytes;
+}
 }  // namespace
 
 TEST(ArtworkFile, ReadsARegularFileOnceWhileItIsUnchanged) {
