@@ -16,6 +16,7 @@
 
 #include "platform/process/ChildProcess.h"
 #include "platform/process/Shell.h"
+#include "tests/helpers/mirabeck/LineChecks.h"
 #include "tests/support/Eventually.h"
 #include "tests/support/PrivateBus.h"
 #include "tests/support/ScopedEnvironment.h"
@@ -233,15 +234,7 @@ TEST(MirabeckOnEmptyBus, SaysNothingPlays) {
     const auto result = process::Shell::run(kMirabeck, {}, 10);
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(result.stderr, "");
-    const Json line = Json::parse(result.stdout, nullptr, false);
-    ASSERT_TRUE(line.is_object()) << result.stdout;
-    EXPECT_EQ(line["ok"], false);
-    EXPECT_EQ(line["playing"], false);
-    EXPECT_EQ(line["pid"], 0);
-    for (const char* key : {"duration", "elapsed", "rawElapsed", "playbackRate"}) EXPECT_EQ(line[key], 0) << key;
-    EXPECT_EQ(line["elapsedKnown"], false);
-    EXPECT_TRUE(line["elapsedAt"].is_number_integer());
-    for (const char* key : {"title", "artist", "album", "artwork"}) EXPECT_FALSE(line.contains(key)) << key;
+    veltrane::testing::expectNothingPlaying(Json::parse(result.stdout, nullptr, false));
 }
 
 TEST_F(MirabeckProgram, OneShotAgreesWithPlayerctlAndTheBus) {
