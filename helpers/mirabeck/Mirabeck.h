@@ -31,8 +31,7 @@ public:
     // `qqSnapshot` may be empty: no window override.
     Mirabeck(mpris::NowPlayingService& service, QQSnapshot qqSnapshot, Clock clock);
 
-    // One line with its line feed; none when another emission is running
-    // (or, never in practice, when the object cannot be serialised).
+    // One line with its line feed; none when another emission is running.
     std::optional<std::string> emit();
 
     // The playhead to print: the reported one while it moves with the
