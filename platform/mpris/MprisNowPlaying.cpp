@@ -1,6 +1,9 @@
 #include "platform/mpris/MprisNowPlaying.h"
 
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 #include <sdbus-c++/sdbus-c++.h>
 #include <algorithm>
@@ -96,6 +99,44 @@ struct Player {
     std::optional<std::string> identity;
     std::optional<std::string> desktopEntry;
 };
+
+// Whether a Unix-socket bus address has a listener. sd-bus would say so too,
+// but the bus library loses its connection object when the open fails, and
+// "no bus" is an ordinary answer here.
+bool reachable(std::string_view address) {
+    bool unixOnly = true;
+    for (std::size_t start = 0; start <= address.size();) {
+        const auto end = std::min(address.find(';', start), address.size());
+        const std::string_view entry = address.substr(start, end - start);
+        start = end + 1;
+        if (entry.empty()) continue;
+        if (entry.substr(0, 5) != "unix:") {
+            unixOnly = false;
+            continue;
+        }
+        for (const std::string_view key : {"path=", "abstract="}) {
+            const auto at = entry.find(key);
+            if (at == std::string_view::npos) continue;
+            std::string_view raw = entry.substr(at + key.size());
+            raw = raw.substr(0, raw.find(','));
+            const std::string name = percentDecoded(raw);
+            sockaddr_un socketAddress{};
+            socketAddress.sun_family = AF_UNIX;
+            const bool abstract = key == "abstract=";
+            if (name.size() + (abstract ? 1 : 0) >= sizeof socketAddress.sun_path) continue;
+            std::copy(name.begin(), name.end(), socketAddress.sun_path + (abstract ? 1 : 0));
+            const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+            if (fd < 0) continue;
+            const auto length =
+                static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + name.size() + (abstract ? 1 : 0));
+            const bool connected = ::connect(fd, reinterpret_cast<sockaddr*>(&socketAddress), length) == 0;
+            ::close(fd);
+            if (connected) return true;
+        }
+    }
+    // Other transports are left to sd-bus.
+    return !unixOnly;
+}
 
 }  // namespace
 
@@ -291,7 +332,7 @@ std::optional<std::string> MprisNowPlaying::sessionBusAddress() {
 
 std::unique_ptr<MprisNowPlaying> MprisNowPlaying::connect() {
     const auto address = sessionBusAddress();
-    if (!address) return nullptr;
+    if (!address || !reachable(*address)) return nullptr;
     try {
         auto impl = std::make_unique<Impl>();
         impl->address = *address;

@@ -92,20 +92,9 @@ std::optional<std::string> PlayerProperties::artworkPath(const BusDict& properti
     rest.remove_prefix(kScheme.size());
     if (rest.substr(0, 9) == "localhost") rest.remove_prefix(9);
     if (rest.empty() || rest.front() != '/') return std::nullopt;
-    std::string path;
-    for (std::size_t i = 0; i < rest.size(); ++i) {
-        char c = rest[i];
-        if (c == '?' || c == '#') break;
-        if (c == '%' && i + 2 < rest.size()) {
-            const int high = hexDigit(rest[i + 1]), low = hexDigit(rest[i + 2]);
-            if (high >= 0 && low >= 0) {
-                c = static_cast<char>(high * 16 + low);
-                i += 2;
-            }
-        }
-        if (c == '\0') return std::nullopt;
-        path += c;
-    }
+    rest = rest.substr(0, rest.find_first_of("?#"));
+    std::string path = percentDecoded(rest);
+    if (path.find('\0') != std::string::npos) return std::nullopt;
     return path;
 }
 
@@ -139,6 +128,23 @@ InfoDictionary PlayerProperties::info(const BusDict& properties, std::chrono::sy
             result.emplace(info::kPlaybackRate, static_cast<double>(*i));
     }
     if (artwork) result.emplace(info::kArtworkData, InfoData{std::move(artwork)});
+    return result;
+}
+
+std::string percentDecoded(std::string_view text) {
+    std::string result;
+    result.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '%' && i + 2 < text.size()) {
+            const int high = hexDigit(text[i + 1]), low = hexDigit(text[i + 2]);
+            if (high >= 0 && low >= 0) {
+                result += static_cast<char>(high * 16 + low);
+                i += 2;
+                continue;
+            }
+        }
+        result += text[i];
+    }
     return result;
 }
 

@@ -66,6 +66,9 @@ struct PlayerProperties {
                                std::shared_ptr<const std::string> artwork);
 };
 
+// %XX escapes decoded (in URLs and bus addresses); a bad escape stays as it is.
+std::string percentDecoded(std::string_view text);
+
 // MPRIS bus names: org.mpris.MediaPlayer2.<player>, except the proxy that
 // mirrors another player.
 bool isPlayerBusName(std::string_view name);
