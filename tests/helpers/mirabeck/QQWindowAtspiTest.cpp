@@ -22,6 +22,10 @@
 using namespace veltrane;
 using namespace std::chrono_literals;
 
+// Full stacks for allocations: GLib is built without frame pointers, and the
+// tree's library suppression must see libatspi in the stack to apply.
+extern "C" const char* __asan_default_options() { return "fast_unwind_on_malloc=0"; }
+
 namespace {
 
 // Ended by SIGTERM and waited for, however the test leaves.
