@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
@@ -80,11 +81,16 @@ int mirabeckMain(const std::vector<std::string_view>& arguments, int outputFd) {
     // thread, so emissions never overlap, and notifications that arrive
     // before the line they asked for give one line. A failed write means our
     // reader is gone.
+    // Signals are heard before the first reading, so no change falls between.
     Ending ending;
+    std::atomic<WatchLoop*> running{nullptr};
+    service->registerForNotifications([&running] {
+        if (auto* loop = running.load()) loop->poke();
+    });
     WatchLoop loop("nowplaying.emit", kWatchInterval, [&writer, &ending, outputFd] {
         if (auto line = writer.emit(); line && !writeAll(outputFd, *line)) ending.signal();
     });
-    service->registerForNotifications([&loop] { loop.poke(); });
+    running = &loop;
     ending.wait();
     // Nothing left to say: leave without unwinding the bus thread and the
     // queue, which may be inside a call.

@@ -192,13 +192,22 @@ struct MprisNowPlaying::Impl {
     // Re-reads the list of players after a player came or went.
     void scan(Clock::time_point deadline) {
         {
+            // Cleared before asking, so a player that comes during the scan
+            // marks the list stale again.
             std::lock_guard lock(mutex);
             if (!stale) return;
+            stale = false;
         }
         std::vector<std::string> names;
-        auto list = bus->createMethodCall("org.freedesktop.DBus", "ListNames");
-        auto reply = bus->callMethod(list, microseconds(deadline));
-        reply >> names;
+        try {
+            auto list = bus->createMethodCall("org.freedesktop.DBus", "ListNames");
+            auto reply = bus->callMethod(list, microseconds(deadline));
+            reply >> names;
+        } catch (const sdbus::Error&) {
+            std::lock_guard lock(mutex);
+            stale = true;
+            throw;
+        }
         names.erase(std::remove_if(names.begin(), names.end(), [](const auto& n) { return !isPlayerBusName(n); }),
                     names.end());
 
@@ -238,7 +247,6 @@ struct MprisNowPlaying::Impl {
         for (auto it = proxies.begin(); it != proxies.end();)
             it = found.count(it->first) ? std::next(it) : proxies.erase(it);
         players = std::move(found);
-        stale = false;
     }
 
     // The now-playing player's name; none when nothing plays or pauses.
