@@ -59,7 +59,7 @@ public:
                 return BusValue{std::move(array)};
             }
             case 6:
-                if (depth < 4) return BusValue{dict(depth + 1)};
+                if (depth < 4) return BusValue::of(dict(depth + 1));
                 return {};
             default: return {};
         }

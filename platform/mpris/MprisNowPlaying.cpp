@@ -78,7 +78,7 @@ BusValue fromVariant(const sdbus::Variant& variant, int depth) {
             array.push_back(fromVariant(item, depth + 1));
         return BusValue{std::move(array)};
     }
-    if (type == "a{sv}") return BusValue{fromMap(variant.get<VariantMap>(), depth)};
+    if (type == "a{sv}") return BusValue::of(fromMap(variant.get<VariantMap>(), depth));
     return {};
 }
 

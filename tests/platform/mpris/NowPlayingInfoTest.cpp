@@ -15,7 +15,7 @@ BusValue texts(std::vector<std::string> list) {
 }
 
 BusDict player(std::string status, BusDict metadata, BusDict extra = {}) {
-    BusDict properties{{"PlaybackStatus", text(std::move(status))}, {"Metadata", BusValue{std::move(metadata)}}};
+    BusDict properties{{"PlaybackStatus", text(std::move(status))}, {"Metadata", BusValue::of(std::move(metadata))}};
     for (auto& entry : extra) properties.push_back(std::move(entry));
     return properties;
 }
