@@ -307,7 +307,7 @@ TEST_F(MirabeckProgram, WatchFollowsThePlayer) {
         {"pause", [](const Json& j) { return j["playing"] == false && j["playbackRate"] == 0; }},
         {"position 20", [](const Json& j) { return std::abs(j["rawElapsed"].get<double>() - 20) <= 0.2; }},
         {"play", [](const Json& j) { return j["playing"] == true && j["playbackRate"] == 1; }},
-        {"next", [title](const Json& j) { return j.value("title", "") != title && j.contains("artwork"); }},
+        {"next", [title](const Json& j) { return j.value("title", "") != title; }},
     };
     for (const auto& step : steps) {
         SCOPED_TRACE(step.command);
@@ -315,6 +315,9 @@ TEST_F(MirabeckProgram, WatchFollowsThePlayer) {
         const auto after = SteadyClock::now();
         const auto shown = watcher.waitFor(after, step.shows);
         ASSERT_TRUE(shown);
+        if (std::string(step.command) == "next") {
+            EXPECT_TRUE(shown->json.contains("artwork")) << "a track's first line";
+        }
         std::cout << step.command << " shown after "
                   << std::chrono::duration_cast<std::chrono::milliseconds>(shown->at - after).count() << " ms\n";
     }
