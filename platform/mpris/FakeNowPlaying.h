@@ -1,0 +1,68 @@
+#pragma once
+// Canned now-playing answers for tests; counts what was asked.
+
+#include <mutex>
+
+#include "platform/mpris/NowPlayingService.h"
+
+namespace veltrane::mpris {
+
+class FakeNowPlaying final : public NowPlayingService {
+public:
+    struct State {
+        NowPlayingReading reading;
+        std::optional<std::int32_t> pid;
+        std::optional<RunningApplication> application;  // for any pid >= 1
+    };
+
+    void set(State state) {
+        std::lock_guard lock(mutex_);
+        state_ = std::move(state);
+    }
+    int reads() const {
+        std::lock_guard lock(mutex_);
+        return reads_;
+    }
+    int pidAsks() const {
+        std::lock_guard lock(mutex_);
+        return pidAsks_;
+    }
+    // Announces a change as the bus would.
+    void announce() {
+        std::function<void()> changed;
+        {
+            std::lock_guard lock(mutex_);
+            changed = changed_;
+        }
+        if (changed) changed();
+    }
+
+    NowPlayingReading read(Timeout) override {
+        std::lock_guard lock(mutex_);
+        ++reads_;
+        return state_.reading;
+    }
+    std::optional<std::int32_t> nowPlayingPID(Timeout) override {
+        std::lock_guard lock(mutex_);
+        ++pidAsks_;
+        return state_.pid;
+    }
+    std::optional<RunningApplication> runningApplication(std::int32_t pid) override {
+        std::lock_guard lock(mutex_);
+        if (pid < 1) return std::nullopt;
+        return state_.application;
+    }
+    void registerForNotifications(std::function<void()> changed) override {
+        std::lock_guard lock(mutex_);
+        changed_ = std::move(changed);
+    }
+
+private:
+    mutable std::mutex mutex_;
+    State state_;
+    int reads_ = 0;
+    int pidAsks_ = 0;
+    std::function<void()> changed_;
+};
+
+}  // namespace veltrane::mpris
