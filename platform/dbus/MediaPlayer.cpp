@@ -60,7 +60,7 @@ std::string artists(const Metadata& metadata) {
     return joined;
 }
 
-// The id is an object path by the specification, a string in some players.
+// The id is an object path under MPRIS, a plain string in some players.
 std::optional<std::string> trackId(const Metadata& metadata) {
     const auto it = metadata.find("mpris:trackid");
     if (it == metadata.end()) return std::nullopt;

@@ -44,10 +44,10 @@ Window frameOf(X11Connection& x, Window window) {
 std::optional<pid_t> clientPID(X11Connection& x, Window window) {
     int eventBase = 0, errorBase = 0;
     if (XResQueryExtension(x.display(), &eventBase, &errorBase)) {
-        XResClientIdSpec spec{window, XRES_CLIENT_ID_PID_MASK};
+        XResClientIdSpec query{window, XRES_CLIENT_ID_PID_MASK};
         long count = 0;
         XResClientIdValue* values = nullptr;
-        if (XResQueryClientIds(x.display(), 1, &spec, &count, &values) == Success) {
+        if (XResQueryClientIds(x.display(), 1, &query, &count, &values) == Success) {
             std::optional<pid_t> found;
             for (long i = 0; i < count && !found; ++i) {
                 pid_t pid = XResGetClientPid(&values[i]);
