@@ -21,6 +21,7 @@
 # SECONDS (default 10) is each wrk run; the idle windows are six times it and
 # the push rounds ten times it, so `bench/deck_vs_peers.sh 2` is a quick look.
 set -euo pipefail
+. "$(dirname "$0")/nginx-peer.sh"
 cd "$(dirname "$0")/.."
 seconds="${1:-10}"
 [[ "$seconds" =~ ^[1-9][0-9]*$ ]] || { echo "usage: $0 [SECONDS]" >&2; exit 2; }
@@ -119,27 +120,7 @@ cp "$work/health.json" "$work/www/api/health"
 cp "$work/state.json" "$work/www/api/state"
 # nginx started by root reads as an unprivileged user.
 chmod 711 "$work"; chmod -R a+rX "$work/www"
-cat >"$work/nginx.conf" <<CONF
-worker_processes 1;
-daemon off;
-pid $work/nginx/nginx.pid;
-error_log $work/nginx/error.log;
-events { worker_connections 4096; }
-http {
-  access_log off;
-  keepalive_timeout 0;
-  client_body_temp_path $work/nginx/body;
-  proxy_temp_path $work/nginx/proxy;
-  fastcgi_temp_path $work/nginx/fastcgi;
-  uwsgi_temp_path $work/nginx/uwsgi;
-  scgi_temp_path $work/nginx/scgi;
-  server {
-    listen 127.0.0.1:$nginx_port;
-    root $work/www;
-    default_type application/json;
-  }
-}
-CONF
+nginx_peer_conf "$work" "$nginx_port" application/json 4096 "keepalive_timeout 0"
 /usr/sbin/nginx -c "$work/nginx.conf" -e "$work/nginx/error.log" &
 nginx=$!; pids+=("$nginx")
 for _ in $(seq 100); do curl -sf "http://127.0.0.1:$nginx_port/api/health" >/dev/null && break; sleep 0.05; done

@@ -15,6 +15,7 @@
 # Everything is on loopback; every process started here is ended on exit.
 #   bench/file_transfer.sh [MiB, default 256]
 set -euo pipefail
+. "$(dirname "$0")/nginx-peer.sh"
 cd "$(dirname "$0")/.."
 mib="${1:-256}"
 [[ "$mib" =~ ^[1-9][0-9]*$ ]] || { echo "usage: $0 [MiB]" >&2; exit 2; }
@@ -82,28 +83,7 @@ nginx_port="$(free_port)"
 mkdir -p "$work/www" "$work/nginx"
 ln "$work/source.bin" "$work/www/file.bin"
 chmod 711 "$work"; chmod -R a+rX "$work/www"  # nginx started by root reads as an unprivileged user
-cat >"$work/nginx.conf" <<CONF
-worker_processes 1;
-daemon off;
-pid $work/nginx/nginx.pid;
-error_log $work/nginx/error.log;
-events { worker_connections 1024; }
-http {
-  access_log off;
-  sendfile on;
-  keepalive_timeout 0;
-  client_body_temp_path $work/nginx/body;
-  proxy_temp_path $work/nginx/proxy;
-  fastcgi_temp_path $work/nginx/fastcgi;
-  uwsgi_temp_path $work/nginx/uwsgi;
-  scgi_temp_path $work/nginx/scgi;
-  server {
-    listen 127.0.0.1:$nginx_port;
-    root $work/www;
-    default_type application/octet-stream;
-  }
-}
-CONF
+nginx_peer_conf "$work" "$nginx_port" application/octet-stream 1024 "sendfile on" "keepalive_timeout 0"
 /usr/sbin/nginx -c "$work/nginx.conf" -e "$work/nginx/error.log" &
 pids+=("$!")
 nginx_url="http://127.0.0.1:$nginx_port/file.bin"

@@ -10,6 +10,7 @@
 # Everything is on loopback; every process started here is ended on exit.
 #   bench/lyrics_http.sh [COUNT]
 set -euo pipefail
+. "$(dirname "$0")/nginx-peer.sh"
 cd "$(dirname "$0")/.."
 count="${1:-2000}"
 [[ "$count" =~ ^[1-9][0-9]*$ ]] || { echo "usage: $0 [COUNT]" >&2; exit 2; }
@@ -51,26 +52,7 @@ open(sys.argv[1], "w").write(json.dumps(record))
 PY
 chmod -R a+rX "$work"
 port="$(free_port)"
-cat >"$work/nginx.conf" <<CONF
-worker_processes 1;
-daemon off;
-pid $work/nginx/nginx.pid;
-error_log $work/nginx/error.log;
-events { worker_connections 1024; }
-http {
-  access_log off;
-  client_body_temp_path $work/nginx/body;
-  proxy_temp_path $work/nginx/proxy;
-  fastcgi_temp_path $work/nginx/fastcgi;
-  uwsgi_temp_path $work/nginx/uwsgi;
-  scgi_temp_path $work/nginx/scgi;
-  server {
-    listen 127.0.0.1:$port;
-    root $work/www;
-    default_type application/json;
-  }
-}
-CONF
+nginx_peer_conf "$work" "$port" application/json 1024
 /usr/sbin/nginx -c "$work/nginx.conf" -e "$work/nginx/error.log" &
 pids+=("$!")
 url="http://127.0.0.1:$port/api/get?track_name=Song&artist_name=Artist&duration=215"
