@@ -100,7 +100,12 @@ void endChildrenOf(pid_t parent) {
         std::string name = entry.path().filename().string();
         if (name.find_first_not_of("0123456789") != std::string::npos) continue;
         std::ifstream stat(entry.path() / "stat");
-        std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+        std::string text;
+        try {
+            text.assign(std::istreambuf_iterator<char>(stat), std::istreambuf_iterator<char>());
+        } catch (const std::ios_base::failure&) {
+            continue;  // it ended between the listing and the read (ESRCH)
+        }
         auto close = text.rfind(')');
         if (close == std::string::npos) continue;
         std::istringstream fields(text.substr(close + 1));
