@@ -8,7 +8,7 @@
 #include "ControlDeckCore/media/QQNowPlaying.h"
 #include "platform/image/JPEGImage.h"
 
-using veltrane::media::QQNowPlaying;
+namespace QQNowPlaying = veltrane::media::QQNowPlaying;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view input(reinterpret_cast<const char*>(data), size);

@@ -59,18 +59,12 @@ std::optional<QQSong> qqParseSong(std::string_view text) {
 
 std::optional<std::string> axStr(accessibility::AccessibilityTree& tree, const ElementRef& element,
                                  std::string_view attribute) {
-    auto value = tree.copyAttributeValue(element, attribute);
-    if (!value) return std::nullopt;
-    if (auto* text = std::get_if<std::string>(&*value)) return std::move(*text);
-    return std::nullopt;
+    return accessibility::textAttribute(tree, element, attribute);
 }
 
 accessibility::ElementList axKids(accessibility::AccessibilityTree& tree, const ElementRef& element,
                                   std::string_view attribute) {
-    auto value = tree.copyAttributeValue(element, attribute);
-    if (!value) return {};
-    if (auto* list = std::get_if<accessibility::ElementList>(&*value)) return std::move(*list);
-    return {};
+    return accessibility::elementsAttribute(tree, element, attribute);
 }
 
 std::optional<QQReading> QQWindowReader::qqAXSnapshot() {

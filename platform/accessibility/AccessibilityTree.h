@@ -1,7 +1,8 @@
 #pragma once
 // Other applications' user-interface elements, read through the desktop's
 // accessibility service: elements by application, their attributes by the
-// names the readers use ("AXWindows", "AXChildren", "AXDescription").
+// names the readers use ("AXWindows", "AXChildren", "AXDescription",
+// "AXTitle", "AXMenuBar").
 // AtspiAccessibilityTree reads them through AT-SPI2; tests build trees of
 // their own.
 
@@ -40,7 +41,26 @@ public:
     // The attribute's value; none on any failure (no such attribute, no
     // answer in time, the application gone).
     virtual std::optional<AttributeValue> copyAttributeValue(const ElementRef& element, std::string_view attribute) = 0;
+    // Whether the desktop lets us read other applications at all.
+    virtual bool trusted() { return true; }
 };
+
+// The attribute as text; none for any other value or a failure.
+inline std::optional<std::string> textAttribute(AccessibilityTree& tree, const ElementRef& element,
+                                                std::string_view attribute) {
+    auto value = tree.copyAttributeValue(element, attribute);
+    if (!value) return std::nullopt;
+    if (auto* text = std::get_if<std::string>(&*value)) return std::move(*text);
+    return std::nullopt;
+}
+
+// The attribute as a list of elements; empty for any other value or a failure.
+inline ElementList elementsAttribute(AccessibilityTree& tree, const ElementRef& element, std::string_view attribute) {
+    auto value = tree.copyAttributeValue(element, attribute);
+    if (!value) return {};
+    if (auto* list = std::get_if<ElementList>(&*value)) return std::move(*list);
+    return {};
+}
 
 // A desktop whose accessibility service is off: no application is seen.
 class NoAccessibility final : public AccessibilityTree {
@@ -51,6 +71,7 @@ public:
     std::optional<AttributeValue> copyAttributeValue(const ElementRef&, std::string_view) override {
         return std::nullopt;
     }
+    bool trusted() override { return false; }
 };
 
 }  // namespace veltrane::accessibility

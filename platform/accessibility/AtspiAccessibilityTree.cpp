@@ -58,6 +58,30 @@ std::optional<ElementList> children(AtspiAccessible* object) {
     return list;
 }
 
+// The first element of role "menu bar" below `object`, breadth first and
+// only a few levels down (GTK puts it in the window's layout box).
+constexpr int kMenuBarSearchDepth = 4;
+
+std::optional<ElementList> menuBar(AtspiAccessible* object) {
+    ElementList level = children(object).value_or(ElementList{});
+    for (int depth = 0; depth < kMenuBarSearchDepth && !level.empty(); ++depth) {
+        ElementList next;
+        for (const auto& element : level) {
+            GError* error = nullptr;
+            const AtspiRole role = atspi_accessible_get_role(objectOf(element), &error);
+            if (error) {
+                g_error_free(error);
+                continue;
+            }
+            if (role == ATSPI_ROLE_MENU_BAR) return ElementList{element};
+            auto below = children(objectOf(element));
+            if (below) next.insert(next.end(), below->begin(), below->end());
+        }
+        level = std::move(next);
+    }
+    return std::nullopt;
+}
+
 // Asked without starting it: NameHasOwner never activates a service.
 bool accessibilityBusRunning() {
     if (const char* address = std::getenv("AT_SPI_BUS_ADDRESS"); address && *address) return true;
@@ -150,9 +174,16 @@ std::optional<AttributeValue> AtspiAccessibilityTree::copyAttributeValue(const E
         if (!list) return std::nullopt;
         return AttributeValue{std::move(*list)};
     }
-    if (attribute == "AXDescription") {
+    if (attribute == "AXMenuBar") {
+        auto bar = menuBar(object);
+        if (!bar) return std::nullopt;
+        return AttributeValue{std::move(*bar)};
+    }
+    if (attribute == "AXDescription" || attribute == "AXTitle") {
         GError* error = nullptr;
-        auto text = taken(atspi_accessible_get_description(object, &error), error);
+        auto text = taken(attribute == "AXTitle" ? atspi_accessible_get_name(object, &error)
+                                                 : atspi_accessible_get_description(object, &error),
+                          error);
         if (!text) return std::nullopt;
         return AttributeValue{std::move(*text)};
     }

@@ -3,7 +3,9 @@
 // application object of the registry's desktop, found by process id; a
 // running application's identifier is the name it gives the registry (its
 // program name). "AXWindows" are the application's children, "AXChildren"
-// an element's children, "AXDescription" its description. The messaging
+// an element's children, "AXDescription" its description, "AXTitle" its
+// name; "AXMenuBar" is a list of the one element of role "menu bar" found a
+// few levels below the application. The messaging
 // time-out is libatspi's, which is one for the whole process.
 //
 // Not thread-safe (libatspi is not): one caller at a time.

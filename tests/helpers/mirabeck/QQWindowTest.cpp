@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/helpers/mirabeck/FakeAccessibilityTree.h"
+#include "tests/support/FakeAccessibilityTree.h"
 
 using namespace veltrane;
 using namespace veltrane::mirabeck;
