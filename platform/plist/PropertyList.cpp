@@ -46,40 +46,62 @@ public:
     std::uint64_t count() const { return count_; }
     std::uint64_t top() const { return top_; }
 
-    // The objects a container names (keys and values of a dictionary);
+    // An object's marker: its kind (high nibble), the low nibble, and for
+    // sized kinds the entry count and where the entries begin.
+    struct Header {
+        unsigned kind = 0;
+        unsigned low = 0;
+        std::uint64_t count = 0;
+        std::uint64_t at = 0;
+    };
+    std::optional<Header> header(std::uint64_t object) const {
+        const std::uint64_t offset = bigEndian(data_ + table_ + object * offsetBytes_, offsetBytes_);
+        if (offset >= table_) return std::nullopt;
+        Header header;
+        header.kind = data_[offset] >> 4;
+        header.low = data_[offset] & 0x0F;
+        header.count = header.low;
+        header.at = offset + 1;
+        const bool sized = header.kind >= 0x4 && header.kind != 0x8 && header.kind != 0x9;
+        if (sized && header.low == 0x0F) {
+            if (header.at >= table_) return std::nullopt;
+            const unsigned char sizeMarker = data_[header.at];
+            if ((sizeMarker >> 4) != 0x1) return std::nullopt;
+            const std::uint64_t sizeBytes = 1ull << (sizeMarker & 0x0F);
+            if (sizeBytes > 8 || header.at + 1 + sizeBytes > table_) return std::nullopt;
+            header.count = bigEndian(data_ + header.at + 1, sizeBytes);
+            header.at += 1 + sizeBytes;
+        }
+        return header;
+    }
+
+    static std::uint64_t referencesPerEntry(unsigned kind) {
+        if (kind == 0xA || kind == 0xB || kind == 0xC) return 1;
+        return kind == 0xD ? 2 : 0;
+    }
+
+    // The objects a container names (a dictionary's keys, then its values);
     // empty for scalars. False for a table that points outside the file.
     bool references(std::uint64_t object, std::vector<std::uint64_t>& out) const {
         out.clear();
-        const std::uint64_t offset = bigEndian(data_ + table_ + object * offsetBytes_, offsetBytes_);
-        if (offset >= table_) return false;
-        const unsigned char marker = data_[offset];
-        const unsigned kind = marker >> 4;
-        std::uint64_t perEntry = 0;
-        if (kind == 0xA || kind == 0xB || kind == 0xC)
-            perEntry = 1;
-        else if (kind == 0xD)
-            perEntry = 2;
-        else
-            return true;
-        std::uint64_t entries = marker & 0x0F;
-        std::uint64_t at = offset + 1;
-        if (entries == 0x0F) {
-            if (at >= table_) return false;
-            const unsigned char sizeMarker = data_[at];
-            if ((sizeMarker >> 4) != 0x1) return false;
-            const std::uint64_t sizeBytes = 1ull << (sizeMarker & 0x0F);
-            if (sizeBytes > 8 || at + 1 + sizeBytes > table_) return false;
-            entries = bigEndian(data_ + at + 1, sizeBytes);
-            at += 1 + sizeBytes;
-        }
-        if (entries > (table_ - at) / refBytes_ / perEntry) return false;
-        out.reserve(entries * perEntry);
-        for (std::uint64_t i = 0; i < entries * perEntry; ++i) {
-            const std::uint64_t ref = bigEndian(data_ + at + i * refBytes_, refBytes_);
+        const auto found = header(object);
+        if (!found) return false;
+        const std::uint64_t perEntry = referencesPerEntry(found->kind);
+        if (perEntry == 0) return true;
+        if (found->count > (table_ - found->at) / refBytes_ / perEntry) return false;
+        out.reserve(found->count * perEntry);
+        for (std::uint64_t i = 0; i < found->count * perEntry; ++i) {
+            const std::uint64_t ref = bigEndian(data_ + found->at + i * refBytes_, refBytes_);
             if (ref >= count_) return false;
             out.push_back(ref);
         }
         return true;
+    }
+
+    // Bytes of the object area; none past it.
+    const unsigned char* bytes(std::uint64_t at, std::uint64_t length) const {
+        if (at > table_ || length > table_ - at) return nullptr;
+        return data_ + at;
     }
 
 private:
@@ -139,6 +161,140 @@ private:
     const BinaryTables& tables_;
     const Limits& limits_;
     std::vector<State> state_;
+};
+
+void appendUTF8(std::string& out, char32_t c) {
+    if (c < 0x80) {
+        out += static_cast<char>(c);
+    } else if (c < 0x800) {
+        out += static_cast<char>(0xC0 | (c >> 6));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+        out += static_cast<char>(0xE0 | (c >> 12));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (c >> 18));
+        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+}
+
+// UTF-16 big-endian as UTF-8; an unpaired surrogate becomes U+FFFD.
+std::string fromUTF16(const unsigned char* at, std::uint64_t units) {
+    std::string out;
+    out.reserve(units * 3);
+    for (std::uint64_t i = 0; i < units; ++i) {
+        char32_t c = static_cast<char32_t>(bigEndian(at + 2 * i, 2));
+        if (c >= 0xD800 && c < 0xDC00 && i + 1 < units) {
+            const auto low = static_cast<char32_t>(bigEndian(at + 2 * i + 2, 2));
+            if (low >= 0xDC00 && low < 0xE000) {
+                c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
+                ++i;
+            } else {
+                c = 0xFFFD;
+            }
+        } else if (c >= 0xD800 && c < 0xE000) {
+            c = 0xFFFD;
+        }
+        appendUTF8(out, c);
+    }
+    return out;
+}
+
+// The binary form read by us rather than libplist: libplist 2.2 spends most
+// of a large archive's time zeroing allocations, several times what the
+// whole reading of ours costs. Runs only after the measure passed, so the
+// tree is acyclic, shallow and of bounded size.
+class BinaryDecoder {
+public:
+    explicit BinaryDecoder(const BinaryTables& tables) : tables_(tables) {}
+
+    std::optional<Value> decode(std::uint64_t object) {
+        const auto header = tables_.header(object);
+        if (!header) return std::nullopt;
+        switch (header->kind) {
+            case 0x0:
+                if (header->low == 0x8 || header->low == 0x9) return Value{header->low == 0x9};
+                return Value{Other{}};
+            case 0x1: {
+                const std::uint64_t length = 1ull << header->low;
+                const auto* at = tables_.bytes(header->at, length);
+                if (!at || length > 16) return std::nullopt;
+                // 16-byte integers keep their low 64 bits; shorter ones are unsigned
+                // but for the 8-byte form, which is two's complement.
+                const std::uint64_t bits = length == 16 ? bigEndian(at + 8, 8) : bigEndian(at, length);
+                return Value{static_cast<std::int64_t>(bits)};
+            }
+            case 0x2: {
+                const std::uint64_t length = 1ull << header->low;
+                const auto* at = tables_.bytes(header->at, length);
+                if (!at || (length != 4 && length != 8)) return std::nullopt;
+                const std::uint64_t bits = bigEndian(at, length);
+                if (length == 4) {
+                    float single;
+                    const auto narrow = static_cast<std::uint32_t>(bits);
+                    std::memcpy(&single, &narrow, sizeof single);
+                    return Value{static_cast<double>(single)};
+                }
+                double real;
+                std::memcpy(&real, &bits, sizeof real);
+                return Value{real};
+            }
+            case 0x5: {
+                const auto* at = tables_.bytes(header->at, header->count);
+                if (!at) return std::nullopt;
+                return Value{std::string(reinterpret_cast<const char*>(at), header->count)};
+            }
+            case 0x6: {
+                if (header->count > std::numeric_limits<std::uint64_t>::max() / 2) return std::nullopt;
+                const auto* at = tables_.bytes(header->at, header->count * 2);
+                if (!at) return std::nullopt;
+                return Value{fromUTF16(at, header->count)};
+            }
+            case 0x8: {
+                const std::uint64_t length = header->low + 1;
+                const auto* at = tables_.bytes(header->at, length);
+                if (!at || length > 8) return std::nullopt;
+                return Value{Uid{bigEndian(at, length)}};
+            }
+            case 0xA:
+            case 0xB:
+            case 0xC:
+            case 0xD: return container(object, header->kind == 0xD);
+            default: return Value{Other{}};  // dates, data
+        }
+    }
+
+private:
+    std::optional<Value> container(std::uint64_t object, bool dictionary) {
+        std::vector<std::uint64_t> refs;
+        if (!tables_.references(object, refs)) return std::nullopt;
+        if (!dictionary) {
+            Array array;
+            array.reserve(refs.size());
+            for (auto ref : refs) {
+                auto item = decode(ref);
+                if (!item) return std::nullopt;
+                array.push_back(std::move(*item));
+            }
+            return Value{std::move(array)};
+        }
+        const std::size_t entries = refs.size() / 2;
+        Dictionary entriesOut;
+        entriesOut.reserve(entries);
+        for (std::size_t i = 0; i < entries; ++i) {
+            auto key = decode(refs[i]);
+            if (!key || !key->string()) return std::nullopt;  // keys are texts
+            auto item = decode(refs[entries + i]);
+            if (!item) return std::nullopt;
+            entriesOut.push_back({std::get<std::string>(std::move(key->value)), std::move(*item)});
+        }
+        return Value{std::move(entriesOut)};
+    }
+
+    const BinaryTables& tables_;
 };
 
 // Start tags and their nesting, with comments, processing instructions,
@@ -234,13 +390,20 @@ public:
                 return Value{Uid{index}};
             }
             case PLIST_ARRAY: {
+                // By iterator: libplist finds an item by index from the front.
                 Array array;
-                const std::uint32_t size = plist_array_get_size(node);
-                array.reserve(size);
-                for (std::uint32_t i = 0; i < size; ++i) {
-                    auto item = convert(plist_array_get_item(node, i), depth + 1);
-                    if (!item) return std::nullopt;
-                    array.push_back(std::move(*item));
+                array.reserve(plist_array_get_size(node));
+                plist_array_iter iterator = nullptr;
+                plist_array_new_iter(node, &iterator);
+                if (!iterator) return Value{std::move(array)};
+                std::unique_ptr<void, decltype(&std::free)> owned(iterator, &std::free);
+                for (;;) {
+                    plist_t item = nullptr;
+                    plist_array_next_item(node, iterator, &item);
+                    if (!item) break;
+                    auto converted = convert(item, depth + 1);
+                    if (!converted) return std::nullopt;
+                    array.push_back(std::move(*converted));
                 }
                 return Value{std::move(array)};
             }
@@ -295,6 +458,7 @@ std::optional<Shape> measure(std::string_view bytes, const Limits& limits) {
 std::optional<Value> parse(std::string_view bytes, const Limits& limits) {
     if (bytes.size() > std::numeric_limits<std::uint32_t>::max()) return std::nullopt;
     if (!measure(bytes, limits)) return std::nullopt;
+    if (const auto tables = BinaryTables::open(bytes)) return BinaryDecoder(*tables).decode(tables->top());
     plist_t root = nullptr;
     plist_from_memory(bytes.data(), static_cast<std::uint32_t>(bytes.size()), &root);
     if (!root) return std::nullopt;

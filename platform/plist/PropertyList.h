@@ -1,13 +1,15 @@
 #pragma once
-// Property lists (binary "bplist00" and XML) read through libplist into a
-// tree of our own. Archive references stay references (`Uid`): the binary
-// form's reference objects and nothing else; XML has none.
+// Property lists (binary "bplist00" and XML) read into a tree of our own:
+// XML through libplist, the binary form by our own reader of its tables
+// (libplist 2.2 spends most of a large archive's time zeroing allocations).
+// Archive references stay references (`Uid`): the binary form's reference
+// objects and nothing else; XML has none.
 //
-// libplist expands shared objects of a binary list into copies and recurses
-// once per nesting level, so a few hundred bytes could make it build a
-// hundred million nodes or overflow the stack. The tree a list would become
-// is therefore measured from the file's own tables (binary) or tags (XML)
-// before libplist sees it, and refused beyond the limits.
+// A binary list's shared objects expand into copies, so a few hundred bytes
+// could stand for a hundred million values; libplist's XML tree is freed
+// recursively, so deep nesting could overflow the stack. The tree a list
+// would become is therefore measured from the file's own tables (binary) or
+// tags (XML) first, and refused beyond the limits.
 
 #include <cstddef>
 #include <cstdint>

@@ -1,7 +1,8 @@
 """QQ Music play-queue archives made with plistlib, and an independent reading
 of them (the test's and the benchmark's reference).
 
-    write_archive(path, objects, binary=True)   a keyed archive of `objects`
+    write_archive(path, objects, top)            a binary keyed archive of `objects`
+                                                 (plistlib writes no UID to XML: plistutil does)
     queue_objects(count)                         a varied queue of `count` songs
     read_archive(path)                           its entries as dicts, in order
 """
@@ -80,10 +81,10 @@ def queue_objects(count):
     return objects.items, top
 
 
-def write_archive(path, items, top, binary=True):
+def write_archive(path, items, top):
     archive = {"$archiver": "NSKeyedArchiver", "$version": 100000, "$top": {"root": top}, "$objects": items}
     with open(path, "wb") as out:
-        plistlib.dump(archive, out, fmt=plistlib.FMT_BINARY if binary else plistlib.FMT_XML)
+        plistlib.dump(archive, out, fmt=plistlib.FMT_BINARY)
 
 
 # The reading, written from the archive's layout rather than from our code.

@@ -6,8 +6,10 @@
 // no archive, no accessibility bus, no cover), 2 for a wrong command line.
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <string>
@@ -40,17 +42,21 @@ void printLine(const ordered_json& value) {
 }
 
 int playQueue(const char* path) {
+    std::error_code error;
+    const auto size = std::filesystem::file_size(path, error);
     std::ifstream in(path, std::ios::binary);
-    std::string bytes;
-    if (in) {
-        bytes.resize(QQNowPlaying::kMaxArchiveBytes + 1);
-        in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-        bytes.resize(static_cast<std::size_t>(in.gcount()));
-    }
-    if (!in && !in.eof()) {
+    if (error || !in) {
         std::fprintf(stderr, "qq-probe: cannot read %s\n", path);
         return 1;
     }
+    // One byte past the limit tells a file that is too large.
+    std::string bytes(std::min<std::uintmax_t>(size, QQNowPlaying::kMaxArchiveBytes) + 1, '\0');
+    in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    if (in.bad()) {
+        std::fprintf(stderr, "qq-probe: cannot read %s\n", path);
+        return 1;
+    }
+    bytes.resize(static_cast<std::size_t>(in.gcount()));
     const auto tracks = QQNowPlaying::parseLibraryArchive(bytes);
     if (!tracks) {
         std::fprintf(stderr, "qq-probe: %s is no play-queue archive (or over %zu bytes)\n", path,
