@@ -80,22 +80,23 @@ public:
         return kind == 0xD ? 2 : 0;
     }
 
-    // The objects a container names (a dictionary's keys, then its values);
-    // empty for scalars. False for a table that points outside the file.
-    bool references(std::uint64_t object, std::vector<std::uint64_t>& out) const {
-        out.clear();
+    // The objects a container names (a dictionary's keys, then its values),
+    // read in place; none for scalars. Each still has to be checked
+    // against count().
+    struct References {
+        const unsigned char* at = nullptr;
+        std::uint64_t size = 0;
+        unsigned width = 0;
+        std::uint64_t operator[](std::uint64_t i) const { return bigEndian(at + i * width, width); }
+    };
+    // None for a table that points outside the file.
+    std::optional<References> references(std::uint64_t object) const {
         const auto found = header(object);
-        if (!found) return false;
+        if (!found) return std::nullopt;
         const std::uint64_t perEntry = referencesPerEntry(found->kind);
-        if (perEntry == 0) return true;
-        if (found->count > (table_ - found->at) / refBytes_ / perEntry) return false;
-        out.reserve(found->count * perEntry);
-        for (std::uint64_t i = 0; i < found->count * perEntry; ++i) {
-            const std::uint64_t ref = bigEndian(data_ + found->at + i * refBytes_, refBytes_);
-            if (ref >= count_) return false;
-            out.push_back(ref);
-        }
-        return true;
+        if (perEntry == 0) return References{};
+        if (found->count > (table_ - found->at) / refBytes_ / perEntry) return std::nullopt;
+        return References{data_ + found->at, found->count * perEntry, refBytes_};
     }
 
     // Bytes of the object area; none past it.
@@ -140,12 +141,13 @@ private:
         if (state.mark == Mark::open) return false;  // a cycle
         if (level > limits_.maxDepth) return false;
         state.mark = Mark::open;
-        std::vector<std::uint64_t> refs;
-        if (!tables_.references(object, refs)) return false;
+        const auto refs = tables_.references(object);
+        if (!refs) return false;
         std::size_t nodes = 1;
         int depth = 0;
-        for (auto ref : refs) {
-            if (!visit(ref, level + 1)) return false;
+        for (std::uint64_t i = 0; i < refs->size; ++i) {
+            const std::uint64_t ref = (*refs)[i];
+            if (ref >= tables_.count() || !visit(ref, level + 1)) return false;
             const State& child = state_[ref];
             nodes += child.nodes;
             if (nodes > limits_.maxNodes) return false;
@@ -205,13 +207,15 @@ std::string fromUTF16(const unsigned char* at, std::uint64_t units) {
 
 // The binary form read by us rather than libplist: libplist 2.2 spends most
 // of a large archive's time zeroing allocations, several times what the
-// whole reading of ours costs. Runs only after the measure passed, so the
-// tree is acyclic, shallow and of bounded size.
+// whole reading of ours costs. Every value counts against the limits as it
+// is made, so shared objects, cycles (endless depth) and deep nesting end
+// the reading as the measure would refuse them.
 class BinaryDecoder {
 public:
-    explicit BinaryDecoder(const BinaryTables& tables) : tables_(tables) {}
+    BinaryDecoder(const BinaryTables& tables, const Limits& limits) : tables_(tables), limits_(limits) {}
 
-    std::optional<Value> decode(std::uint64_t object) {
+    std::optional<Value> decode(std::uint64_t object, int level = 0) {
+        if (object >= tables_.count() || level > limits_.maxDepth || ++nodes_ > limits_.maxNodes) return std::nullopt;
         const auto header = tables_.header(object);
         if (!header) return std::nullopt;
         switch (header->kind) {
@@ -262,32 +266,32 @@ public:
             case 0xA:
             case 0xB:
             case 0xC:
-            case 0xD: return container(object, header->kind == 0xD);
+            case 0xD: return container(object, header->kind == 0xD, level);
             default: return Value{Other{}};  // dates, data
         }
     }
 
 private:
-    std::optional<Value> container(std::uint64_t object, bool dictionary) {
-        std::vector<std::uint64_t> refs;
-        if (!tables_.references(object, refs)) return std::nullopt;
+    std::optional<Value> container(std::uint64_t object, bool dictionary, int level) {
+        const auto refs = tables_.references(object);
+        if (!refs) return std::nullopt;
         if (!dictionary) {
             Array array;
-            array.reserve(refs.size());
-            for (auto ref : refs) {
-                auto item = decode(ref);
+            array.reserve(refs->size);
+            for (std::uint64_t i = 0; i < refs->size; ++i) {
+                auto item = decode((*refs)[i], level + 1);
                 if (!item) return std::nullopt;
                 array.push_back(std::move(*item));
             }
             return Value{std::move(array)};
         }
-        const std::size_t entries = refs.size() / 2;
+        const std::uint64_t entries = refs->size / 2;
         Dictionary entriesOut;
         entriesOut.reserve(entries);
-        for (std::size_t i = 0; i < entries; ++i) {
-            auto key = decode(refs[i]);
+        for (std::uint64_t i = 0; i < entries; ++i) {
+            auto key = decode((*refs)[i], level + 1);
             if (!key || !key->string()) return std::nullopt;  // keys are texts
-            auto item = decode(refs[entries + i]);
+            auto item = decode((*refs)[entries + i], level + 1);
             if (!item) return std::nullopt;
             entriesOut.push_back({std::get<std::string>(std::move(key->value)), std::move(*item)});
         }
@@ -295,6 +299,8 @@ private:
     }
 
     const BinaryTables& tables_;
+    const Limits& limits_;
+    std::size_t nodes_ = 0;
 };
 
 // Start tags and their nesting, with comments, processing instructions,
@@ -457,8 +463,8 @@ std::optional<Shape> measure(std::string_view bytes, const Limits& limits) {
 
 std::optional<Value> parse(std::string_view bytes, const Limits& limits) {
     if (bytes.size() > std::numeric_limits<std::uint32_t>::max()) return std::nullopt;
-    if (!measure(bytes, limits)) return std::nullopt;
-    if (const auto tables = BinaryTables::open(bytes)) return BinaryDecoder(*tables).decode(tables->top());
+    if (const auto tables = BinaryTables::open(bytes)) return BinaryDecoder(*tables, limits).decode(tables->top());
+    if (bytes.starts_with(kBinaryMagic) || !measure(bytes, limits)) return std::nullopt;
     plist_t root = nullptr;
     plist_from_memory(bytes.data(), static_cast<std::uint32_t>(bytes.size()), &root);
     if (!root) return std::nullopt;

@@ -6,10 +6,10 @@
 // objects and nothing else; XML has none.
 //
 // A binary list's shared objects expand into copies, so a few hundred bytes
-// could stand for a hundred million values; libplist's XML tree is freed
-// recursively, so deep nesting could overflow the stack. The tree a list
-// would become is therefore measured from the file's own tables (binary) or
-// tags (XML) first, and refused beyond the limits.
+// could stand for a hundred million values: the binary reader counts every
+// value and level as it reads and stops at the limits. libplist's XML tree
+// is freed recursively, so deep nesting could overflow the stack: XML is
+// measured from its tags first and refused beyond the limits.
 
 #include <cstddef>
 #include <cstdint>
