@@ -359,11 +359,9 @@ struct PlistFree {
 using OwnedPlist = std::unique_ptr<void, PlistFree>;
 
 std::string stringOf(plist_t node) {
-    char* text = nullptr;
-    plist_get_string_val(node, &text);
-    std::string result = text ? text : "";
-    std::free(text);
-    return result;
+    std::uint64_t length = 0;
+    const char* text = plist_get_string_ptr(node, &length);
+    return text ? std::string(text, length) : std::string();
 }
 
 class Converter {
@@ -464,7 +462,10 @@ std::optional<Shape> measure(std::string_view bytes, const Limits& limits) {
 std::optional<Value> parse(std::string_view bytes, const Limits& limits) {
     if (bytes.size() > std::numeric_limits<std::uint32_t>::max()) return std::nullopt;
     if (const auto tables = BinaryTables::open(bytes)) return BinaryDecoder(*tables, limits).decode(tables->top());
-    if (bytes.starts_with(kBinaryMagic) || !measure(bytes, limits)) return std::nullopt;
+    // XML has no U+0000, and libplist asserts (ending the process) on a text
+    // whose length its own strlen disagrees with.
+    if (bytes.starts_with(kBinaryMagic) || bytes.find('\0') != std::string_view::npos || !measure(bytes, limits))
+        return std::nullopt;
     plist_t root = nullptr;
     plist_from_memory(bytes.data(), static_cast<std::uint32_t>(bytes.size()), &root);
     if (!root) return std::nullopt;

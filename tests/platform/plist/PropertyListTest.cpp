@@ -120,6 +120,8 @@ TEST(PropertyListTest, RefusesCyclesDepthAndBrokenTables) {
         {"a trailer only", std::string("bplist00") + std::string(32, '\0')},
         {"cut short", binaryList({array({1}), ascii("x")}).substr(0, 20)},
         {"neither form", "{\"json\": true}", false},
+        // libplist would assert on the string's length and end the process.
+        {"XML with a NUL", std::string("<plist><string>a\0b</string></plist>", 36), false},
         {"deep XML", nestedXML(40, "")},
         // A comment must not hide a level from the count.
         {"deep XML behind comments", nestedXML(40, "<!-- </array> -->")},
