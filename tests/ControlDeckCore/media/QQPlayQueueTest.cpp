@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <atomic>
 #include <fstream>
+#include <thread>
 
 #include "tests/support/ScopedEnvironment.h"
 #include "tests/support/TempDirectory.h"
@@ -143,6 +145,35 @@ TEST(QQPlayQueueTest, TheFileIsReadAgainOnlyWhenItsTimeMoves) {
     EXPECT_EQ(loadLibrarySongs()[0].title, "Two") << "a failed read keeps the cache";
     std::filesystem::remove(path);
     EXPECT_TRUE(loadLibrarySongs().empty());
+}
+
+TEST(QQPlayQueueTest, CallersOnSeveralThreadsSeeWholeQueues) {
+    testing::TempDirectory home;
+    testing::ScopedEnvironment environment;
+    environment.set("HOME", home.path().string());
+    const auto path = libraryFile();
+    std::filesystem::create_directories(path.parent_path());
+    const auto write = [&](const std::string& title, long seconds) {
+        // Replaced whole, as the player writes it, so no reader sees half a file.
+        const auto temporary = path.string() + ".new";
+        std::ofstream(temporary, std::ios::binary | std::ios::trunc) << xmlArchive(title, "m");
+        const timespec times[2] = {{seconds, 0}, {seconds, 0}};
+        ::utimensat(AT_FDCWD, temporary.c_str(), times, 0);
+        std::filesystem::rename(temporary, path);
+    };
+    write("A", 1);
+    std::atomic<bool> wrong{false};
+    std::vector<std::thread> readers;
+    for (int t = 0; t < 4; ++t)
+        readers.emplace_back([&] {
+            for (int i = 0; i < 100; ++i) {
+                const auto songs = loadLibrarySongs();
+                if (songs.size() != 1 || (songs[0].title != "A" && songs[0].title != "B")) wrong = true;
+            }
+        });
+    for (int i = 0; i < 50; ++i) write(i % 2 ? "A" : "B", 2 + i);
+    for (auto& reader : readers) reader.join();
+    EXPECT_FALSE(wrong);
 }
 
 }  // namespace
