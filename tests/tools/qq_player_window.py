@@ -1,8 +1,8 @@
 # A GTK window shaped like QQ Music's player: a box described as the control
-# bar, holding one button per spec ("desc:TEXT" a button described TEXT,
+# bar, holding one button per item ("desc:TEXT" a button described TEXT,
 # "name:TEXT" a button labelled TEXT). Each standard-input line replaces the
-# buttons with its tab-separated specs; "ready" follows every change.
-# Usage: qq_player_window.py PROGRAM-NAME SPEC...
+# buttons with its tab-separated items; "ready" follows every change.
+# Usage: qq_player_window.py PROGRAM-NAME ITEM...
 import sys
 
 import gi
@@ -17,11 +17,11 @@ bar.get_accessible().set_description("播放控制栏")
 window.add(bar)
 
 
-def fill(specs):
+def fill(items):
     for child in bar.get_children():
         bar.remove(child)
-    for spec in specs:
-        kind, _, text = spec.partition(":")
+    for item in items:
+        kind, _, text = item.partition(":")
         button = Gtk.Button(label=text if kind == "name" else "·")
         if kind == "desc":
             button.get_accessible().set_description(text)
@@ -35,7 +35,7 @@ def on_input(channel, condition):
     if not line:
         Gtk.main_quit()
         return False
-    fill([spec for spec in line.rstrip("\n").split("\t") if spec])
+    fill([item for item in line.rstrip("\n").split("\t") if item])
     return True
 
 

@@ -268,8 +268,8 @@ class WindowTest(unittest.TestCase):
         self.assertEqual(result.returncode, 0, result.stderr)
         return json.loads(result.stdout)
 
-    def change(self, *specs):
-        self.window.stdin.write(("\t".join(specs) + "\n").encode())
+    def change(self, *items):
+        self.window.stdin.write(("\t".join(items) + "\n").encode())
         self.window.stdin.flush()
         self.assertEqual(self.window.stdout.readline(), b"ready\n")
 
