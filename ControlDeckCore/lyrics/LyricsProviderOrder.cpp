@@ -6,6 +6,7 @@
 #include "ControlDeckCore/lyrics/LyricsService.h"
 #include "ControlDeckCore/lyrics/LyricsServiceQueues.h"
 #include "ControlDeckCore/lyrics/LyricsWeb.h"
+#include "platform/dispatch/SerialQueue.h"
 
 namespace veltrane::lyrics {
 namespace {
@@ -76,6 +77,12 @@ private:
 dispatch::ConcurrentQueue& detail::lookupQueue() {
     static auto* queue = new std::shared_ptr<dispatch::ConcurrentQueue>(
         dispatch::ConcurrentQueue::create("veltrane.lyrics.lookup", kLookupThreadCap, kIdleThreadTimeout));
+    return **queue;
+}
+
+dispatch::DispatchQueue& detail::launchQueue() {
+    static auto* queue =
+        new std::shared_ptr<dispatch::SerialQueue>(dispatch::SerialQueue::create("veltrane.lyrics.launch"));
     return **queue;
 }
 

@@ -105,11 +105,13 @@ void LyricsService::fetch(std::string_view title, const OptionalText& artist, co
     for (std::size_t i = 1; i < lookupKeys.size(); ++i) pending_[lookupKeys[i]] = {};
     lock.unlock();
 
-    detail::lookupQueue().async([self = shared_from_this(), title = trimmedTitle, artist, album, duration, bundleId,
-                                 songMid, loader = std::move(loader), isMusic, lookupKeys] {
+    dispatch::Task lookup = [self = shared_from_this(), title = trimmedTitle, artist, album, duration, bundleId,
+                             songMid, loader = std::move(loader), isMusic, lookupKeys] {
         const detail::ServiceScope scope(*self);
         self->runLookup(title, artist, album, duration, bundleId, songMid, loader, isMusic, lookupKeys);
-    });
+    };
+    detail::launchQueue().async(
+        [lookup = std::move(lookup)]() mutable { detail::lookupQueue().async(std::move(lookup)); });
 }
 
 void LyricsService::publishPartial(const LyricsSnapshot& snapshot, const std::vector<std::string>& keys) {

@@ -17,6 +17,10 @@ namespace detail {
 inline constexpr std::size_t kLookupThreadCap = 256;
 dispatch::ConcurrentQueue& lookupQueue();  // lookups, one thread each
 dispatch::ConcurrentQueue& raceQueue();    // "veltrane.lyrics.race": the racers
+// Hands new lookups to lookupQueue(), so the caller of fetch never pays for
+// starting a thread (which, with many lookups starting at once, waits on the
+// process's memory map).
+dispatch::DispatchQueue& launchQueue();
 
 // The service whose lookup runs on this thread, so the providers it calls
 // read that service's policy and endpoints.
