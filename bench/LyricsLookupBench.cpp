@@ -123,8 +123,7 @@ int main(int argc, char** argv) {
     }
     left.wait();
     const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    std::printf("%s wall_s: %.3f peak_threads: %d answered: %d\n", mode.c_str(), wall, peak.finish(),
-                answered.load());
+    std::printf("%s wall_s: %.3f peak_threads: %d answered: %d\n", mode.c_str(), wall, peak.finish(), answered.load());
     std::fflush(stdout);
     std::_Exit(0);  // idle lookup threads need not be waited for
 }

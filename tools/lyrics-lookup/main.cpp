@@ -21,9 +21,9 @@
 #include <vector>
 
 #include "ControlDeckCore/lyrics/LyricsWeb.h"
-#include "tools/lyrics-lookup/FetchCommands.h"
 #include "platform/crypto/Crypto.h"
 #include "platform/system/ProcessSetup.h"
+#include "tools/lyrics-lookup/FetchCommands.h"
 
 using namespace veltrane;
 using lyrics::Json;
