@@ -251,7 +251,7 @@ class HangingServicesTest(unittest.TestCase):
             last = time.monotonic()
             # The lookup threads idle out; what stays is the process's own.
             threads = None
-            while time.monotonic() - last < 20:
+            while time.monotonic() - last < 15:
                 threads = threads_of(process.pid)
                 if threads <= 4:
                     break
