@@ -1,3 +1,4 @@
+#include "ControlDeckCore/lyrics/LyricsService.h"
 #include "ControlDeckCore/lyrics/LyricsWeb.h"
 #include "ControlDeckCore/media/QQNowPlaying.h"
 
@@ -5,7 +6,7 @@ namespace veltrane::lyrics {
 namespace {
 
 std::optional<Json> catalogSearch(std::string_view term, std::string_view limit, const OptionalText& country) {
-    const auto origin = LyricsEndpoints::current().catalog;
+    const auto origin = LyricsService::current()->endpoints().catalog;
     return LyricsLookup::getJSON(
         LyricsLookup::serviceURL(origin, "/search", LyricsLookup::catalogQuery(term, limit, country)), std::nullopt,
         LyricsLookup::kRequestTimeout);
@@ -66,31 +67,28 @@ std::vector<CatalogHit> LyricsLookup::catalogHitsByDuration(std::string_view art
     return closest(artist, "50", artist, duration);
 }
 
-std::mutex& LyricsLookup::cacheLock() {
-    static std::mutex lock;
-    return lock;
-}
+std::mutex& LyricsLookup::cacheLock() { return LyricsService::current()->cacheLock(); }
 
-std::map<std::string, std::string>& LyricsLookup::coverCache() {
-    static std::map<std::string, std::string> cache;
-    return cache;
-}
+std::map<std::string, std::string>& LyricsLookup::coverCache() { return LyricsService::current()->coverCache(); }
 
-void LyricsLookup::rememberCover(const CatalogHit& hit, std::string_view title, const OptionalText& artist) {
-    if (hit.artworkURL.empty()) return;
+bool LyricsLookup::rememberCover(const CatalogHit& hit, std::string_view title, const OptionalText& artist) {
+    if (hit.artworkURL.empty()) return false;
     const auto data = downloadData(hit.artworkURL, kCoverTimeout);
-    if (!data) return;
+    if (!data) return false;
     auto image = media::QQNowPlaying::displayArtwork(*data);
-    if (!image) return;
-    std::lock_guard lock(cacheLock());
-    coverCache()[coverKey(title, artist)] = *image;
-    coverCache()[coverKey(hit.title, hit.artist)] = std::move(*image);
+    if (!image) return false;
+    const auto service = LyricsService::current();
+    std::lock_guard lock(service->cacheLock());
+    service->coverCache()[coverKey(title, artist)] = *image;
+    service->coverCache()[coverKey(hit.title, hit.artist)] = std::move(*image);
+    return true;
 }
 
 std::optional<std::string> LyricsLookup::cachedCover(std::string_view title, const OptionalText& artist) {
-    std::lock_guard lock(cacheLock());
-    const auto it = coverCache().find(coverKey(title, artist));
-    if (it == coverCache().end()) return std::nullopt;
+    const auto service = LyricsService::current();
+    std::lock_guard lock(service->cacheLock());
+    const auto it = service->coverCache().find(coverKey(title, artist));
+    if (it == service->coverCache().end()) return std::nullopt;
     return it->second;
 }
 

@@ -1,10 +1,11 @@
+#include "ControlDeckCore/lyrics/LyricsService.h"
 #include "ControlDeckCore/lyrics/LyricsWeb.h"
 
 namespace veltrane::lyrics {
 
 std::optional<LyricsSnapshot> LyricsLookup::lrclib(std::string_view title, const OptionalText& artist,
                                                    const OptionalText& album, double duration) {
-    const auto origin = LyricsEndpoints::current().lrclib;
+    const auto origin = LyricsService::current()->endpoints().lrclib;
     if (const auto record = getJSON(serviceURL(origin, "/api/get", lrclibGetQuery(title, artist, album, duration)),
                                     std::nullopt, kRequestTimeout)) {
         if (auto snapshot = snapshotFromLrclib(*record)) return snapshot;

@@ -14,8 +14,9 @@ std::chrono::milliseconds milliseconds(double seconds) {
 }  // namespace
 
 const http::HTTPSession& LyricsLookup::session() {
-    static const http::HTTPSession shared({{"User-Agent", kUserAgent}, {"Accept", kAccept}});
-    return shared;
+    // Left alive at exit: lookups hanging on a service still use it then.
+    static const auto* shared = new http::HTTPSession({{"User-Agent", kUserAgent}, {"Accept", kAccept}});
+    return *shared;
 }
 
 std::string LyricsLookup::serviceURL(std::string_view origin, std::string_view path, const QueryItems& items) {

@@ -51,6 +51,8 @@ std::optional<std::string> downloadData(const std::string& url, double timeout);
 std::optional<LyricsSnapshot> appleMusicLyrics(std::string_view title, const OptionalText& artist,
                                                const OptionalText& album);
 std::string musicPlayerBusName();
+// The id the music player's readings carry (its bus name's player part).
+std::string musicPlayerBundleId();
 
 // lrclib: the exact lookup, then the search, then once more with aliases.
 std::optional<LyricsSnapshot> lrclib(std::string_view title, const OptionalText& artist, const OptionalText& album,
@@ -73,12 +75,14 @@ std::vector<CatalogHit> catalogHitsByAlbum(std::string_view artist, std::string_
 std::vector<CatalogHit> catalogHitsByDuration(std::string_view artist, double duration);
 
 // Covers in display form by "artist\ntitle" (no artist: empty before the
-// line feed); no bound, no expiry, for the life of the process.
+// line feed); no bound, no expiry, for the life of the current
+// LyricsService, whose lock guards them with its lyrics cache.
 std::mutex& cacheLock();
 std::map<std::string, std::string>& coverCache();  // under cacheLock()
 // Downloads the hit's cover (0.8 s) and keeps it under the track's key and
-// the hit's own. Gives up silently; the lock is held for the writes alone.
-void rememberCover(const CatalogHit& hit, std::string_view title, const OptionalText& artist);
+// the hit's own; false when it gives up. The lock is held for the writes
+// alone.
+bool rememberCover(const CatalogHit& hit, std::string_view title, const OptionalText& artist);
 std::optional<std::string> cachedCover(std::string_view title, const OptionalText& artist);
 
 }  // namespace veltrane::lyrics::LyricsLookup

@@ -2,6 +2,7 @@
 
 #include "ControlDeckCore/lyrics/LyricsWeb.h"
 #include "platform/dbus/MediaPlayer.h"
+#include "platform/mpris/NowPlayingInfo.h"
 
 namespace veltrane::lyrics {
 
@@ -9,6 +10,8 @@ std::string LyricsLookup::musicPlayerBusName() {
     const char* name = std::getenv(kMusicPlayerVariable);
     return name && *name ? name : kDefaultMusicPlayer;
 }
+
+std::string LyricsLookup::musicPlayerBundleId() { return mpris::playerBundleId(musicPlayerBusName(), std::nullopt); }
 
 std::optional<LyricsSnapshot> LyricsLookup::appleMusicLyrics(std::string_view title, const OptionalText& artist,
                                                              const OptionalText& album) {

@@ -1,13 +1,16 @@
 #include <algorithm>
 
+#include "ControlDeckCore/lyrics/LyricsService.h"
 #include "ControlDeckCore/lyrics/LyricsWeb.h"
-#include "ControlDeckCore/media/MusicContentPolicy.h"
 #include "platform/text/Whitespace.h"
 
 namespace veltrane::lyrics {
 namespace {
 
-using media::MusicContentPolicy;
+// The content policy of the service the lookup works for, read afresh.
+bool allowed() { return LyricsService::current()->externalLookupsAllowed(); }
+
+LyricsEndpoints endpoints() { return LyricsService::current()->endpoints(); }
 
 constexpr const char* kLyricPath = "/lyric/fcgi-bin/fcg_query_lyric_new.fcg";
 constexpr const char* kClientSearchPaths[] = {"/soso/fcgi-bin/search_for_qq_cp", "/soso/fcgi-bin/client_search_cp"};
@@ -34,20 +37,20 @@ std::string joined(std::initializer_list<std::string> parts) {
 }  // namespace
 
 std::optional<LyricsSnapshot> LyricsLookup::qqLyric(std::string_view mid) {
-    if (!MusicContentPolicy::externalLookupsAllowed()) return std::nullopt;
+    if (!allowed()) return std::nullopt;
     const std::string id(text::trimmingWhitespaceAndNewlines(mid));
     if (id.empty()) return std::nullopt;
-    const auto endpoints = LyricsEndpoints::current();
+    const auto origins = endpoints();
     const auto answer =
-        qqGet(endpoints.qqSearch, kLyricPath, {{"format", "json"}, {"nobase64", "1"}, {"songmid", id}}, endpoints);
+        qqGet(origins.qqSearch, kLyricPath, {{"format", "json"}, {"nobase64", "1"}, {"songmid", id}}, origins);
     if (!answer) return std::nullopt;
     return qqLyricSnapshot(*answer);
 }
 
 std::optional<Json::array_t> LyricsLookup::qqClientSearchList(std::string_view query) {
-    const auto endpoints = LyricsEndpoints::current();
+    const auto origins = endpoints();
     for (const char* path : kClientSearchPaths) {
-        if (const auto answer = qqGet(endpoints.qqSearch, path, qqClientSearchQuery(query), endpoints)) {
+        if (const auto answer = qqGet(origins.qqSearch, path, qqClientSearchQuery(query), origins)) {
             if (auto rows = clientSearchRows(*answer)) return rows;
         }
     }
@@ -55,8 +58,8 @@ std::optional<Json::array_t> LyricsLookup::qqClientSearchList(std::string_view q
 }
 
 std::optional<Json::array_t> LyricsLookup::qqSmartboxList(std::string_view query) {
-    const auto endpoints = LyricsEndpoints::current();
-    const auto answer = qqGet(endpoints.qqSearch, kSmartboxPath, qqSmartboxQuery(query), endpoints);
+    const auto origins = endpoints();
+    const auto answer = qqGet(origins.qqSearch, kSmartboxPath, qqSmartboxQuery(query), origins);
     if (!answer) return std::nullopt;
     auto rows = rowsFromSmartbox(*answer);
     if (rows.empty()) return std::nullopt;
@@ -70,7 +73,7 @@ std::optional<LibraryTrack> LyricsLookup::matchedQQTrack(const Json::array_t& ro
 
 std::optional<LibraryTrack> LyricsLookup::findQQTrack(std::string_view title, const OptionalText& artist,
                                                       double duration) {
-    if (!MusicContentPolicy::externalLookupsAllowed()) return std::nullopt;
+    if (!allowed()) return std::nullopt;
     const std::string stripped = stripParentheticals(title);
     const std::string versionless = versionlessTitle(title);
     const std::string given(title);
@@ -121,11 +124,11 @@ std::optional<LibraryTrack> LyricsLookup::findQQTrack(std::string_view title, co
 }
 
 OptionalText LyricsLookup::qqAlbumMid(std::string_view songMid) {
-    if (!MusicContentPolicy::externalLookupsAllowed()) return std::nullopt;
+    if (!allowed()) return std::nullopt;
     const auto id = sendableSongMid(songMid);
     if (!id) return std::nullopt;
-    const auto endpoints = LyricsEndpoints::current();
-    const auto answer = qqGet(endpoints.qqApi, kSongDetailPath, {{"data", songDetailRequest(*id)}}, endpoints);
+    const auto origins = endpoints();
+    const auto answer = qqGet(origins.qqApi, kSongDetailPath, {{"data", songDetailRequest(*id)}}, origins);
     if (!answer) return std::nullopt;
     return albumMidFromSongDetail(*answer);
 }

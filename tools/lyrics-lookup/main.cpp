@@ -2,10 +2,14 @@
 //     [--artist A] [--album L] [--duration S] [--song-mid M] [--country C|-]...
 // lyrics-lookup get URL [--referer R] [--timeout S]
 // lyrics-lookup download URL [--timeout S]
+// lyrics-lookup fetch [--title T] [--artist A] [--album L] [--duration S]
+//     [--bundle-id B] [--song-mid M] [--repeat N] [--settle S]
+// lyrics-lookup batch FILE [--settle S]
 // One lookup as the deck makes it (endpoints from VELTRANE_LYRICS_ENDPOINTS,
 // the content policy from the property file), printed as one JSON line:
 // the snapshot, track, album id, catalog hits, decoded value or download
-// summary, or null when nothing was found.
+// summary, or null when nothing was found. `fetch` and `batch` go through
+// the lyrics front and print every answer as it comes (see FetchCommands).
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -19,6 +23,7 @@
 #include "ControlDeckCore/lyrics/LyricsWeb.h"
 #include "platform/crypto/Crypto.h"
 #include "platform/system/ProcessSetup.h"
+#include "tools/lyrics-lookup/FetchCommands.h"
 
 using namespace veltrane;
 using lyrics::Json;
@@ -31,7 +36,10 @@ constexpr const char* kUsage =
     "usage: lyrics-lookup lrclib|qq-lyric|qq-track|qq-album|catalog|music [--title T] [--artist A] [--album L]\n"
     "                     [--duration S] [--song-mid M] [--country C|-]...\n"
     "       lyrics-lookup get URL [--referer R] [--timeout S]\n"
-    "       lyrics-lookup download URL [--timeout S]\n";
+    "       lyrics-lookup download URL [--timeout S]\n"
+    "       lyrics-lookup fetch [--title T] [--artist A] [--album L] [--duration S] [--bundle-id B]\n"
+    "                     [--song-mid M] [--repeat N] [--settle S]\n"
+    "       lyrics-lookup batch FILE [--settle S]\n";
 
 int usage(const std::string& why) {
     std::fprintf(stderr, "lyrics-lookup: %s\n%s", why.c_str(), kUsage);
@@ -44,15 +52,6 @@ std::optional<double> seconds(const std::string& text) {
     const double value = std::strtod(text.c_str(), &end);
     if (text.empty() || *end || errno == ERANGE || !std::isfinite(value)) return std::nullopt;
     return value;
-}
-
-Json snapshotJSON(const std::optional<lyrics::LyricsSnapshot>& s) {
-    if (!s) return nullptr;
-    Json lines = Json::array();
-    for (const auto& line : s->lines) lines.push_back({{"t", line.time}, {"text", line.text}});
-    Json out{{"provider", s->provider}, {"synced", s->synced}, {"lines", std::move(lines)}};
-    if (s->plain) out["plain"] = *s->plain;
-    return out;
 }
 
 Json trackJSON(const std::optional<lyrics::LibraryTrack>& t) {
@@ -74,6 +73,14 @@ Json hitsJSON(const std::vector<lyrics::CatalogHit>& hits) {
     return out;
 }
 
+// Lookups of a hanging service may still run on their threads: the process
+// ends without tearing down what they use.
+[[noreturn]] void leave(int status) {
+    std::fflush(stdout);
+    std::fflush(stderr);
+    std::_Exit(status);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -90,10 +97,13 @@ int main(int argc, char** argv) {
         {"music", {"--title", "--artist", "--album"}},
         {"get", {"--referer", "--timeout"}},
         {"download", {"--timeout"}},
+        {"fetch",
+         {"--title", "--artist", "--album", "--duration", "--bundle-id", "--song-mid", "--repeat", "--settle"}},
+        {"batch", {"--settle"}},
     };
     const auto known = kOptions.find(command);
     if (known == kOptions.end()) return usage("unknown command \"" + command + "\"");
-    const bool takesURL = command == "get" || command == "download";
+    const bool takesURL = command == "get" || command == "download" || command == "batch";
 
     std::map<std::string, std::string> values;
     std::vector<OptionalText> countries;
@@ -117,7 +127,7 @@ int main(int argc, char** argv) {
             return usage("unexpected \"" + arg + "\"");
         }
     }
-    if (takesURL && !url) return usage(command + " needs a URL");
+    if (takesURL && !url) return usage(command + (command == "batch" ? " needs a file" : " needs a URL"));
 
     auto text = [&](const char* name) {
         const auto it = values.find(name);
@@ -142,7 +152,26 @@ int main(int argc, char** argv) {
     const std::string songMid = text("--song-mid").value_or("");
     if (countries.empty()) countries.push_back("tw");
 
+    if (command == "fetch" || command == "batch") {
+        const auto settle = number("--settle", 0);
+        if (!settle || *settle < 0) return usage("--settle needs a number of seconds, 0 or more");
+        if (command == "batch") {
+            std::string error;
+            const auto tracks = lyricslookup::readBatch(*url, error);
+            if (!tracks) return usage(error);
+            leave(lyricslookup::runBatch(*tracks, *settle));
+        }
+        const auto repeat = text("--repeat");
+        char* end = nullptr;
+        const long calls = repeat ? std::strtol(repeat->c_str(), &end, 10) : 1;
+        if (repeat && (repeat->empty() || *end || calls < 1 || calls > 1000))
+            return usage("--repeat needs a whole number from 1 to 1000");
+        lyricslookup::FetchTrack track{title, artist, album, *duration, text("--bundle-id"), text("--song-mid")};
+        leave(lyricslookup::runFetch(track, static_cast<int>(calls), *settle));
+    }
+
     Json out;
+    using lyricslookup::snapshotJSON;
     if (command == "lrclib")
         out = snapshotJSON(LyricsLookup::lrclib(title, artist, album, *duration));
     else if (command == "qq-lyric")

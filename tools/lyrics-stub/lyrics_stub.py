@@ -175,6 +175,8 @@ def main():
         print(f"lyrics-stub: cannot read routes {args.routes}: {error}", file=sys.stderr)
         return 2
     stub = Stub(routes, os.path.dirname(os.path.abspath(args.routes)), args.log)
+    # Many lookups connect at once: a listen backlog of 5 would drop their SYNs.
+    ThreadingHTTPServer.request_queue_size = 1024
     server = ThreadingHTTPServer(("127.0.0.1", 0), make_handler(stub))
     server.daemon_threads = True
     print(server.server_address[1], flush=True)
