@@ -119,6 +119,29 @@ bool MacMediaAdapter::likeSupported() const {
 
 void MacMediaAdapter::seek(double) {}
 
+void MacMediaAdapter::optimisticSeek(double target) {
+    queue_->async([weak = weak_from_this(), target] {
+        auto self = weak.lock();
+        if (!self) return;
+        const Date at = self->environment_.clock();
+        self->seekOverride_ = Seek{target, toSeconds(at)};
+        self->elapsed_.setWrappedValue(target);
+        self->elapsedCapturedAt_.setWrappedValue(at);
+        self->elapsedKnown_.setWrappedValue(true);
+        self->changed();
+    });
+}
+
+void MacMediaAdapter::optimisticLike(bool target) {
+    queue_->async([weak = weak_from_this(), target] {
+        auto self = weak.lock();
+        if (!self) return;
+        self->likedOverride_ = Like{target, self->now()};
+        self->liked_.setWrappedValue(target);
+        self->changed();
+    });
+}
+
 void MacMediaAdapter::setLiked(std::optional<bool>) {}
 
 void MacMediaAdapter::refresh() {

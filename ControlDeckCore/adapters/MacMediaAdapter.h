@@ -118,6 +118,11 @@ public:
     // instead of a script. On the adapter queue.
     std::function<std::optional<Snapshot>(const std::string&)> nativeScriptableSnapshot;
 
+    // The optimistic halves of a seek and a like command: the target is
+    // shown at once and wins over readings that disagree for a moment.
+    void optimisticSeek(double target);
+    void optimisticLike(bool target);
+
     // QQ Music's running state and latest playback-status reading, kept by
     // its poll; on the adapter queue.
     void setQQState(bool isRunning, std::optional<Snapshot> playbackStatus);
