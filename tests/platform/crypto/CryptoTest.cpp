@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
 #include "platform/crypto/Crypto.h"
 
 using namespace veltrane::crypto;
@@ -16,7 +19,8 @@ TEST(Crypto, KnownDigestsAndEncodings) {
 }
 
 TEST(Crypto, Base64DecodingIsStrict) {
-    for (const std::string bytes : {"", "f", "fo", "foo", "foob", "fooba", "foobar", std::string("\xFF\x00\xFE", 3)})
+    for (const std::string& bytes :
+         std::vector<std::string>{"", "f", "fo", "foo", "foob", "fooba", "foobar", std::string("\xFF\x00\xFE", 3)})
         EXPECT_EQ(base64Decoded(base64(bytes)), bytes);
     for (const char* bad : {"Zg=", "Zg", "Z===", "Zm9v YmFy", "Zm9v\nYmFy", "Zg==Zg==", "Zm9-", "=Zg="}) {
         SCOPED_TRACE(bad);
