@@ -80,6 +80,21 @@ double nowSinceReferenceDate() {
            MediaRemoteNowPlaying::kReferenceDateSince1970;
 }
 
+// The cover for tablets, remade only when the player's picture changed: the
+// backend hands out the same bytes on every read of a track, and fitting a
+// large picture costs far more than the read itself.
+std::optional<std::string> displayArtwork(const std::shared_ptr<const std::string>& bytes) {
+    static std::mutex mutex;
+    static std::shared_ptr<const std::string> madeFrom;
+    static std::optional<std::string> made;
+    std::lock_guard lock(mutex);
+    if (!madeFrom || (madeFrom != bytes && *madeFrom != *bytes)) {
+        made = QQNowPlaying::displayArtwork(*bytes);
+        madeFrom = bytes;
+    }
+    return made;
+}
+
 void logLine(const std::string& line) {
     std::fputs(line.c_str(), stderr);
     std::fflush(stderr);
@@ -196,7 +211,7 @@ std::optional<Snapshot> snapshotFromNowPlayingInfo(const mpris::InfoDictionary& 
     }
     if (const auto* value = find(dict, info::kArtworkData))
         if (const auto* data = std::get_if<mpris::InfoData>(value); data && data->bytes)
-            s.artwork = QQNowPlaying::displayArtwork(*data->bytes);
+            s.artwork = displayArtwork(data->bytes);
     s.elapsedKnown = find(dict, info::kElapsedTime) || find(dict, "elapsedTime");
     s.playbackRate = number(dict, {info::kPlaybackRate, "playbackRate"});
     if (s.playbackRate == 0 && playing) s.playbackRate = 1.0;
