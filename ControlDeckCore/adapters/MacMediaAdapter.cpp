@@ -37,6 +37,10 @@ Date toDate(double seconds) {
         std::chrono::duration<double>(seconds + media::MediaRemoteNowPlaying::kReferenceDateSince1970)));
 }
 
+bool sameArtwork(const std::shared_ptr<const PNGData>& a, const std::shared_ptr<const PNGData>& b) {
+    return a == b || (a && b && *a == *b);
+}
+
 bool is(const std::optional<std::string>& bundleId, const char* id) { return bundleId && *bundleId == id; }
 bool isQQ(const Snapshot& s) { return is(s.bundleId, kQQMusic); }
 
@@ -115,6 +119,15 @@ bool MacMediaAdapter::likeSupported() const {
     for (const char* player : {kMusic, kSpotify, kQQMusic, "com.netease.163music"})
         if (is(id, player)) return true;
     return liked_.wrappedValue().has_value();
+}
+
+void MacMediaAdapter::publishArtwork(const std::optional<PNGData>& bytes) {
+    const Artwork current = artworkPNG_.wrappedValue();
+    if (!bytes) {
+        if (current) artworkPNG_.setWrappedValue(nullptr);
+    } else if (!current || *current != *bytes) {
+        artworkPNG_.setWrappedValue(std::make_shared<const PNGData>(*bytes));
+    }
 }
 
 void MacMediaAdapter::seek(double) {}
@@ -253,7 +266,7 @@ void MacMediaAdapter::applyOnQueue(std::optional<Snapshot> incoming, std::option
         album_.setWrappedValue(std::nullopt);
         source_.setWrappedValue(std::nullopt);
         bundleId_.setWrappedValue(std::nullopt);
-        artworkPNG_.setWrappedValue(std::nullopt);
+        artworkPNG_.setWrappedValue(nullptr);
         lyrics_.setWrappedValue(std::nullopt);
         liked_.setWrappedValue(std::nullopt);
         lyricsKey_.reset();
@@ -379,7 +392,7 @@ void MacMediaAdapter::applyOnQueue(std::optional<Snapshot> incoming, std::option
                               ((!reading.bundleId && !before.bundleId) ||
                                (reading.bundleId && before.bundleId && *reading.bundleId == *before.bundleId &&
                                 *reading.bundleId != kQQMusic));
-            if (!keep) artworkPNG_.setWrappedValue(std::nullopt);
+            if (!keep) artworkPNG_.setWrappedValue(nullptr);
         }
         if (reading.duration <= 0) duration_.setWrappedValue(0);
         if (allowNativeReconcile) nativeCheckHolds();  // a new track is applied at once all the same
@@ -460,7 +473,7 @@ void MacMediaAdapter::applyOnQueue(std::optional<Snapshot> incoming, std::option
     considerLyrics(merged);
 
     if (merged.artwork && !merged.artwork->empty() && merged.artwork->size() <= kMaxArtworkBytes) {
-        artworkPNG_.setWrappedValue(merged.artwork);
+        publishArtwork(merged.artwork);
     } else if (merged.bundleId &&
                (*merged.bundleId == kQQMusic || merged.bundleId->find("QQMusic") != std::string::npos)) {
         considerQQCover(merged);
@@ -489,13 +502,12 @@ void MacMediaAdapter::applyOnQueue(std::optional<Snapshot> incoming, std::option
 }
 
 void MacMediaAdapter::notifyIfChanged(const Snapshot& before, bool forceAnchor, double prevElapsed, bool wasKnown,
-                                      const std::optional<PNGData>& prevArtwork, const std::optional<bool>& prevLiked,
-                                      Date nowDate) {
+                                      const Artwork& prevArtwork, const std::optional<bool>& prevLiked, Date nowDate) {
     const bool known = elapsedKnown_.wrappedValue();
     const bool changed = title_.wrappedValue() != before.title || artist_.wrappedValue() != before.artist ||
                          album_.wrappedValue() != before.album || source_.wrappedValue() != before.source ||
                          (forceAnchor && known) || isPlaying_.wrappedValue() != before.isPlaying ||
-                         artworkPNG_.wrappedValue() != prevArtwork || known != wasKnown ||
+                         !sameArtwork(artworkPNG_.wrappedValue(), prevArtwork) || known != wasKnown ||
                          std::fabs(interpolatedElapsed(nowDate) - prevElapsed) > kNotifiedMove ||
                          liked_.wrappedValue() != prevLiked;
     if (changed) this->changed();

@@ -74,7 +74,11 @@ public:
     std::optional<std::string> album() const override { return album_.wrappedValue(); }
     std::optional<std::string> source() const override { return source_.wrappedValue(); }
     bool isPlaying() const override { return isPlaying_.wrappedValue(); }
-    std::optional<PNGData> artworkPNG() const override { return artworkPNG_.wrappedValue(); }
+    std::optional<PNGData> artworkPNG() const override {
+        auto artwork = artworkPNG_.wrappedValue();
+        if (!artwork) return std::nullopt;
+        return *artwork;
+    }
     bool available() const override { return available_.wrappedValue(); }
     double duration() const override { return duration_.wrappedValue(); }
     double elapsed() const override { return elapsed_.wrappedValue(); }
@@ -128,6 +132,10 @@ public:
     void setQQState(bool isRunning, std::optional<Snapshot> playbackStatus);
 
 private:
+    using Artwork = std::shared_ptr<const PNGData>;
+    // Publishes `bytes`, keeping the cell as it is when they are the same.
+    void publishArtwork(const std::optional<PNGData>& bytes);
+
     struct Seek {
         double position = 0;
         double at = 0;  // seconds since the reference date
@@ -143,7 +151,7 @@ private:
     void applyOnQueue(std::optional<Snapshot> snapshot, std::optional<double> rawElapsed, bool forceAnchor,
                       bool allowNativeReconcile);
     void notifyIfChanged(const Snapshot& shownBefore, bool forceAnchor, double prevElapsed, bool wasKnown,
-                         const std::optional<PNGData>& prevArtwork, const std::optional<bool>& prevLiked, Date nowDate);
+                         const Artwork& prevArtwork, const std::optional<bool>& prevLiked, Date nowDate);
     // The shown track as a reading (identity fields and play state).
     Snapshot shown() const;
     // The bundle identifier whose player could confirm this reading.
@@ -183,7 +191,9 @@ private:
     LockedValue<std::optional<std::string>> album_;
     LockedValue<std::optional<std::string>> source_;
     LockedValue<bool> isPlaying_{false};
-    LockedValue<std::optional<PNGData>> artworkPNG_;
+    // Shared, not copied: every merge compares the cover, and covers run to
+    // hundreds of kilobytes.
+    LockedValue<Artwork> artworkPNG_;
     LockedValue<bool> available_{true};
     LockedValue<double> duration_{0};
     LockedValue<double> elapsed_{0};
