@@ -92,16 +92,29 @@ MacMediaAdapter::MacMediaAdapter(bool startObservers, Environment environment)
       queue_(dispatch::SerialQueue::create(mediaKey)),
       scriptableQ_(dispatch::SerialQueue::create(kScriptableQueueLabel)),
       observersEnabled_(startObservers) {
-    if (!environment_.fetch) environment_.fetch = media::MediaRemoteNowPlaying::fetch;
+    // The backend is the adapter's own, so its signal thread ends with the
+    // adapter rather than racing the bus library's statics at exit.
+    if (!environment_.fetch)
+        environment_.fetch = [this](media::MediaRemoteNowPlaying::FetchDone done) {
+            media::fetchNowPlaying(library(), std::move(done));
+        };
     if (!environment_.bundleRunning)
-        environment_.bundleRunning = [](const std::string& bundleId) {
-            auto* library = media::mediaRemoteLibrary();
-            return library && library->apps.bundleRunning(bundleId);
+        environment_.bundleRunning = [this](const std::string& bundleId) {
+            const auto& backend = library();
+            return backend && backend->apps.bundleRunning(bundleId);
         };
     if (!environment_.helperURL) environment_.helperURL = besideProgram;
 }
 
 MacMediaAdapter::~MacMediaAdapter() = default;
+
+const std::shared_ptr<media::MediaRemoteLibrary>& MacMediaAdapter::library() {
+    if (!libraryOpened_) {
+        library_ = media::openMediaRemoteLibrary();
+        libraryOpened_ = true;
+    }
+    return library_;
+}
 
 bool MacMediaAdapter::onAdapterQueue() { return dispatch::DispatchQueue::currentLabel() == mediaKey; }
 

@@ -27,6 +27,9 @@
 namespace veltrane::dispatch {
 class SerialQueue;
 }
+namespace veltrane::media {
+struct MediaRemoteLibrary;
+}
 namespace veltrane::process {
 class StreamingChild;
 }
@@ -53,9 +56,9 @@ public:
     // What the adapter reaches outside itself; tests replace any part.
     struct Environment {
         DeckClock clock = systemNow;
-        // MediaRemoteNowPlaying::fetch.
+        // The now-playing fetch and the running applications; by default
+        // the session bus's players, opened at the first use.
         std::function<void(media::MediaRemoteNowPlaying::FetchDone)> fetch;
-        // Whether an application with exactly this bundle identifier runs.
         std::function<bool(const std::string&)> bundleRunning;
         // The watcher and one-shot helper, `mirabeck`; none when absent.
         std::function<std::optional<std::string>()> helperURL;
@@ -183,7 +186,12 @@ private:
     std::optional<Snapshot> scriptableNowPlaying() { return std::nullopt; }
     void send(Command, int) {}
 
+    // The player backend of the default fetch; opened once, on queue_.
+    const std::shared_ptr<media::MediaRemoteLibrary>& library();
+
     Environment environment_;
+    std::shared_ptr<media::MediaRemoteLibrary> library_;
+    bool libraryOpened_ = false;
 
     // Published cells.
     LockedValue<std::optional<std::string>> title_;

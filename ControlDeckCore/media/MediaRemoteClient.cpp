@@ -147,22 +147,17 @@ dispatch::ConcurrentQueue& backendQueue() {
 
 }  // namespace
 
-MediaRemoteLibrary* mediaRemoteLibrary() {
-    static MediaRemoteLibrary* const library = []() -> MediaRemoteLibrary* {
-        auto service = mpris::MprisNowPlaying::connect();
-        if (!service) return nullptr;
-        // Signals keep the player list current; without them a player that
-        // starts later is never seen.
-        service->registerForNotifications([] {});
-        auto* players = service.release();
-        return new MediaRemoteLibrary{*players, *players};
-    }();
-    return library;
+std::shared_ptr<MediaRemoteLibrary> openMediaRemoteLibrary() {
+    std::shared_ptr<mpris::MprisNowPlaying> players = mpris::MprisNowPlaying::connect();
+    if (!players) return nullptr;
+    // Signals keep the player list current; without them a player that
+    // starts later is never seen.
+    players->registerForNotifications([] {});
+    auto& service = *players;
+    return std::make_shared<MediaRemoteLibrary>(MediaRemoteLibrary{service, service, std::move(players)});
 }
 
-void MediaRemoteNowPlaying::fetch(FetchDone done) { fetchNowPlaying(mediaRemoteLibrary(), std::move(done)); }
-
-void fetchNowPlaying(MediaRemoteLibrary* library, MediaRemoteNowPlaying::FetchDone done) {
+void fetchNowPlaying(const std::shared_ptr<MediaRemoteLibrary>& library, MediaRemoteNowPlaying::FetchDone done) {
     if (!library) {
         logLine("[deck] MediaRemote symbols missing\n");
         done(std::nullopt, false);

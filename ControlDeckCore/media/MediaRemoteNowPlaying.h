@@ -55,14 +55,11 @@ struct MediaRemoteNowPlaying {
     static std::string displayName(const std::optional<std::string>& bundleId,
                                    const std::optional<std::string>& fallback);
 
-    // One reading of the now-playing player. `done` runs once, on the main
-    // queue, within 0.45 s of the requests, with what arrived by then. With no
-    // reading, `nothingPlays` says the player backend answered that no player
-    // plays or pauses (as opposed to no answer in time). Without a session bus
-    // it logs "[deck] MediaRemote symbols missing" and calls `done` at once.
-    // Defined in deck_media_sources.
+    // The answer of one now-playing fetch (`fetchNowPlaying`, in
+    // deck_media_sources): a reading, or none; with none, `nothingPlays` says
+    // the player backend answered that no player plays or pauses (as opposed
+    // to no answer in time).
     using FetchDone = std::function<void(std::optional<Snapshot> reading, bool nothingPlays)>;
-    static void fetch(FetchDone done);
 
     // The desktop build turns the process into a background UI application and
     // registers for now-playing notifications here. Linux has no process-type

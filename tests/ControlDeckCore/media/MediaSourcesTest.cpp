@@ -201,7 +201,7 @@ mpris::FakeNowPlaying::State state(std::optional<mpris::InfoDictionary> info, bo
     return s;
 }
 
-FetchResult fetchFrom(MediaRemoteLibrary* library) {
+FetchResult fetchFrom(const std::shared_ptr<MediaRemoteLibrary>& library) {
     auto result = std::make_shared<FetchResult>();
     auto& main = dispatch::MainQueue::shared();
     fetchNowPlaying(library, [result, &main](auto reading, bool nothingPlays) {
@@ -219,11 +219,11 @@ FetchResult fetchFrom(MediaRemoteLibrary* library) {
 TEST(NowPlayingFetch, ReadsThePlayerOnceOnTheMainQueue) {
     mpris::FakeNowPlaying players;
     mpris::FakeRunningApps apps;
-    MediaRemoteLibrary library{players, apps};
+    auto library = std::make_shared<MediaRemoteLibrary>(MediaRemoteLibrary{players, apps, nullptr});
     mpris::InfoDictionary dict =
         dictionary({{std::string(info::kTitle), std::string("Song")}, {std::string(info::kElapsedTime), 3.0}});
     players.set(state(dict, true, 42));
-    auto result = fetchFrom(&library);
+    auto result = fetchFrom(library);
     EXPECT_EQ(result.calls, 1);
     EXPECT_TRUE(result.onMain);
     ASSERT_TRUE(result.reading);
@@ -233,14 +233,14 @@ TEST(NowPlayingFetch, ReadsThePlayerOnceOnTheMainQueue) {
 
     // No player plays or pauses: no reading, and the backend says so.
     players.set(state(std::nullopt, false, 0));
-    result = fetchFrom(&library);
+    result = fetchFrom(library);
     EXPECT_EQ(result.calls, 1);
     EXPECT_FALSE(result.reading);
     EXPECT_TRUE(result.nothingPlays);
 
     // No answer about the player: nothing is claimed.
     players.set(state(std::nullopt, false, std::nullopt));
-    result = fetchFrom(&library);
+    result = fetchFrom(library);
     EXPECT_FALSE(result.nothingPlays);
 
     // Without a backend (no session bus) the answer is at once.
