@@ -69,6 +69,8 @@ std::optional<std::string> base64Decoded(std::string_view text) {
             if (v < 0) return std::nullopt;
             group = group << 6 | static_cast<std::uint32_t>(v);
         }
+        // Bits the padding drops must be zero: one text per byte string.
+        if ((pads == 2 && (group & 0xFFFF) != 0) || (pads == 1 && (group & 0xFF) != 0)) return std::nullopt;
         out += static_cast<char>(group >> 16);
         if (pads < 2) out += static_cast<char>(group >> 8 & 0xFF);
         if (pads < 1) out += static_cast<char>(group & 0xFF);

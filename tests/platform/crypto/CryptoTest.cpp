@@ -22,7 +22,7 @@ TEST(Crypto, Base64DecodingIsStrict) {
     for (const std::string& bytes :
          std::vector<std::string>{"", "f", "fo", "foo", "foob", "fooba", "foobar", std::string("\xFF\x00\xFE", 3)})
         EXPECT_EQ(base64Decoded(base64(bytes)), bytes);
-    for (const char* bad : {"Zg=", "Zg", "Z===", "Zm9v YmFy", "Zm9v\nYmFy", "Zg==Zg==", "Zm9-", "=Zg="}) {
+    for (const char* bad : {"Zg=", "Zg", "Z===", "Zm9v YmFy", "Zm9v\nYmFy", "Zg==Zg==", "Zm9-", "=Zg=", "/8==", "Zm9="}) {
         SCOPED_TRACE(bad);
         EXPECT_FALSE(base64Decoded(bad));
     }
