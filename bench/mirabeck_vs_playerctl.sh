@@ -34,23 +34,9 @@ cleanup() {
   rm -rf "$work"
 }
 trap cleanup EXIT
+. bench/mpv-peer.sh
 
-ffmpeg -loglevel error -y -f lavfi -i sine=frequency=440:duration=600 -metadata title="First Tone" \
-  -metadata artist="A & B" -metadata album="Bench" "$work/1.mp3"
-ffmpeg -loglevel error -y -f lavfi -i sine=frequency=660:duration=600 -metadata title="Second Tone" \
-  -metadata artist="C" -metadata album="Bench" "$work/2.mp3"
-ffmpeg -loglevel error -y -f lavfi -i "testsrc2=size=2400x1600,noise=alls=60:allf=t" -frames:v 1 -q:v 2 \
-  "$work/cover.jpg"
-
-dbus-daemon --session --nofork --nopidfile --print-address=1 >"$work/address" 2>/dev/null &
-pids+=($!)
-for _ in $(seq 100); do [ -s "$work/address" ] && break; sleep 0.05; done
-export DBUS_SESSION_BUS_ADDRESS="$(head -1 "$work/address")"
-mpv --no-config --script=/usr/lib/mpv-mpris/mpris.so --ao=null --vo=null --loop-playlist=inf \
-  "$work/1.mp3" "$work/2.mp3" >/dev/null 2>&1 </dev/null &
-mpv_pid=$!
-pids+=($mpv_pid)
-for _ in $(seq 200); do [ "$(playerctl -p mpv status 2>/dev/null)" = Playing ] && break; sleep 0.05; done
+mpv_peer "$work"
 
 /usr/bin/python3 - "$mirabeck" "$mpv_pid" "$seconds" <<'PY'
 import json, os, statistics, subprocess, sys, threading, time

@@ -10,74 +10,14 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
+#include "fuzz/BusDictReader.h"
 #include "helpers/mirabeck/Mirabeck.h"
 #include "platform/mpris/FakeNowPlaying.h"
 
 using namespace veltrane;
-using mpris::BusArray;
 using mpris::BusDict;
-using mpris::BusValue;
 
 namespace {
-
-constexpr const char* kKeys[] = {"PlaybackStatus", "Metadata",    "Position",     "Rate",         "xesam:title",
-                                 "xesam:artist",   "xesam:album", "mpris:length", "mpris:artUrl", "mpris:trackid"};
-constexpr const char* kTexts[] = {"Playing", "Paused", "Stopped", " ", "\n", "/noplaylist"};
-
-class Reader {
-public:
-    Reader(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
-    std::uint8_t byte() { return at_ < size_ ? data_[at_++] : 0; }
-    template <class T>
-    T raw() {
-        T value{};
-        unsigned char bytes[sizeof(T)] = {};
-        for (auto& b : bytes) b = byte();
-        std::memcpy(&value, bytes, sizeof(T));
-        return value;
-    }
-    std::string text() {
-        const std::uint8_t pick = byte();
-        if (pick < std::size(kTexts)) return kTexts[pick];
-        std::string s;
-        for (std::uint8_t n = byte() % 24; n > 0 && at_ < size_; --n) s += static_cast<char>(byte());
-        return s;
-    }
-    std::string key() {
-        const std::uint8_t pick = byte();
-        return pick < std::size(kKeys) * 2 ? kKeys[pick % std::size(kKeys)] : text();
-    }
-    BusValue value(int depth) {
-        switch (byte() % 8) {
-            case 1: return BusValue{(byte() & 1) != 0};
-            case 2: return BusValue{raw<std::int64_t>()};
-            case 3: return BusValue{raw<double>()};
-            case 4: return BusValue{text()};
-            case 5: {
-                BusArray array;
-                for (std::uint8_t n = byte() % 4; n > 0 && depth < 4; --n) array.push_back(value(depth + 1));
-                return BusValue{std::move(array)};
-            }
-            case 6:
-                if (depth < 4) return BusValue::of(dict(depth + 1));
-                return {};
-            default: return {};
-        }
-    }
-    BusDict dict(int depth) {
-        BusDict entries;
-        for (std::uint8_t n = byte() % 8; n > 0 && at_ < size_; --n) {
-            std::string k = key();
-            entries.emplace_back(std::move(k), value(depth));
-        }
-        return entries;
-    }
-
-private:
-    const std::uint8_t* data_;
-    std::size_t size_;
-    std::size_t at_ = 0;
-};
 
 void check(const std::string& text) {
     if (text.empty() || text.back() != '\n' || text.find('\n') != text.size() - 1) std::abort();
@@ -105,7 +45,7 @@ void check(const std::string& text) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    Reader reader(data, size);
+    fuzzing::BusDictReader reader(data, size);
     const std::int32_t pid = reader.byte();
     mpris::FakeNowPlaying service;
     double now = 1.8e9;

@@ -19,20 +19,20 @@
 #include "ControlDeckCore/adapters/MacFileManager.h"
 #include "ControlDeckCore/adapters/MacLinks.h"
 #include "ControlDeckCore/adapters/MacLock.h"
+#include "ControlDeckCore/adapters/MacMediaAdapter.h"
 #include "ControlDeckCore/adapters/MacNetworkSampler.h"
 #include "ControlDeckCore/adapters/MacNotifier.h"
 #include "ControlDeckCore/adapters/MacScreenshot.h"
 #include "ControlDeckCore/adapters/MacShortcuts.h"
 #include "ControlDeckCore/adapters/MacSystemSampler.h"
 #include "ControlDeckCore/adapters/MacVolumeAdapter.h"
-#include "ControlDeckCore/adapters/UnavailableAdapters.h"
 
 namespace veltrane::deck {
 
 AdapterSet AdapterSet::mac() {
     return {
         MacVolumeAdapter::create(),
-        std::make_shared<UnavailableMediaAdapter>(),
+        MacMediaAdapter::create(/*startObservers=*/true),
         std::make_shared<MacAppLauncher>(),
         std::make_shared<MacSystemSampler>(),
         MacNetworkSampler::create(),

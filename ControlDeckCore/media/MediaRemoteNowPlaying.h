@@ -2,6 +2,8 @@
 // The reading of every now-playing source, and the client the runtime enables
 // once it listens.
 
+#include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -31,6 +33,33 @@ struct MediaRemoteNowPlaying {
         // equality (a NaN equals nothing), artwork byte for byte.
         bool operator==(const Snapshot& other) const;
     };
+
+    // Seconds between 1970-01-01 and the reference date 2001-01-01 (UTC).
+    static constexpr double kReferenceDateSince1970 = 978'307'200;
+
+    // The transport commands with their command numbers.
+    enum class Command : std::uint8_t {
+        play = 0,
+        pause = 1,
+        togglePlayPause = 2,
+        stop = 3,
+        nextTrack = 4,
+        previousTrack = 5,
+        likeTrack = 21,
+        dislikeTrack = 22,
+        seekToPlaybackPosition = 24,
+    };
+
+    // The player's name for tablets: known players by bundle id, else the
+    // fallback when not empty, else "Now Playing".
+    static std::string displayName(const std::optional<std::string>& bundleId,
+                                   const std::optional<std::string>& fallback);
+
+    // The answer of one now-playing fetch (`fetchNowPlaying`, in
+    // deck_media_sources): a reading, or none; with none, `nothingPlays` says
+    // the player backend answered that no player plays or pauses (as opposed
+    // to no answer in time).
+    using FetchDone = std::function<void(std::optional<Snapshot> reading, bool nothingPlays)>;
 
     // The desktop build turns the process into a background UI application and
     // registers for now-playing notifications here. Linux has no process-type

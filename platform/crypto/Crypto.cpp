@@ -48,6 +48,36 @@ std::string base64(std::string_view bytes) {
     return out;
 }
 
+std::optional<std::string> base64Decoded(std::string_view text) {
+    if (text.size() % 4 != 0) return std::nullopt;
+    auto value = [](char c) -> int {
+        if (c >= 'A' && c <= 'Z') return c - 'A';
+        if (c >= 'a' && c <= 'z') return c - 'a' + 26;
+        if (c >= '0' && c <= '9') return c - '0' + 52;
+        if (c == '+') return 62;
+        if (c == '/') return 63;
+        return -1;
+    };
+    std::string out;
+    out.reserve(text.size() / 4 * 3);
+    for (std::size_t i = 0; i < text.size(); i += 4) {
+        const bool last = i + 4 == text.size();
+        const int pads = last ? (text[i + 3] == '=') + (text[i + 2] == '=' && text[i + 3] == '=') : 0;
+        std::uint32_t group = 0;
+        for (std::size_t k = 0; k < 4; ++k) {
+            const int v = k >= 4 - static_cast<std::size_t>(pads) ? 0 : value(text[i + k]);
+            if (v < 0) return std::nullopt;
+            group = group << 6 | static_cast<std::uint32_t>(v);
+        }
+        // Bits the padding drops must be zero: one text per byte string.
+        if ((pads == 2 && (group & 0xFFFF) != 0) || (pads == 1 && (group & 0xFF) != 0)) return std::nullopt;
+        out += static_cast<char>(group >> 16);
+        if (pads < 2) out += static_cast<char>(group >> 8 & 0xFF);
+        if (pads < 1) out += static_cast<char>(group & 0xFF);
+    }
+    return out;
+}
+
 std::string hex(const std::uint8_t* bytes, std::size_t size) {
     static const char digits[] = "0123456789abcdef";
     std::string out;

@@ -4,6 +4,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -18,6 +19,10 @@ std::string sha256Hex(std::string_view data);  // 64 lower-case hex digits
 std::array<std::uint8_t, 20> sha1(std::string_view data);
 
 std::string base64(std::string_view bytes);  // standard alphabet, padded
+// The bytes of standard, padded Base64 text; none for anything else (another
+// alphabet, white space, a missing or misplaced pad, pad bits that are not
+// zero), so each byte string has exactly one text.
+std::optional<std::string> base64Decoded(std::string_view text);
 
 std::string hex(const std::uint8_t* bytes, std::size_t size);
 

@@ -1,5 +1,6 @@
 #pragma once
-// Canned now-playing answers for tests; counts what was asked.
+// Canned now-playing answers and running applications for tests; counts
+// what was asked.
 
 #include <mutex>
 
@@ -63,6 +64,23 @@ private:
     int reads_ = 0;
     int pidAsks_ = 0;
     std::function<void()> changed_;
+};
+
+// A canned list of running applications.
+class FakeRunningApps final : public RunningApps {
+public:
+    void set(std::vector<RunningApplication> apps) {
+        std::lock_guard lock(mutex_);
+        apps_ = std::move(apps);
+    }
+    std::vector<RunningApplication> runningApplications() override {
+        std::lock_guard lock(mutex_);
+        return apps_;
+    }
+
+private:
+    std::mutex mutex_;
+    std::vector<RunningApplication> apps_;
 };
 
 }  // namespace veltrane::mpris

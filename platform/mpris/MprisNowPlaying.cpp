@@ -286,6 +286,26 @@ struct MprisNowPlaying::Impl {
         if (auto it = players.find(name); it != players.end()) observe(it->second, status);
     }
 
+    // A player's identity and desktop entry, read once (they do not change
+    // while it runs).
+    RunningApplication describe(const std::string& name, std::int32_t pid) {
+        std::optional<std::string> identity, desktopEntry;
+        try {
+            const auto root = fromMap(getAll(name, kRootInterface, Clock::now() + std::chrono::milliseconds(350)), 0);
+            if (const BusValue* value = find(root, "Identity"); value && value->text()) identity = *value->text();
+            if (const BusValue* value = find(root, "DesktopEntry"); value && value->text())
+                desktopEntry = *value->text();
+        } catch (const sdbus::Error&) {
+        }
+        std::lock_guard lock(mutex);
+        if (auto it = players.find(name); it != players.end()) {
+            it->second.rootRead = true;
+            it->second.identity = identity;
+            it->second.desktopEntry = desktopEntry;
+        }
+        return RunningApplication{playerBundleId(name, desktopEntry), identity, pid};
+    }
+
     void onPropertiesChanged(sdbus::Message& message) {
         std::string interface;
         VariantMap changes;
@@ -425,28 +445,49 @@ std::optional<RunningApplication> MprisNowPlaying::runningApplication(std::int32
         for (const auto& [busName, player] : impl_->players) {
             if (player.pid != pid) continue;
             if (player.rootRead)
-                return RunningApplication{playerBundleId(busName, player.desktopEntry), player.identity};
+                return RunningApplication{playerBundleId(busName, player.desktopEntry), player.identity, pid};
             name = busName;
             break;
         }
     }
     if (name.empty()) return std::nullopt;
-    // Identity and DesktopEntry do not change while the player runs: read once.
-    std::optional<std::string> identity, desktopEntry;
+    return impl_->describe(name, pid);
+}
+
+std::vector<RunningApplication> MprisNowPlaying::runningApplications() {
+    const auto deadline = Clock::now() + std::chrono::milliseconds(350);
+    std::vector<std::pair<std::string, Player>> players;
     try {
-        const auto root =
-            fromMap(impl_->getAll(name, kRootInterface, Clock::now() + std::chrono::milliseconds(350)), 0);
-        if (const BusValue* value = find(root, "Identity"); value && value->text()) identity = *value->text();
-        if (const BusValue* value = find(root, "DesktopEntry"); value && value->text()) desktopEntry = *value->text();
+        impl_->scan(deadline);
     } catch (const sdbus::Error&) {
+        return {};
     }
-    std::lock_guard lock(impl_->mutex);
-    if (auto it = impl_->players.find(name); it != impl_->players.end()) {
-        it->second.rootRead = true;
-        it->second.identity = identity;
-        it->second.desktopEntry = desktopEntry;
+    {
+        std::lock_guard lock(impl_->mutex);
+        players.assign(impl_->players.begin(), impl_->players.end());
     }
-    return RunningApplication{playerBundleId(name, desktopEntry), identity};
+    std::vector<RunningApplication> apps;
+    for (auto& [name, player] : players) {
+        std::int32_t pid = player.pid.value_or(0);
+        if (!player.pid) {
+            try {
+                auto call = impl_->bus->createMethodCall("org.freedesktop.DBus", "GetConnectionUnixProcessID");
+                call << name;
+                std::uint32_t answer = 0;
+                auto reply = impl_->bus->callMethod(call, microseconds(deadline));
+                reply >> answer;
+                if (answer <= static_cast<std::uint32_t>(INT32_MAX)) pid = static_cast<std::int32_t>(answer);
+                std::lock_guard lock(impl_->mutex);
+                if (auto it = impl_->players.find(name); it != impl_->players.end()) it->second.pid = pid;
+            } catch (const sdbus::Error&) {
+            }
+        }
+        if (player.rootRead)
+            apps.push_back({playerBundleId(name, player.desktopEntry), player.identity, pid});
+        else
+            apps.push_back(impl_->describe(name, pid));
+    }
+    return apps;
 }
 
 void MprisNowPlaying::registerForNotifications(std::function<void()> changed) {

@@ -17,7 +17,9 @@
 
 namespace veltrane::mpris {
 
-class MprisNowPlaying final : public NowPlayingService {
+// As running applications it lists the players on the bus: the bundle id is
+// the desktop entry, the pid the bus connection's process id.
+class MprisNowPlaying final : public NowPlayingService, public RunningApps {
 public:
     static constexpr std::chrono::milliseconds kReadingLifetime{1000};
 
@@ -35,6 +37,7 @@ public:
     // from the player's Identity.
     std::optional<RunningApplication> runningApplication(std::int32_t pid) override;
     void registerForNotifications(std::function<void()> changed) override;
+    std::vector<RunningApplication> runningApplications() override;
 
 private:
     struct Impl;

@@ -10,6 +10,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/mpris/NowPlayingInfo.h"
 
@@ -23,6 +24,20 @@ struct NowPlayingReading {
 struct RunningApplication {
     std::optional<std::string> bundleId;
     std::optional<std::string> localizedName;
+    std::int32_t pid = 0;  // 0 when not known
+};
+
+// The applications that run now, as far as the backend can see them.
+class RunningApps {
+public:
+    virtual ~RunningApps() = default;
+    virtual std::vector<RunningApplication> runningApplications() = 0;
+    // Whether one of them has exactly this bundle identifier.
+    bool bundleRunning(const std::string& bundleId) {
+        for (const auto& app : runningApplications())
+            if (app.bundleId && *app.bundleId == bundleId) return true;
+        return false;
+    }
 };
 
 class NowPlayingService {

@@ -21,13 +21,14 @@ std::chrono::milliseconds ms(double seconds) {
 }
 
 struct Collector {
+    std::size_t limit = Shell::kMaxOutputBytes;
     std::string out, err;
     bool outCut = false, errCut = false;
 
     void operator()(ChildProcess::Stream stream, const char* data, std::size_t size) {
         std::string& buffer = stream == ChildProcess::Stream::out ? out : err;
         bool& cut = stream == ChildProcess::Stream::out ? outCut : errCut;
-        std::size_t room = Shell::kMaxOutputBytes - std::min(Shell::kMaxOutputBytes, buffer.size());
+        std::size_t room = limit - std::min(limit, buffer.size());
         if (size > room) cut = true;
         buffer.append(data, std::min(size, room));  // the rest is read and dropped
     }
@@ -56,13 +57,15 @@ std::string decode(const std::string& bytes, bool cut) {
 
 }  // namespace
 
-ShellResult Shell::run(const std::string& path, const std::vector<std::string>& arguments, double timeout) {
+ShellResult Shell::run(const std::string& path, const std::vector<std::string>& arguments, double timeout,
+                       std::size_t maxOutputBytes) {
     std::string error;
     // Its own process group, so a time-out also stops what the tool started.
     auto child = ChildProcess::spawn(path, arguments, error, ChildProcess::Group::own);
     if (!child) return {1, "", error};
 
     Collector collector;
+    collector.limit = maxOutputBytes;
     if (!waitForExit(*child, collector, ms(std::max(0.0, timeout)))) {
         child->sendSignal(SIGTERM);
         if (!waitForExit(*child, collector, kTermGrace)) {

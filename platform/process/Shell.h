@@ -32,7 +32,13 @@ struct Shell {
     // The tool leads a process group of its own, and the time-out's signals
     // reach the whole group. What a tool that ends by itself leaves running
     // (xclip serving a selection, an application a script opened) is its own.
-    static ShellResult run(const std::string& path, const std::vector<std::string>& arguments, double timeout);
+    static ShellResult run(const std::string& path, const std::vector<std::string>& arguments, double timeout) {
+        return run(path, arguments, timeout, kMaxOutputBytes);
+    }
+    // The same, keeping up to `maxOutputBytes` of each stream: for tools whose
+    // one answer can be larger (a line carrying a picture).
+    static ShellResult run(const std::string& path, const std::vector<std::string>& arguments, double timeout,
+                           std::size_t maxOutputBytes);
 
     // Runs an AppleScript through /usr/bin/osascript; the trimmed output, or
     // nothing when the status is not 0 (as on a system without osascript).

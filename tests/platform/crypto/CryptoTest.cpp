@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
 #include "platform/crypto/Crypto.h"
 
 using namespace veltrane::crypto;
@@ -13,4 +16,14 @@ TEST(Crypto, KnownDigestsAndEncodings) {
     EXPECT_EQ(base64("foobar"), "Zm9vYmFy");
     EXPECT_EQ(randomBytes(32).size(), 32u);
     EXPECT_NE(randomBytes(16), randomBytes(16));
+}
+
+TEST(Crypto, Base64DecodingIsStrict) {
+    for (const std::string& bytes :
+         std::vector<std::string>{"", "f", "fo", "foo", "foob", "fooba", "foobar", std::string("\xFF\x00\xFE", 3)})
+        EXPECT_EQ(base64Decoded(base64(bytes)), bytes);
+    for (const char* bad : {"Zg=", "Zg", "Z===", "Zm9v YmFy", "Zm9v\nYmFy", "Zg==Zg==", "Zm9-", "=Zg=", "/8==", "Zm9="}) {
+        SCOPED_TRACE(bad);
+        EXPECT_FALSE(base64Decoded(bad));
+    }
 }

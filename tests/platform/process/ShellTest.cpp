@@ -59,6 +59,12 @@ TEST(Shell, DrainsLargeOutputOnBothStreamsWhileWaiting) {
     EXPECT_LT(secondsSince(start), 25.0) << "the child was held up by a full pipe";
 }
 
+TEST(Shell, KeepsUpToTheCallersBound) {
+    auto r = Shell::run("/bin/sh", {"-c", "head -c 1048576 /dev/zero | tr '\\0' a"}, 30, 1'000'000);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.stdout, std::string(1'000'000, 'a'));
+}
+
 TEST(Shell, CapDoesNotEmptyTextCutInsideACharacter) {
     // 3-byte characters: 256,000 is not a multiple of 3.
     auto r = sh("i=0; while [ $i -lt 90000 ]; do printf '\\344\\270\\255'; i=$((i+1)); done", 60);

@@ -1,0 +1,240 @@
+#pragma once
+// The host computer's now-playing adapter. It follows the playing player
+// through the watcher (`mirabeck --watch`, a child restarted when it ends) and
+// its own reads of the player backend at each refresh, merges every reading
+// in one place (`apply`) into the published cells with a steady playhead,
+// and calls onChange when something a tablet sees has changed.
+//
+// Queues: "deck.media.adapter" owns every private field, the watcher and
+// every merge; "deck.scriptable.clock" is kept for the player queries of the
+// native identity check. The published values sit in one locked cell each,
+// so any queue may read them at any time (two reads may straddle a merge).
+
+#include <cstdint>
+#include <functional>
+#include <limits>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "ControlDeckCore/adapters/MediaAdapterBase.h"
+#include "ControlDeckCore/media/HelperLine.h"
+#include "ControlDeckCore/media/MediaRemoteNowPlaying.h"
+#include "ControlDeckCore/media/QQNowPlaying.h"
+#include "ControlDeckCore/shared/DeckClock.h"
+#include "ControlDeckCore/shared/LockedValue.h"
+
+namespace veltrane::dispatch {
+class SerialQueue;
+}
+namespace veltrane::media {
+struct MediaRemoteLibrary;
+}
+namespace veltrane::process {
+class StreamingChild;
+}
+
+namespace veltrane::deck {
+
+class MacMediaAdapter final : public MediaAdapterBase, public std::enable_shared_from_this<MacMediaAdapter> {
+public:
+    using Snapshot = media::MediaRemoteNowPlaying::Snapshot;
+    using Command = media::MediaRemoteNowPlaying::Command;
+
+    // The label of the adapter queue, which is also how code asks whether it
+    // runs there (the queue-specific key).
+    static constexpr const char* mediaKey = "deck.media.adapter";
+    static constexpr const char* kScriptableQueueLabel = "deck.scriptable.clock";
+
+    static constexpr double kWatchRestartDelay = 2.0;
+    static constexpr double kHelperReadTimeout = 2.5;
+    // The one-shot read keeps as much as the longest line the watcher stream
+    // takes: a line can carry a 219,999-byte cover as Base64.
+    static constexpr std::size_t kHelperReadBytes = media::WatchBuffer::kMaxPendingBytes;
+    static constexpr std::size_t kMaxArtworkBytes = 219'999;
+
+    // What the adapter reaches outside itself; tests replace any part.
+    struct Environment {
+        DeckClock clock = systemNow;
+        // The now-playing fetch and the running applications; by default
+        // the session bus's players, opened at the first use.
+        std::function<void(media::MediaRemoteNowPlaying::FetchDone)> fetch;
+        std::function<bool(const std::string&)> bundleRunning;
+        // The watcher and one-shot helper, `mirabeck`; none when absent.
+        std::function<std::optional<std::string>()> helperURL;
+    };
+
+    // init(startObservers:): with `startObservers` the sources start at once,
+    // else the first refresh() starts the watcher.
+    static std::shared_ptr<MacMediaAdapter> create(bool startObservers, Environment environment);
+    static std::shared_ptr<MacMediaAdapter> create(bool startObservers = true) {
+        return create(startObservers, Environment());
+    }
+    ~MacMediaAdapter() override;
+
+    std::optional<std::string> title() const override { return title_.wrappedValue(); }
+    std::optional<std::string> artist() const override { return artist_.wrappedValue(); }
+    std::optional<std::string> album() const override { return album_.wrappedValue(); }
+    std::optional<std::string> source() const override { return source_.wrappedValue(); }
+    bool isPlaying() const override { return isPlaying_.wrappedValue(); }
+    std::optional<PNGData> artworkPNG() const override {
+        auto artwork = artworkPNG_.wrappedValue();
+        if (!artwork) return std::nullopt;
+        return *artwork;
+    }
+    bool available() const override { return available_.wrappedValue(); }
+    double duration() const override { return duration_.wrappedValue(); }
+    double elapsed() const override { return elapsed_.wrappedValue(); }
+    Date elapsedCapturedAt() const override { return elapsedCapturedAt_.wrappedValue(); }
+    bool elapsedKnown() const override { return elapsedKnown_.wrappedValue(); }
+    double playbackRate() const override { return playbackRate_.wrappedValue(); }
+    std::optional<lyrics::LyricsSnapshot> lyrics() const override { return lyrics_.wrappedValue(); }
+    std::optional<std::string> karaokeLine() const override { return karaokeLine_.wrappedValue(); }
+    std::optional<bool> liked() const override { return liked_.wrappedValue(); }
+    std::optional<std::string> bundleId() const { return bundleId_.wrappedValue(); }
+    bool likeSupported() const override;
+
+    void playPause() override { send(Command::togglePlayPause, 16); }
+    void nextTrack() override { send(Command::nextTrack, 17); }
+    void previousTrack() override { send(Command::previousTrack, 18); }
+    void seek(double to) override;
+    void setLiked(std::optional<bool> liked) override;
+    // Never waits: from another queue it only queues itself on the adapter
+    // queue.
+    void refresh() override;
+
+    // The one merge of every reading (none: nothing plays). Runs at once on
+    // the adapter queue, else is queued there.
+    void apply(std::optional<Snapshot> snapshot, std::optional<double> rawElapsed, bool forceAnchor,
+               bool allowNativeReconcile);
+    // A paused reading of another player never interrupts the playing one.
+    bool shouldApplyIngress(const Snapshot& snapshot) const;
+    bool canQueryNative(const std::string& bundleId) const;
+    // The published playhead projected to `now`, within 0 … duration.
+    double interpolatedElapsed(Date now) const;
+    // One watcher line; on the adapter queue.
+    void ingestHelperLine(const std::string& line);
+
+    // Whether the calling code runs on an adapter queue.
+    static bool onAdapterQueue();
+    // Runs `work` on the adapter queue and waits for it (tests, and callers
+    // that need the private state settled).
+    void sync(const std::function<void()>& work) const;
+
+    // The one field outside code may set: answers the player queries
+    // instead of a script. On the adapter queue.
+    std::function<std::optional<Snapshot>(const std::string&)> nativeScriptableSnapshot;
+
+    // The optimistic halves of a seek and a like command: the target is
+    // shown at once and wins over readings that disagree for a moment.
+    void optimisticSeek(double target);
+    void optimisticLike(bool target);
+
+    // QQ Music's running state and latest playback-status reading, kept by
+    // its poll; on the adapter queue.
+    void setQQState(bool isRunning, std::optional<Snapshot> playbackStatus);
+
+private:
+    using Artwork = std::shared_ptr<const PNGData>;
+    // Publishes `bytes`, keeping the cell as it is when they are the same.
+    void publishArtwork(const std::optional<PNGData>& bytes);
+
+    struct Seek {
+        double position = 0;
+        double at = 0;  // seconds since the reference date
+    };
+    struct Like {
+        bool value = false;
+        double at = 0;
+    };
+
+    MacMediaAdapter(bool startObservers, Environment environment);
+    double now() const;
+
+    void applyOnQueue(std::optional<Snapshot> snapshot, std::optional<double> rawElapsed, bool forceAnchor,
+                      bool allowNativeReconcile);
+    void notifyIfChanged(const Snapshot& shownBefore, bool forceAnchor, double prevElapsed, bool wasKnown,
+                         const Artwork& prevArtwork, const std::optional<bool>& prevLiked, Date nowDate);
+    // The shown track as a reading (identity fields and play state).
+    Snapshot shown() const;
+    // The bundle identifier whose player could confirm this reading.
+    static std::optional<std::string> scriptableIdentityBundleId(const Snapshot& snapshot);
+
+    // The watcher.
+    void startNowPlayingWatch();
+    void spawnWatch();
+    std::optional<std::string> helperURL() const;
+    void drainWatchBuffer(const std::string& bytes);
+    void watchEnded(std::uint64_t serial);
+    void handleEmptyReading();
+    void fetchViaHelper();
+
+    // Seams of later work; each does nothing yet.
+    void startObserving() {}
+    void startDistributedObservers() {}
+    void startQQPoll() {}
+    void startLyricClock() {}
+    void startScriptableClock() {}
+    void considerLyrics(const Snapshot&) {}
+    Snapshot enrichQQ(const Snapshot& snapshot) { return snapshot; }
+    std::optional<media::QQNowPlaying::LibraryTrack> qqNextLibraryTrack(const std::string&) { return std::nullopt; }
+    void considerQQCover(const Snapshot&) {}
+    void considerStoreCover(const Snapshot&) {}
+    void resyncNewTrack(const Snapshot&) {}
+    void scheduleNativeIdentityReconcile(const Snapshot&, const std::string&, std::optional<double>, bool) {}
+    void reconcileEmptyHelperAgainstNative() {}
+    std::optional<Snapshot> scriptableNowPlaying() { return std::nullopt; }
+    void send(Command, int) {}
+
+    // The player backend of the default fetch; opened once, on queue_.
+    const std::shared_ptr<media::MediaRemoteLibrary>& library();
+
+    Environment environment_;
+    std::shared_ptr<media::MediaRemoteLibrary> library_;
+    bool libraryOpened_ = false;
+
+    // Published cells.
+    LockedValue<std::optional<std::string>> title_;
+    LockedValue<std::optional<std::string>> artist_;
+    LockedValue<std::optional<std::string>> album_;
+    LockedValue<std::optional<std::string>> source_;
+    LockedValue<bool> isPlaying_{false};
+    // Shared, not copied: every merge compares the cover, and covers run to
+    // hundreds of kilobytes.
+    LockedValue<Artwork> artworkPNG_;
+    LockedValue<bool> available_{true};
+    LockedValue<double> duration_{0};
+    LockedValue<double> elapsed_{0};
+    LockedValue<Date> elapsedCapturedAt_;
+    LockedValue<bool> elapsedKnown_{false};
+    LockedValue<double> playbackRate_{1.0};
+    LockedValue<std::optional<lyrics::LyricsSnapshot>> lyrics_;
+    LockedValue<std::optional<std::string>> karaokeLine_;
+    LockedValue<std::optional<bool>> liked_;
+    LockedValue<std::optional<std::string>> bundleId_;
+
+    std::shared_ptr<dispatch::SerialQueue> queue_;
+    std::shared_ptr<dispatch::SerialQueue> scriptableQ_;
+
+    // On queue_ only.
+    std::optional<Like> likedOverride_;
+    std::optional<Seek> seekOverride_;
+    std::optional<std::string> lyricsKey_;
+    std::optional<std::string> lyricsForTitle_;
+    bool observersEnabled_;
+    bool musicScriptableDenied_ = false;
+    bool spotifyScriptableDenied_ = false;
+    std::unique_ptr<process::StreamingChild> watchProcess_;
+    std::uint64_t watchSerial_ = 0;  // tells the current watcher's reports from a former one's
+    media::WatchBuffer watchBuffer_;
+    std::int64_t lastPushedLyricIndex_ = std::numeric_limits<std::int64_t>::min();
+    bool qqIsRunning_ = false;
+    std::optional<Snapshot> qqPlaybackStatus_;
+    bool qqAwaitingHop_ = false;
+    std::optional<std::string> songMid_;
+    std::optional<std::string> albumMid_;
+    std::optional<std::string> artworkKey_;
+    std::int64_t trackResyncGeneration_ = 0;
+};
+
+}  // namespace veltrane::deck

@@ -1,0 +1,310 @@
+// The control-deck program with the host adapters following a real player:
+// mpv with its MPRIS plugin on a private session bus, playerctl as the
+// reader we compare with, a paired tablet with an open WebSocket (refreshes
+// run only while one is connected). Every wait is for a condition with a
+// generous bound; nothing here measures speed.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+
+#include <chrono>
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <thread>
+#include <tuple>
+
+#include "ControlDeckCore/shared/JSON.h"
+#include "platform/crypto/Crypto.h"
+#include "platform/image/JPEGImage.h"
+#include "platform/process/ChildProcess.h"
+#include "platform/process/Shell.h"
+#include "tests/support/Eventually.h"
+#include "tests/support/HostProcess.h"
+#include "tests/support/LoopbackHTTP.h"
+#include "tests/support/LoopbackSocket.h"
+#include "tests/support/PrivateBus.h"
+#include "tests/support/ScopedEnvironment.h"
+#include "tests/support/TempDirectory.h"
+
+namespace veltrane {
+namespace {
+
+using namespace std::chrono_literals;
+using deck::Json;
+using deck::JSON;
+using testing::eventually;
+using testing::HostProcess;
+
+constexpr auto kPatience = 30s;
+
+process::ShellResult sh(const std::string& command, double timeout = 30) {
+    return process::Shell::run("/bin/sh", {"-c", command}, timeout);
+}
+
+std::string trimmed(std::string text) {
+    while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
+    return text;
+}
+
+std::string playerctl(const std::string& arguments) { return trimmed(sh("playerctl -p mpv " + arguments).stdout); }
+
+// The children of `parent` whose command name is `name`.
+std::vector<pid_t> childrenNamed(pid_t parent, const std::string& name) {
+    std::vector<pid_t> found;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+        const std::string pid = entry.path().filename();
+        if (pid.find_first_not_of("0123456789") != std::string::npos) continue;
+        std::ifstream stat(entry.path() / "stat");
+        std::string line;
+        if (!std::getline(stat, line)) continue;
+        const auto open = line.find('('), close = line.rfind(')');
+        if (open == std::string::npos || close == std::string::npos) continue;
+        std::istringstream rest(line.substr(close + 2));
+        char state = 0;
+        pid_t ppid = 0;
+        rest >> state >> ppid;
+        if (ppid == parent && state != 'Z' && line.substr(open + 1, close - open - 1) == name)
+            found.push_back(std::stoi(pid));
+    }
+    return found;
+}
+
+bool alive(pid_t pid) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    if (!std::getline(stat, line)) return false;
+    const auto close = line.rfind(')');
+    return close != std::string::npos && close + 2 < line.size() && line[close + 2] != 'Z';
+}
+
+// A paired tablet: a session token and an authenticated WebSocket whose
+// text messages a reader thread collects.
+class Tablet {
+public:
+    Tablet(std::uint16_t port, const std::string& code) : port_(port) {
+        Json paired = data(testing::httpRequest(port, "POST", "/api/pairing/request",
+                                                JSON::text(Json{{"code", code}, {"deviceName", "Media Tab"}})));
+        Json session = data(testing::httpRequest(
+            port, "POST", "/api/session",
+            JSON::text(Json{{"deviceId", paired["deviceId"]}, {"deviceToken", paired["deviceToken"]}})));
+        token_ = session["session"].get<std::string>();
+        socket_ = testing::LoopbackSocket::connect(port);
+        socket_.sendAll("GET /ws?session=" + token_ +
+                        " HTTP/1.1\r\nHost: x\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+                        "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n\r\n");
+        const auto head = socket_.readHead();
+        EXPECT_TRUE(head && head->find(" 101 ") != std::string::npos) << head.value_or("");
+        reader_ = std::thread([this] { readFrames(); });
+    }
+    ~Tablet() {
+        stop_ = true;
+        socket_.shutdownWrite();
+        reader_.join();
+    }
+
+    Json media() const {
+        return data(testing::httpRequest(port_, "GET", "/api/state", {}, testing::bearer(token_)))["media"];
+    }
+    // The media objects of every state push so far.
+    std::vector<Json> pushedMedia() {
+        std::lock_guard lock(mutex_);
+        return pushed_;
+    }
+
+private:
+    static Json data(const testing::HTTPReply& reply) { return JSON::parse(reply.body).value_or(Json())["data"]; }
+
+    void readFrames() {
+        while (!stop_) {
+            auto head = socket_.readExactly(2, 1s);
+            if (!head) {
+                if (stop_) return;
+                continue;
+            }
+            std::uint64_t length = static_cast<unsigned char>((*head)[1]) & 0x7F;
+            if (length >= 126) {
+                auto extended = socket_.readExactly(length == 126 ? 2 : 8);
+                if (!extended) return;
+                length = 0;
+                for (char c : *extended) length = length << 8 | static_cast<unsigned char>(c);
+            }
+            auto payload = socket_.readExactly(length);
+            if (!payload) return;
+            if ((static_cast<unsigned char>((*head)[0]) & 0x0F) != 1) continue;
+            Json message = JSON::parse(*payload).value_or(Json());
+            if (message.value("type", "") == "state" && message["payload"].contains("media")) {
+                std::lock_guard lock(mutex_);
+                pushed_.push_back(message["payload"]["media"]);
+            }
+        }
+    }
+
+    std::uint16_t port_;
+    std::string token_;
+    testing::LoopbackSocket socket_;
+    std::thread reader_;
+    std::atomic<bool> stop_{false};
+    std::mutex mutex_;
+    std::vector<Json> pushed_;
+};
+
+class ControlDeckMedia : public ::testing::Test {
+protected:
+    void SetUp() override {
+        data_ = folder_.path() / "data";
+        port_ = testing::freeLoopbackPort();
+    }
+
+    std::vector<std::string> hostArguments() const {
+        return {"--loopback", "--auto-approve", "--port", std::to_string(port_), "--data-dir", data_.string()};
+    }
+    std::string pairingCode(HostProcess& host) {
+        const auto line = host.waitForLine(std::regex("PAIRING_CODE [0-9]{6}"));
+        EXPECT_TRUE(line) << host.out() << host.err();
+        return line ? line->substr(std::string("PAIRING_CODE ").size()) : "";
+    }
+
+    testing::TempDirectory folder_;
+    std::filesystem::path data_;
+    std::uint16_t port_ = 0;
+};
+
+TEST_F(ControlDeckMedia, FollowsMpvOnThePrivateBus) {
+    const std::string dir = folder_.path().string();
+    for (const auto& [frequency, title, name] :
+         {std::tuple{"440", "First Tone", "1"}, std::tuple{"660", "Second Tone", "2"}}) {
+        ASSERT_EQ(sh(std::string("ffmpeg -loglevel error -y -f lavfi -i sine=frequency=") + frequency +
+                         ":duration=90 -metadata title='" + title +
+                         "' -metadata artist='Tone Maker' "
+                         "-metadata album='Generated Album' '" +
+                         dir + "/" + name + ".mp3'",
+                     60)
+                      .status,
+                  0);
+    }
+    ASSERT_EQ(sh("ffmpeg -loglevel error -y -f lavfi -i testsrc2=size=2400x1600,noise=alls=60:allf=t -frames:v 1 "
+                 "-q:v 2 '" +
+                     dir + "/cover.jpg'",
+                 60)
+                  .status,
+              0);
+
+    std::string error;
+    auto bus = testing::PrivateBus::start(error);
+    ASSERT_TRUE(bus) << error;
+    testing::ScopedEnvironment environment;
+    environment.set("DBUS_SESSION_BUS_ADDRESS", bus->address());
+    auto mpv = process::ChildProcess::spawn(
+        "/bin/sh",
+        {"-c",
+         "exec mpv --no-config --script=/usr/lib/mpv-mpris/mpris.so --ao=null --vo=null --no-video "
+         "--loop-playlist=inf '" +
+             dir + "/1.mp3' '" + dir + "/2.mp3' >/dev/null 2>&1"},
+        error);
+    ASSERT_TRUE(mpv) << error;
+    ASSERT_TRUE(
+        eventually([] { return playerctl("status") == "Playing" && !playerctl("metadata xesam:album").empty(); }));
+
+    HostProcess host(CONTROL_DECK_BINARY, hostArguments());
+    Tablet tablet(port_, pairingCode(host));
+
+    // What plays, as playerctl reads it.
+    const double length = std::stod(playerctl("metadata mpris:length")) / 1e6;
+    ASSERT_TRUE(eventually(
+        [&] {
+            const Json media = tablet.media();
+            return media["title"] == playerctl("metadata xesam:title") && media.contains("artwork") &&
+                   media["playing"] == true;
+        },
+        kPatience))
+        << tablet.media() << host.err();
+    Json media = tablet.media();
+    EXPECT_EQ(media["artist"], playerctl("metadata xesam:artist"));
+    EXPECT_EQ(media["album"], playerctl("metadata xesam:album"));
+    EXPECT_EQ(media["source"], "mpv");
+    EXPECT_NEAR(media["duration"].get<double>(), length, 0.01);
+    EXPECT_TRUE(media["elapsedKnown"].get<bool>());
+    EXPECT_TRUE(eventually(
+        [&] { return std::fabs(tablet.media()["elapsed"].get<double>() - std::stod(playerctl("position"))) < 0.5; },
+        kPatience));
+    const std::string artwork = media["artwork"];
+    const std::string prefix = "data:image/jpeg;base64,";
+    ASSERT_EQ(artwork.rfind(prefix, 0), 0u);
+    const auto jpeg = crypto::base64Decoded(artwork.substr(prefix.size()));
+    ASSERT_TRUE(jpeg);
+    EXPECT_LE(jpeg->size(), 220'000u);
+    const auto size = image::JPEGImage::size(*jpeg);
+    ASSERT_TRUE(size);
+    EXPECT_LE(size->width, 600);
+    EXPECT_LE(size->height, 600);
+
+    // Paused: the playhead stands still.
+    playerctl("pause");
+    ASSERT_TRUE(eventually([&] { return tablet.media()["playing"] == false; }, kPatience));
+    const double frozen = tablet.media()["elapsed"];
+    std::this_thread::sleep_for(1s);
+    EXPECT_NEAR(tablet.media()["elapsed"].get<double>(), frozen, 0.05);
+
+    // A seek while paused.
+    playerctl("position 20");
+    EXPECT_TRUE(eventually([&] { return std::fabs(tablet.media()["elapsed"].get<double>() - 20) < 0.5; }, kPatience))
+        << tablet.media();
+
+    // The next track shows, and is pushed to the tablet.
+    playerctl("play");
+    const std::string first = playerctl("metadata xesam:title");
+    playerctl("next");
+    ASSERT_TRUE(eventually([&] { return playerctl("metadata xesam:title") != first; }));
+    const std::string second = playerctl("metadata xesam:title");
+    EXPECT_TRUE(eventually([&] { return tablet.media()["title"] == second; }, kPatience)) << tablet.media();
+    EXPECT_TRUE(eventually(
+        [&] {
+            for (const Json& pushed : tablet.pushedMedia())
+                if (pushed["title"] == second) return true;
+            return false;
+        },
+        kPatience));
+
+    // The watcher is the host's child; killed, it comes back.
+    std::vector<pid_t> watchers;
+    ASSERT_TRUE(eventually([&] { return (watchers = childrenNamed(host.pid(), "mirabeck")).size() == 1; }));
+    ::kill(watchers[0], SIGKILL);
+    EXPECT_TRUE(eventually(
+        [&] {
+            auto now = childrenNamed(host.pid(), "mirabeck");
+            return now.size() == 1 && now[0] != watchers[0];
+        },
+        kPatience));
+
+    // The player quits: nothing plays.
+    mpv->sendSignal(SIGTERM);
+    ASSERT_TRUE(eventually([&] { return !mpv->isRunning(); }));
+    EXPECT_TRUE(eventually([&] { return tablet.media()["title"].is_null(); }, kPatience)) << tablet.media();
+
+    // The host stops, and no watcher of it is left.
+    const auto last = childrenNamed(host.pid(), "mirabeck");
+    host.signal(SIGTERM);
+    EXPECT_EQ(host.waitForExit(), std::optional<int>(0)) << host.err();
+    for (pid_t pid : last) EXPECT_TRUE(eventually([&] { return !alive(pid); }, kPatience)) << pid;
+}
+
+TEST_F(ControlDeckMedia, RunsWithoutASessionBus) {
+    testing::ScopedEnvironment environment;
+    environment.unset("DBUS_SESSION_BUS_ADDRESS");
+    environment.set("XDG_RUNTIME_DIR", folder_.path().string());
+    HostProcess host(CONTROL_DECK_BINARY, hostArguments());
+    Tablet tablet(port_, pairingCode(host));
+    // Refreshes run and find nothing to read.
+    ASSERT_TRUE(eventually([&] { return host.err().find("[deck] MediaRemote symbols missing") != std::string::npos; },
+                           kPatience));
+    const Json media = tablet.media();
+    EXPECT_TRUE(media["title"].is_null()) << media;
+    EXPECT_FALSE(media["playing"].get<bool>());
+    host.signal(SIGTERM);
+    EXPECT_EQ(host.waitForExit(), std::optional<int>(0)) << host.err();
+}
+
+}  // namespace
+}  // namespace veltrane
