@@ -69,7 +69,7 @@ std::optional<Snapshot> Reader::snapshot() {
 }
 
 std::optional<apps::RunningApplication> Reader::runningApp() {
-    for (auto& application : apps_.running())
+    for (auto& application : apps_.runningApplications())
         if (application.bundleId == kBundleId) return application;
     return std::nullopt;
 }

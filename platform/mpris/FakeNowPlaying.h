@@ -66,21 +66,6 @@ private:
     std::function<void()> changed_;
 };
 
-// A canned list of running applications.
-class FakeRunningApps final : public RunningApps {
-public:
-    void set(std::vector<RunningApplication> apps) {
-        std::lock_guard lock(mutex_);
-        apps_ = std::move(apps);
-    }
-    std::vector<RunningApplication> runningApplications() override {
-        std::lock_guard lock(mutex_);
-        return apps_;
-    }
-
-private:
-    std::mutex mutex_;
-    std::vector<RunningApplication> apps_;
-};
+using apps::FakeRunningApps;
 
 }  // namespace veltrane::mpris

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/apps/RunningApps.h"
 #include "platform/mpris/NowPlayingInfo.h"
 
 namespace veltrane::mpris {
@@ -21,24 +22,8 @@ struct NowPlayingReading {
     bool playing = false;
 };
 
-struct RunningApplication {
-    std::optional<std::string> bundleId;
-    std::optional<std::string> localizedName;
-    std::int32_t pid = 0;  // 0 when not known
-};
-
-// The applications that run now, as far as the backend can see them.
-class RunningApps {
-public:
-    virtual ~RunningApps() = default;
-    virtual std::vector<RunningApplication> runningApplications() = 0;
-    // Whether one of them has exactly this bundle identifier.
-    bool bundleRunning(const std::string& bundleId) {
-        for (const auto& app : runningApplications())
-            if (app.bundleId && *app.bundleId == bundleId) return true;
-        return false;
-    }
-};
+using apps::RunningApplication;
+using apps::RunningApps;
 
 class NowPlayingService {
 public:

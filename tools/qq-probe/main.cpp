@@ -86,7 +86,9 @@ int window(const char* pidText) {
         return 1;
     }
     // The process is taken for QQ Music, whatever it calls itself.
-    veltrane::apps::FakeRunningApps apps({{std::string(QQNowPlaying::kBundleId), static_cast<std::int32_t>(pid)}});
+    veltrane::apps::FakeRunningApps apps({{.bundleId = std::string(QQNowPlaying::kBundleId),
+                                           .localizedName = {},
+                                           .pid = static_cast<std::int32_t>(pid)}});
     veltrane::script::NoScriptHost scripts;
     QQNowPlaying::Reader reader(apps, *tree, scripts, [] {
         return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count() -

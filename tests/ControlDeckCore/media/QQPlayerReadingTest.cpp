@@ -23,7 +23,8 @@ std::shared_ptr<testing::FakeElement> control(std::string description, std::opti
 }
 
 struct Player {
-    apps::FakeRunningApps apps{{{"org.example.other", 7}, {std::string(kBundleId), kPid}}};
+    apps::FakeRunningApps apps{{{.bundleId = "org.example.other", .localizedName = {}, .pid = 7},
+                                {.bundleId = std::string(kBundleId), .localizedName = {}, .pid = kPid}}};
     testing::FakeAccessibilityTree tree;
     script::FakeScriptHost scripts;
     double now = 1000;
@@ -186,7 +187,7 @@ TEST(QQPlayerReadingTest, SnapshotPrefersATitledWindowReading) {
     EXPECT_FALSE(untitled->title);
     EXPECT_FALSE(untitled->isPlaying);
 
-    player.apps.applications.pop_back();
+    player.apps.set({{.bundleId = "org.example.other", .localizedName = {}, .pid = 7}});
     player.tree.requests = 0;
     EXPECT_FALSE(player.reader.snapshot());
     EXPECT_EQ(player.tree.requests, 0) << "nothing asked while the player is not running";
