@@ -189,13 +189,13 @@ TEST(SerialQueue, SyncKeepsOrderWithQueuedWorkAndWorkQueuedMeanwhile) {
 TEST(SerialQueue, ACallerHoldingTheQueueExcludesAllOtherWork) {
     auto queue = SerialQueue::create("deck.test");
     int counter = 0;  // unguarded on purpose: TSan reports any overlap
-    int overlaps = 0;
-    bool inside = false;
+    std::atomic<int> running{0};
+    std::atomic<int> overlaps{0};
     auto work = [&] {
-        if (inside) ++overlaps;
-        inside = true;
+        if (running.fetch_add(1) != 0) ++overlaps;
         ++counter;
-        inside = false;
+        std::this_thread::yield();  // room for a second runner to show itself
+        running.fetch_sub(1);
     };
     constexpr int kThreads = 4, kRounds = 2000;
     std::vector<std::thread> threads;
@@ -211,7 +211,7 @@ TEST(SerialQueue, ACallerHoldingTheQueueExcludesAllOtherWork) {
     for (auto& thread : threads) thread.join();
     queue->sync([] {});
     EXPECT_EQ(queue->sync([&] { return counter; }), kThreads * kRounds);
-    EXPECT_EQ(overlaps, 0);
+    EXPECT_EQ(overlaps.load(), 0);
 }
 
 TEST(SerialQueue, NestedSyncsMarkTheInnermostQueueAndRestoreTheOuter) {
@@ -232,17 +232,18 @@ TEST(SerialQueue, NestedSyncsMarkTheInnermostQueueAndRestoreTheOuter) {
     EXPECT_EQ(DispatchQueue::currentLabel(), "");
 }
 
-TEST(SerialQueue, AQueueDroppedInsideItsSyncWorkFinishesItsWork) {
-    std::atomic<int> ran{0};
+TEST(SerialQueue, AQueueDroppedInsideItsSyncWorkFinishesItsWorkAfterIt) {
+    std::vector<std::string> order;  // unguarded: only the queue's work touches it
     std::promise<void> last;
     auto queue = SerialQueue::create("deck.test");
     auto* raw = queue.get();
     raw->sync([&] {
-        raw->async([&] { ++ran; });
+        raw->async([&] { order.push_back("queued"); });
         raw->async([&] { last.set_value(); });
-        queue.reset();  // the last owner goes while the caller holds the queue
-        ++ran;
+        queue.reset();                      // the last owner goes while the caller holds the queue
+        std::this_thread::sleep_for(20ms);  // time for a wrong thread to start the queued work early
+        order.push_back("holder");
     });
     ASSERT_EQ(last.get_future().wait_for(10s), std::future_status::ready) << "work queued by the holder was lost";
-    EXPECT_EQ(ran.load(), 2);
+    EXPECT_EQ(order, (std::vector<std::string>{"holder", "queued"}));
 }
