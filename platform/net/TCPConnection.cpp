@@ -48,8 +48,7 @@ std::shared_ptr<TCPConnection> TCPConnection::create(asio::ip::tcp::socket socke
         new TCPConnection(std::move(socket), std::move(queue), std::move(remoteHost)));
 }
 
-TCPConnection::TCPConnection(asio::ip::tcp::socket socket, std::shared_ptr<StrandQueue> queue,
-                             std::string remoteHost)
+TCPConnection::TCPConnection(asio::ip::tcp::socket socket, std::shared_ptr<StrandQueue> queue, std::string remoteHost)
     : queue_(std::move(queue)), queueBase_(queue_), socket_(std::move(socket)), remoteHost_(std::move(remoteHost)) {}
 
 template <class F>
