@@ -149,6 +149,7 @@ void DeckRuntime::start() {
 
     std::weak_ptr<DeckRuntime> weak = weak_from_this();
     server_->handler = requestHandler(weak);
+    server_->handlerQueue = requestQueue(weak);
     server_->wsHandler = [weak](const HTTPRequest& request, std::shared_ptr<WebSocket> socket) {
         if (auto self = weak.lock()) self->handleWS(request, std::move(socket));
     };

@@ -145,6 +145,9 @@ public:
     // The request handler that start() installs; it holds the runtime weakly
     // and answers 503 "stopping" once the runtime is gone.
     static std::function<HTTPServer::Handler> requestHandler(std::weak_ptr<DeckRuntime> runtime);
+    // Where start() has the server run that handler: the runtime queue, where
+    // every route runs anyway, except for icons, which are drawn off it.
+    static std::function<HTTPServer::Placement> requestQueue(std::weak_ptr<DeckRuntime> runtime);
     // Tests shorten the grace; the defaults hold otherwise.
     void setWaitingSocketLimits(WaitingSocketLimits limits);
 

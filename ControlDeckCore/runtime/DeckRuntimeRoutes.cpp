@@ -40,6 +40,14 @@ std::function<HTTPServer::Handler> DeckRuntime::requestHandler(std::weak_ptr<Dec
     };
 }
 
+std::function<HTTPServer::Placement> DeckRuntime::requestQueue(std::weak_ptr<DeckRuntime> runtime) {
+    return [runtime](const HTTPRequest& request) -> std::shared_ptr<dispatch::DispatchQueue> {
+        if (request.method == "GET" && isIconPath(request.path)) return nullptr;
+        std::shared_ptr<DeckRuntime> self = runtime.lock();
+        return self ? self->queue_ : nullptr;
+    };
+}
+
 HTTPResponse DeckRuntime::handle(const HTTPRequest& request) {
     if (request.method == "OPTIONS" || (request.method == "GET" && request.path == "/api/health"))
         return answerWithoutQueue(request);

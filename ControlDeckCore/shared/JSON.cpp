@@ -51,7 +51,13 @@ void writeString(std::string& out, const std::string& raw) {
     const std::string clean = utf8::isValid(raw) ? std::string() : utf8::sanitized(raw);
     const std::string& s = clean.empty() ? raw : clean;
     out += '"';
-    for (unsigned char c : s) {
+    // Characters that need no escape go out in runs, not one at a time.
+    std::size_t run = 0;
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(s[i]);
+        if (c >= 0x20 && c != '"' && c != '\\' && c != '/') continue;
+        out.append(s, run, i - run);
+        run = i + 1;
         switch (c) {
             case '"': out += "\\\""; break;
             case '\\': out += "\\\\"; break;
@@ -61,17 +67,15 @@ void writeString(std::string& out, const std::string& raw) {
             case '\n': out += "\\n"; break;
             case '\r': out += "\\r"; break;
             case '\t': out += "\\t"; break;
-            default:
-                if (c < 0x20) {
-                    static const char hex[] = "0123456789abcdef";
-                    out += "\\u00";
-                    out += hex[c >> 4];
-                    out += hex[c & 0xF];
-                } else {
-                    out += static_cast<char>(c);
-                }
+            default: {
+                static const char hex[] = "0123456789abcdef";
+                out += "\\u00";
+                out += hex[c >> 4];
+                out += hex[c & 0xF];
+            }
         }
     }
+    out.append(s, run, std::string::npos);
     out += '"';
 }
 
@@ -146,6 +150,7 @@ void write(std::string& out, const Json& v, int indent) {
 
 std::optional<std::string> writeAll(const Json& value, int indent) {
     std::string out;
+    out.reserve(1024);  // most answers fit without growing
     try {
         write(out, value, indent);
     } catch (const WriteFailure&) {

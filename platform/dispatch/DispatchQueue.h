@@ -32,6 +32,11 @@ public:
     virtual ~QueueCore() = default;
     // False once the queue no longer accepts work (it is shutting down).
     virtual bool enqueue(Task task) = 0;
+    // Takes the queue for the calling thread when nothing of it is queued or
+    // running, so `sync` can run its work in place; every other piece of the
+    // queue's work waits until `leave`. Queues that cannot be held say false.
+    virtual bool tryEnter() { return false; }
+    virtual void leave() {}
     const std::string& label() const { return label_; }
 
 private:
@@ -63,11 +68,25 @@ public:
 
     // Runs `fn` on this queue and waits for it, passing back its result or
     // exception. Called from this queue's own work it runs inline instead of
-    // deadlocking.
+    // deadlocking. A serial queue with nothing queued or running is taken by
+    // the caller and `fn` runs on the caller's thread, as the queue's work:
+    // no hand-over to the queue's thread and back, same exclusion and order.
     template <class F>
     auto sync(F&& fn) const -> std::invoke_result_t<F&> {
         using R = std::invoke_result_t<F&>;
         if (isCurrent()) return fn();
+        if (core_->tryEnter()) {
+            // The core outlives the call even if the queue is destroyed inside it.
+            struct Held {
+                std::shared_ptr<detail::QueueCore> core;
+                const detail::QueueCore* previous;
+                ~Held() {
+                    detail::setCurrentCore(previous);
+                    core->leave();
+                }
+            } held{core_, detail::setCurrentCore(core_.get())};
+            return fn();
+        }
         auto task = std::make_shared<std::packaged_task<R()>>(std::forward<F>(fn));
         auto result = task->get_future();
         if (!core_->enqueue([task] { (*task)(); }))

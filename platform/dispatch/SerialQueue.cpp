@@ -11,13 +11,34 @@ public:
     using QueueCore::QueueCore;
 
     bool enqueue(Task task) override {
+        bool wake;
         {
             std::lock_guard lock(mutex_);
             if (closed_) return false;
             tasks_.push_back(std::move(task));
+            // A busy queue's thread looks at the list again when the running
+            // work ends (or the holder leaves), so only an idle one is woken.
+            wake = !busy_ && tasks_.size() == 1;
         }
-        ready_.notify_one();
+        if (wake) ready_.notify_one();
         return true;
+    }
+
+    bool tryEnter() override {
+        std::lock_guard lock(mutex_);
+        if (closed_ || busy_ || !tasks_.empty()) return false;
+        busy_ = true;
+        return true;
+    }
+
+    void leave() override {
+        bool wake;
+        {
+            std::lock_guard lock(mutex_);
+            busy_ = false;
+            wake = stopping_ || !tasks_.empty();
+        }
+        if (wake) ready_.notify_one();
     }
 
     // Drains until closed and empty.
@@ -25,14 +46,16 @@ public:
         detail::setCurrentCore(this);
         std::unique_lock lock(mutex_);
         for (;;) {
-            ready_.wait(lock, [this] { return stopping_ || !tasks_.empty(); });
+            ready_.wait(lock, [this] { return !busy_ && (stopping_ || !tasks_.empty()); });
             if (tasks_.empty()) break;
             Task task = std::move(tasks_.front());
             tasks_.pop_front();
+            busy_ = true;
             lock.unlock();
             task();
             task = nullptr;  // captures die on this thread, outside the lock
             lock.lock();
+            busy_ = false;
         }
         closed_ = true;
         detail::setCurrentCore(nullptr);
@@ -50,6 +73,7 @@ private:
     std::mutex mutex_;
     std::condition_variable ready_;
     std::deque<Task> tasks_;
+    bool busy_ = false;      // work runs: on the thread, or in a caller's `sync`
     bool stopping_ = false;  // no thread needed once the queue is empty
     bool closed_ = false;    // the thread has left; nothing would run new work
 };
@@ -58,14 +82,15 @@ std::shared_ptr<SerialQueue> SerialQueue::create(std::string label) {
     return std::shared_ptr<SerialQueue>(new SerialQueue(std::make_shared<Core>(std::move(label))));
 }
 
-SerialQueue::SerialQueue(std::shared_ptr<Core> core)
-    : DispatchQueue(core), serialCore_(std::move(core)) {
+SerialQueue::SerialQueue(std::shared_ptr<Core> core) : DispatchQueue(core), serialCore_(std::move(core)) {
     thread_ = std::thread([core = serialCore_] { core->run(); });
 }
 
 SerialQueue::~SerialQueue() {
     serialCore_->stop();
-    if (thread_.get_id() == std::this_thread::get_id())
+    // Dropped from its own work (on its thread, or by a caller holding it in
+    // `sync`): joining would wait for the work that is dropping it.
+    if (thread_.get_id() == std::this_thread::get_id() || isCurrent())
         thread_.detach();
     else
         thread_.join();

@@ -8,6 +8,7 @@
 #include <system_error>
 
 #include <asio/error.hpp>
+#include <asio/ip/tcp.hpp>
 
 #include "platform/dispatch/Scheduler.h"
 
@@ -40,7 +41,13 @@ EventLoop::EventLoop() {
 
     const unsigned n = networkThreadCount();
     loops_.reserve(n);
-    for (unsigned i = 0; i < n; ++i) loops_.push_back(std::make_unique<Loop>());
+    for (unsigned i = 0; i < n; ++i) {
+        loops_.push_back(std::make_unique<Loop>());
+        // Each loop's reactor (its epoll set, wake-up and timer descriptors)
+        // is made now rather than by the first connection it is given, so the
+        // process's descriptors do not grow once it serves.
+        asio::ip::tcp::socket reactorMade(loops_.back()->context);
+    }
     threads_.reserve(n);
     for (auto& loop : loops_) threads_.emplace_back([this, &loop = *loop] { runThenPark(loop); });
     std::atexit([] { shared().quiesce(); });

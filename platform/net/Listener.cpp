@@ -7,7 +7,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <mutex>
+#include <optional>
 
 #include <asio/ip/tcp.hpp>
 #include <asio/steady_timer.hpp>
@@ -23,20 +25,7 @@ namespace {
 // spinning.
 constexpr auto kAcceptRetryDelay = std::chrono::milliseconds(50);
 
-// Compared by number rather than through the category's virtual
-// equivalence check: running out of descriptors is exactly when a sanitizer
-// build cannot verify a virtual call (it needs a pipe for that) and aborts.
-bool isResourceShortage(const asio::error_code& ec) {
-    const auto* category = &ec.category();
-    if (category != &std::system_category() && category != &asio::error::get_system_category()) return false;
-    const int code = ec.value();
-    return code == EMFILE || code == ENFILE || code == ENOBUFS || code == ENOMEM;
-}
-
-void setCloseOnExec(int fd) {
-    int flags = ::fcntl(fd, F_GETFD);
-    if (flags >= 0) ::fcntl(fd, F_SETFD, flags | FD_CLOEXEC);
-}
+bool isResourceShortage(int code) { return code == EMFILE || code == ENFILE || code == ENOBUFS || code == ENOMEM; }
 }  // namespace
 
 struct Listener::Impl : std::enable_shared_from_this<Impl> {
@@ -44,37 +33,71 @@ struct Listener::Impl : std::enable_shared_from_this<Impl> {
         : label(std::move(label)), acceptor(EventLoop::shared().context()), retry(EventLoop::shared().context()) {}
 
     void acceptNext() {
-        // Called with `mutex` held.
-        // Each connection goes to the next network thread and stays there.
-        acceptor.async_accept(EventLoop::shared().nextContext(),
-                              [self = shared_from_this()](asio::error_code ec, asio::ip::tcp::socket socket) {
-                                  self->accepted(ec, std::move(socket));
-                              });
+        // Called with `mutex` held. The listener's own loop waits for a
+        // connection; accept4 then takes it non-blocking and close-on-exec with
+        // its peer's address, where Asio's accept needs four more system calls
+        // (two for close-on-exec, one for the mode, one for the address).
+        acceptor.async_wait(asio::socket_base::wait_read,
+                            [self = shared_from_this()](asio::error_code ec) { self->readable(ec); });
     }
 
-    void accepted(const asio::error_code& ec, asio::ip::tcp::socket socket) {
-        AcceptHandler current;
-        {
-            std::lock_guard lock(mutex);
-            if (closed) return;
-            if (ec && isResourceShortage(ec)) {
-                retry.expires_after(kAcceptRetryDelay);
-                retry.async_wait([self = shared_from_this()](asio::error_code waitError) {
-                    std::lock_guard lock(self->mutex);
-                    if (!waitError && !self->closed) self->acceptNext();
-                });
-                return;
+    void readable(const asio::error_code& waitError) {
+        for (;;) {
+            AcceptHandler current;
+            std::optional<asio::ip::tcp::socket> socket;
+            std::string host;
+            {
+                std::lock_guard lock(mutex);
+                if (closed) return;
+                if (waitError) {
+                    retryLater();
+                    return;
+                }
+                sockaddr_storage peer{};
+                socklen_t size = sizeof peer;
+                const int fd = ::accept4(acceptor.native_handle(), reinterpret_cast<sockaddr*>(&peer), &size,
+                                         SOCK_NONBLOCK | SOCK_CLOEXEC);
+                if (fd < 0) {
+                    const int error = errno;
+                    if (error == EAGAIN || error == EWOULDBLOCK) {
+                        acceptNext();
+                        return;
+                    }
+                    if (isResourceShortage(error)) {
+                        retryLater();
+                        return;
+                    }
+                    continue;  // this one attempt failed (e.g. the peer gave up)
+                }
+                // Each connection goes to the next network thread and stays there.
+                asio::error_code ec;
+                socket.emplace(EventLoop::shared().nextContext());
+                socket->assign(protocol, fd, ec);
+                if (ec) {
+                    ::close(fd);
+                    continue;
+                }
+                asio::ip::tcp::endpoint endpoint;
+                if (size <= endpoint.capacity()) {
+                    std::memcpy(endpoint.data(), &peer, size);
+                    endpoint.resize(size);  // within capacity: never throws
+                    host = TCPConnection::hostText(endpoint);
+                }
+                current = handler;
             }
-            acceptNext();
-            if (ec) return;  // this one attempt failed (e.g. the peer gave up)
-            current = handler;
+            asio::error_code ignored;
+            socket->set_option(asio::ip::tcp::no_delay(true), ignored);
+            current(TCPConnection::create(std::move(*socket), label, std::move(host)));
         }
-        // Asio's accept does not ask for close-on-exec; no child may inherit a
-        // client's socket.
-        setCloseOnExec(socket.native_handle());
-        asio::error_code ignored;
-        socket.set_option(asio::ip::tcp::no_delay(true), ignored);
-        current(TCPConnection::create(std::move(socket), label));
+    }
+
+    // After running out of descriptors or memory; called with `mutex` held.
+    void retryLater() {
+        retry.expires_after(kAcceptRetryDelay);
+        retry.async_wait([self = shared_from_this()](asio::error_code waitError) {
+            std::lock_guard lock(self->mutex);
+            if (!waitError && !self->closed) self->acceptNext();
+        });
     }
 
     const std::string label;
@@ -132,6 +155,7 @@ std::error_code Listener::bind(std::uint16_t port) {
     impl_->acceptor.set_option(asio::socket_base::reuse_address(true), ec);
     if (!ec) impl_->acceptor.bind(asio::ip::tcp::endpoint(impl_->address, port), ec);
     if (!ec) impl_->acceptor.listen(asio::socket_base::max_listen_connections, ec);
+    if (!ec) impl_->acceptor.native_non_blocking(true, ec);  // accept4 says when the backlog is empty
     return standardError(ec);
 }
 

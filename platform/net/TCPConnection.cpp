@@ -17,16 +17,14 @@ constexpr std::size_t kFirstReadSize = 8 * 1024;
 // serves its other connections.
 constexpr std::uint64_t kFileTurn = 2 * 1024 * 1024;
 
-std::string printHost(const asio::ip::tcp::socket& socket) {
-    asio::error_code ec;
-    auto endpoint = socket.remote_endpoint(ec);
-    if (ec) return {};
-    auto address = endpoint.address();
+}  // namespace
+
+std::string TCPConnection::hostText(const asio::ip::tcp::endpoint& peer) {
+    auto address = peer.address();
     if (address.is_v6() && address.to_v6().is_v4_mapped())
         return asio::ip::make_address_v4(asio::ip::v4_mapped, address.to_v6()).to_string();
     return address.to_string();
 }
-}  // namespace
 
 std::error_code standardError(const std::error_code& error) {
     if (error && error.category() == asio::error::get_system_category())
@@ -35,14 +33,23 @@ std::error_code standardError(const std::error_code& error) {
 }
 
 std::shared_ptr<TCPConnection> TCPConnection::create(asio::ip::tcp::socket socket, std::string label) {
+    asio::error_code ec;
+    auto peer = socket.remote_endpoint(ec);
+    std::string host = ec ? std::string() : hostText(peer);
+    return create(std::move(socket), std::move(label), std::move(host));
+}
+
+std::shared_ptr<TCPConnection> TCPConnection::create(asio::ip::tcp::socket socket, std::string label,
+                                                     std::string remoteHost) {
     // The connection's strand runs on the network thread its socket belongs to.
     auto& context = static_cast<asio::io_context&>(socket.get_executor().context());
     auto queue = StrandQueue::create(std::move(label), context);
-    return std::shared_ptr<TCPConnection>(new TCPConnection(std::move(socket), std::move(queue)));
+    return std::shared_ptr<TCPConnection>(
+        new TCPConnection(std::move(socket), std::move(queue), std::move(remoteHost)));
 }
 
-TCPConnection::TCPConnection(asio::ip::tcp::socket socket, std::shared_ptr<StrandQueue> queue)
-    : queue_(std::move(queue)), queueBase_(queue_), socket_(std::move(socket)), remoteHost_(printHost(socket_)) {}
+TCPConnection::TCPConnection(asio::ip::tcp::socket socket, std::shared_ptr<StrandQueue> queue, std::string remoteHost)
+    : queue_(std::move(queue)), queueBase_(queue_), socket_(std::move(socket)), remoteHost_(std::move(remoteHost)) {}
 
 template <class F>
 void TCPConnection::onQueue(F fn) {

@@ -25,6 +25,11 @@ class TCPConnection final : public Connection, public std::enable_shared_from_th
 public:
     // Takes an accepted socket; its queue is a strand labelled `label`.
     static std::shared_ptr<TCPConnection> create(asio::ip::tcp::socket socket, std::string label);
+    // The same, with the peer's address already known (from accept).
+    static std::shared_ptr<TCPConnection> create(asio::ip::tcp::socket socket, std::string label,
+                                                 std::string remoteHost);
+    // A peer's address as remoteHost() gives it.
+    static std::string hostText(const asio::ip::tcp::endpoint& peer);
 
     const std::shared_ptr<dispatch::DispatchQueue>& queue() const override { return queueBase_; }
     void receive(std::size_t maximumLength, ReceiveHandler handler) override;
@@ -52,7 +57,7 @@ private:
         std::size_t pending() const { return file ? static_cast<std::size_t>(fileLeft) : rest().size(); }
     };
 
-    TCPConnection(asio::ip::tcp::socket socket, std::shared_ptr<StrandQueue> queue);
+    TCPConnection(asio::ip::tcp::socket socket, std::shared_ptr<StrandQueue> queue, std::string remoteHost);
     // Runs `fn` now when already on the strand, else queues it there.
     template <class F>
     void onQueue(F fn);

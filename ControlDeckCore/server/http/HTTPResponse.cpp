@@ -10,7 +10,14 @@ HTTPResponse HTTPResponse::json(int status, const Json& object) {
     return {status, {{"Content-Type", kJSONType}, {"Cache-Control", "no-store"}}, JSON::text(object)};
 }
 
-HTTPResponse HTTPResponse::ok(const Json& data) { return json(200, Json{{"ok", true}, {"data", data}}); }
+HTTPResponse HTTPResponse::ok(const Json& data) { return ok(Json(data)); }
+
+HTTPResponse HTTPResponse::ok(Json&& data) {
+    Json envelope = Json::object();
+    envelope["data"] = std::move(data);
+    envelope["ok"] = true;
+    return json(200, envelope);
+}
 
 HTTPResponse HTTPResponse::err(const DeckError& error) {
     return json(error.status(),

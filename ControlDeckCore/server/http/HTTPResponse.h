@@ -36,6 +36,7 @@ struct HTTPResponse {
     static HTTPResponse json(int status, const Json& object);
     // 200 {"data":<data>,"ok":true}
     static HTTPResponse ok(const Json& data);
+    static HTTPResponse ok(Json&& data);  // the same, without copying `data`
     // The error's status and {"error":{"code":...,"message":...},"ok":false}
     static HTTPResponse err(const DeckError& error);
     static HTTPResponse text(int status, std::string_view text);

@@ -233,6 +233,17 @@ void HTTPServer::route(const std::shared_ptr<Exchange>& exchange, HTTPRequest re
         write(exchange, respond(request));
         return;
     }
+    if (auto place = handlerQueue.get()) {
+        if (std::shared_ptr<dispatch::DispatchQueue> queue = (*place)(request)) {
+            queue->async([weak = weak_from_this(), exchange, request = std::move(request)] {
+                if (auto self = weak.lock())
+                    self->write(exchange, self->respond(request));
+                else
+                    exchange->connection->cancel();
+            });
+            return;
+        }
+    }
     work_->async([weak = weak_from_this(), exchange, request = std::move(request)] {
         auto self = weak.lock();
         if (!self) return;

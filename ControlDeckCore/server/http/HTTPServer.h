@@ -50,7 +50,7 @@ struct HTTPServerOptions {
 // Queues: "deck.http" (listener state, the socket table, the advertised
 // service), one "deck.http.conn" per connection (reading, parsing, the
 // upgrade, OPTIONS and the health check, every write) and "deck.http.work"
-// (the handler for every other request).
+// (the handler for every other request, unless `handlerQueue` places it).
 class HTTPServer : public std::enable_shared_from_this<HTTPServer> {
 public:
     static constexpr std::size_t kReceiveChunk = 65'536;
@@ -98,6 +98,12 @@ public:
 
     // Answers 404 "not found" until replaced.
     Callback<Handler> handler;
+    // The serial queue a request's handler runs on, or null for
+    // "deck.http.work". A handler whose work is serialised on one queue anyway
+    // is answered as work of that queue, written from there: no thread waits
+    // for the queue and nothing changes threads on the way back.
+    using Placement = std::shared_ptr<dispatch::DispatchQueue>(const HTTPRequest&);
+    Callback<Placement> handlerQueue;
     Callback<WSHandler> wsHandler;
     Callback<void(std::uint16_t)> onReady;
 

@@ -130,3 +130,120 @@ TEST(SerialQueue, LastOwnerReleasedOnItsOwnQueueDoesNotDeadlock) {
     ASSERT_EQ(future.wait_for(10s), std::future_status::ready);
     EXPECT_EQ(calls.load(), 1);
 }
+
+// A caller that finds the queue idle runs its `sync` work itself, as the
+// queue's work; the tests below hold it to the queue's exclusion and order.
+
+TEST(SerialQueue, SyncOntoAnIdleQueueRunsOnTheCallersThreadAsTheQueuesWork) {
+    auto queue = SerialQueue::create("deck.runtime");
+    queue->sync([] {});  // the thread has started and is idle
+    struct Seen {
+        std::thread::id thread;
+        bool current = false;
+        std::string label;
+    };
+    Seen seen = queue->sync([&] {
+        return Seen{std::this_thread::get_id(), queue->isCurrent(), DispatchQueue::currentLabel()};
+    });
+    EXPECT_EQ(seen.thread, std::this_thread::get_id());
+    EXPECT_TRUE(seen.current);
+    EXPECT_EQ(seen.label, "deck.runtime");
+    EXPECT_FALSE(queue->isCurrent());
+    EXPECT_EQ(DispatchQueue::currentLabel(), "");
+
+    // A failure passes back and leaves the queue free for the next work.
+    EXPECT_THROW(queue->sync([]() -> int { throw std::invalid_argument("bad"); }), std::invalid_argument);
+    EXPECT_FALSE(queue->isCurrent());
+    std::promise<void> ran;
+    queue->async([&] { ran.set_value(); });
+    EXPECT_EQ(ran.get_future().wait_for(10s), std::future_status::ready);
+}
+
+TEST(SerialQueue, SyncKeepsOrderWithQueuedWorkAndWorkQueuedMeanwhile) {
+    auto queue = SerialQueue::create("deck.test");
+    std::vector<std::string> order;  // unguarded: only the queue's work touches it
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    queue->async([&, released] {
+        released.wait();
+        order.push_back("queued first");
+    });
+    queue->async([&] { order.push_back("queued second"); });
+    // Work is queued: the caller's work waits its turn behind it.
+    std::thread caller([&] { queue->sync([&] { order.push_back("sync behind queued work"); }); });
+    std::this_thread::sleep_for(20ms);
+    release.set_value();
+    caller.join();
+    // The queue is idle: the caller holds it, and what it queues waits.
+    queue->sync([&] {
+        order.push_back("sync on idle queue");
+        queue->async([&] { order.push_back("queued by sync"); });
+        std::this_thread::sleep_for(20ms);  // time for a wrong queue thread to start it early
+        order.push_back("sync end");
+    });
+    queue->sync([] {});
+    EXPECT_EQ(order, (std::vector<std::string>{"queued first", "queued second", "sync behind queued work",
+                                               "sync on idle queue", "sync end", "queued by sync"}));
+}
+
+TEST(SerialQueue, ACallerHoldingTheQueueExcludesAllOtherWork) {
+    auto queue = SerialQueue::create("deck.test");
+    int counter = 0;  // unguarded on purpose: TSan reports any overlap
+    std::atomic<int> running{0};
+    std::atomic<int> overlaps{0};
+    auto work = [&] {
+        if (running.fetch_add(1) != 0) ++overlaps;
+        ++counter;
+        std::this_thread::yield();  // room for a second runner to show itself
+        running.fetch_sub(1);
+    };
+    constexpr int kThreads = 4, kRounds = 2000;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t)
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < kRounds; ++i) {
+                if ((i + t) % 3 == 0)
+                    queue->async(work);
+                else
+                    queue->sync(work);
+            }
+        });
+    for (auto& thread : threads) thread.join();
+    queue->sync([] {});
+    EXPECT_EQ(queue->sync([&] { return counter; }), kThreads * kRounds);
+    EXPECT_EQ(overlaps.load(), 0);
+}
+
+TEST(SerialQueue, NestedSyncsMarkTheInnermostQueueAndRestoreTheOuter) {
+    auto outer = SerialQueue::create("deck.outer");
+    auto inner = SerialQueue::create("deck.inner");
+    std::vector<std::string> labels;
+    outer->sync([&] {
+        labels.push_back(DispatchQueue::currentLabel());
+        inner->sync([&] {
+            labels.push_back(DispatchQueue::currentLabel());
+            EXPECT_FALSE(outer->isCurrent());
+            labels.push_back(inner->sync([] { return DispatchQueue::currentLabel(); }));
+        });
+        EXPECT_TRUE(outer->isCurrent());
+        labels.push_back(outer->sync([] { return DispatchQueue::currentLabel(); }));
+    });
+    EXPECT_EQ(labels, (std::vector<std::string>{"deck.outer", "deck.inner", "deck.inner", "deck.outer"}));
+    EXPECT_EQ(DispatchQueue::currentLabel(), "");
+}
+
+TEST(SerialQueue, AQueueDroppedInsideItsSyncWorkFinishesItsWorkAfterIt) {
+    std::vector<std::string> order;  // unguarded: only the queue's work touches it
+    std::promise<void> last;
+    auto queue = SerialQueue::create("deck.test");
+    auto* raw = queue.get();
+    raw->sync([&] {
+        raw->async([&] { order.push_back("queued"); });
+        raw->async([&] { last.set_value(); });
+        queue.reset();                      // the last owner goes while the caller holds the queue
+        std::this_thread::sleep_for(20ms);  // time for a wrong thread to start the queued work early
+        order.push_back("holder");
+    });
+    ASSERT_EQ(last.get_future().wait_for(10s), std::future_status::ready) << "work queued by the holder was lost";
+    EXPECT_EQ(order, (std::vector<std::string>{"holder", "queued"}));
+}

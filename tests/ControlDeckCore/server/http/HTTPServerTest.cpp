@@ -113,6 +113,33 @@ TEST(HTTPServer, HandlerReceivesTheRequestAsParsed) {
     }
 }
 
+TEST(HTTPServer, APlacedHandlerRunsAsItsQueuesWorkAndAnswersTheSameBytes) {
+    ServerRig rig;
+    rig.server->handler = [](const HTTPRequest& request) {
+        return request.path == "/same" ? HTTPResponse::ok(Json{{"same", true}}) : echo(request);
+    };
+    auto serial = dispatch::SerialQueue::create("deck.runtime");
+    rig.server->handlerQueue = [serial](const HTTPRequest& request) -> std::shared_ptr<dispatch::DispatchQueue> {
+        if (request.path == "/elsewhere") return nullptr;
+        return serial;
+    };
+    ASSERT_NE(rig.start(), 0);
+    const std::pair<std::string, std::string> cases[] = {
+        {"/placed", "deck.runtime"}, {"/elsewhere", "deck.http.work"}, {"/api/health", "deck.http.conn"}};
+    for (const auto& [path, queue] : cases) {
+        auto json = echoed(rig.port, "GET " + path + " HTTP/1.1\r\n\r\n");
+        ASSERT_TRUE(json.has_value()) << path;
+        EXPECT_EQ((*json)["queue"], queue) << path;
+    }
+    // Placement changes where the handler runs, never what is written.
+    auto placed = veltrane::testing::exchange(rig.port, "GET /same HTTP/1.1\r\n\r\n");
+    rig.server->handlerQueue = nullptr;
+    serial->sync([] {});  // nothing of the placed request is left on its queue
+    auto unplaced = veltrane::testing::exchange(rig.port, "GET /same HTTP/1.1\r\n\r\n");
+    ASSERT_TRUE(placed && unplaced);
+    EXPECT_EQ(*placed, *unplaced);
+}
+
 TEST(HTTPServer, EveryAnswerCarriesLengthCloseAndCrossOriginLines) {
     ServerRig rig;
     rig.server->handler = [](const HTTPRequest& request) {
