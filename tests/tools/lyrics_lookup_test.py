@@ -173,11 +173,12 @@ class FetchTest(StubCase):
 
     def test_the_race_waits_for_a_synced_lyric(self):
         # The music player (none runs here) answers nothing; lrclib's plain
-        # words come at once, QQ Music's timed lines after 2 s.
+        # words come at once, QQ Music's timed lines after 1 s, well inside the
+        # race's 3.4 s even on a loaded machine under TSan.
         self.set_routes([
             {"path": "/api/get", "file": "lrclib_plain_only.json"},
             {"path": "/soso/fcgi-bin/search_for_qq_cp", "file": "qq_client_search.json"},
-            {"path": LYRIC_PATH, "file": "qq_lyric_plain.json", "delay": 2},
+            {"path": LYRIC_PATH, "file": "qq_lyric_plain.json", "delay": 1},
         ])
         status, out, err = self.lookup("fetch", "--title", "Qing Tian", "--artist", "Zhou", "--duration", "270",
                                        "--bundle-id", "com.apple.Music", "--settle", "1")
@@ -186,7 +187,7 @@ class FetchTest(StubCase):
         self.assertEqual(len(answers), 1, out)
         self.assertEqual(answers[0]["answer"]["provider"], "qqmusic")
         self.assertTrue(answers[0]["answer"]["synced"])
-        self.assertGreaterEqual(answers[0]["ms"], 2000)
+        self.assertGreaterEqual(answers[0]["ms"], 1000)
 
     def batch(self, tracks, *arguments, environment=None):
         path = os.path.join(self.folder.name, "tracks.jsonl")
