@@ -11,6 +11,7 @@
 #include "platform/dispatch/SerialQueue.h"
 #include "platform/process/StreamingChild.h"
 #include "platform/text/Whitespace.h"
+#include "platform/x11/MediaKeys.h"
 
 namespace veltrane::deck {
 namespace {
@@ -26,6 +27,9 @@ constexpr double kSeekOverrideLifetime = 1.4;
 constexpr double kSeekAgreement = 0.45;
 constexpr double kLikeOverrideLifetime = 2.0;
 constexpr double kNotifiedMove = 0.02;
+
+// How long a player may take to answer a command.
+std::chrono::milliseconds commandTimeout() { return std::chrono::milliseconds(500); }
 
 double toSeconds(Date date) {
     return std::chrono::duration<double>(date.time_since_epoch()).count() -
@@ -143,7 +147,55 @@ void MacMediaAdapter::publishArtwork(const std::optional<PNGData>& bytes) {
     }
 }
 
-void MacMediaAdapter::seek(double) {}
+void MacMediaAdapter::send(Command command, int fallbackKey) {
+    queue_->async([weak = weak_from_this(), command, fallbackKey] {
+        auto self = weak.lock();
+        if (!self) return;
+        std::optional<mpris::PlayerCommand> method;
+        switch (command) {
+            case Command::play: method = mpris::PlayerCommand::play; break;
+            case Command::pause: method = mpris::PlayerCommand::pause; break;
+            case Command::togglePlayPause: method = mpris::PlayerCommand::playPause; break;
+            case Command::stop: method = mpris::PlayerCommand::stop; break;
+            case Command::nextTrack: method = mpris::PlayerCommand::next; break;
+            case Command::previousTrack: method = mpris::PlayerCommand::previous; break;
+            default: break;  // no rating and no bare seek on the player bus
+        }
+        const auto& backend = self->library();
+        const bool accepted = method && backend && backend->service.send(*method, commandTimeout());
+        if (!accepted) postMediaKey(fallbackKey);
+        self->refreshAfter(0.25);
+    });
+}
+
+void MacMediaAdapter::postMediaKey(int key) {
+    switch (key) {
+        case 16: x11::postMediaKey(x11::MediaKey::play); break;
+        case 17: x11::postMediaKey(x11::MediaKey::next); break;
+        case 18: x11::postMediaKey(x11::MediaKey::previous); break;
+        default: break;
+    }
+}
+
+void MacMediaAdapter::refreshAfter(double seconds) {
+    queue_->asyncAfter(dispatch::seconds(seconds), [weak = weak_from_this()] {
+        if (auto self = weak.lock()) self->refresh();
+    });
+}
+
+void MacMediaAdapter::seek(double to) {
+    double target = std::isfinite(to) && to > 0 ? to : 0;
+    if (const double length = duration_.wrappedValue(); length > 0 && target > length) target = length;
+    queue_->async([weak = weak_from_this(), target] {
+        auto self = weak.lock();
+        if (!self) return;
+        // The answer is not consulted: the optimistic position stands until
+        // a reading agrees or it expires.
+        if (const auto& backend = self->library()) backend->service.setPosition(target, commandTimeout());
+    });
+    optimisticSeek(target);
+    refreshAfter(0.2);
+}
 
 void MacMediaAdapter::optimisticSeek(double target) {
     queue_->async([weak = weak_from_this(), target] {
@@ -168,7 +220,22 @@ void MacMediaAdapter::optimisticLike(bool target) {
     });
 }
 
-void MacMediaAdapter::setLiked(std::optional<bool>) {}
+void MacMediaAdapter::setLiked(std::optional<bool> requested) {
+    const bool target = requested.value_or(!liked_.wrappedValue().value_or(false));
+    queue_->async([weak = weak_from_this(), target] {
+        auto self = weak.lock();
+        if (!self) return;
+        const auto id = self->bundleId_.wrappedValue();
+        bool accepted = false;
+        if (is(id, kMusic) && self->environment_.bundleRunning(kMusic))
+            accepted = self->scriptableSetMusicLiked(target);
+        // The remote like command has no counterpart on the player bus (no
+        // rating there), so it is never accepted. Only an accepted like is
+        // shown: no reading would ever correct a guess.
+        if (accepted) self->optimisticLike(target);
+        self->refreshAfter(0.35);
+    });
+}
 
 void MacMediaAdapter::refresh() {
     if (!onAdapterQueue()) {

@@ -16,6 +16,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "ControlDeckCore/adapters/MediaAdapterBase.h"
 #include "ControlDeckCore/media/HelperLine.h"
@@ -184,7 +185,19 @@ private:
     void scheduleNativeIdentityReconcile(const Snapshot&, const std::string&, std::optional<double>, bool) {}
     void reconcileEmptyHelperAgainstNative() {}
     std::optional<Snapshot> scriptableNowPlaying() { return std::nullopt; }
-    void send(Command, int) {}
+
+    // Commands. Each runs on queue_, where a player's answer is awaited at
+    // most 0.5 s; the caller's queue never waits.
+    void send(Command command, int fallbackKey);
+    // The player scripts and menu clicks of Music, Spotify, QQ Music and
+    // NetEase: no script host runs them on this desktop yet.
+    bool scriptableTransport(const std::string&, Command) { return false; }
+    bool scriptableSetMusicLiked(bool) { return false; }
+    bool clickMenu(const std::vector<std::string>&, const std::vector<std::string>&, const std::vector<std::string>&) {
+        return false;
+    }
+    static void postMediaKey(int key);
+    void refreshAfter(double seconds);
 
     // The player backend of the default fetch; opened once, on queue_.
     const std::shared_ptr<media::MediaRemoteLibrary>& library();

@@ -3,6 +3,8 @@
 // what was asked.
 
 #include <mutex>
+#include <string>
+#include <vector>
 
 #include "platform/mpris/NowPlayingService.h"
 
@@ -23,6 +25,16 @@ public:
     int reads() const {
         std::lock_guard lock(mutex_);
         return reads_;
+    }
+    // Whether commands are answered; each one is recorded either way.
+    void acceptCommands(bool accept) {
+        std::lock_guard lock(mutex_);
+        accept_ = accept;
+    }
+    // "Play", "PlayPause", "Next", "SetPosition 12.5" …, in order.
+    std::vector<std::string> calls() const {
+        std::lock_guard lock(mutex_);
+        return calls_;
     }
     int pidAsks() const {
         std::lock_guard lock(mutex_);
@@ -58,8 +70,22 @@ public:
         changed_ = std::move(changed);
     }
 
+    bool send(PlayerCommand command, Timeout) override {
+        static constexpr const char* kNames[] = {"Play", "Pause", "PlayPause", "Stop", "Next", "Previous"};
+        std::lock_guard lock(mutex_);
+        calls_.emplace_back(kNames[static_cast<int>(command)]);
+        return accept_;
+    }
+    bool setPosition(double seconds, Timeout) override {
+        std::lock_guard lock(mutex_);
+        calls_.push_back("SetPosition " + std::to_string(seconds));
+        return accept_;
+    }
+
 private:
     mutable std::mutex mutex_;
+    bool accept_ = true;
+    std::vector<std::string> calls_;
     State state_;
     int reads_ = 0;
     int pidAsks_ = 0;

@@ -7,6 +7,7 @@
 
 #include <sdbus-c++/sdbus-c++.h>
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <map>
 #include <mutex>
@@ -171,6 +172,20 @@ struct MprisNowPlaying::Impl {
         Clock::time_point at;
     };
     std::optional<Cached> cached;
+
+    // Commands: their own connection, one at a time.
+    std::mutex commandMutex;
+    std::unique_ptr<sdbus::IConnection> commands;
+
+    // The now-playing player as a proxy on the command connection; none
+    // when nothing plays or pauses.
+    std::unique_ptr<sdbus::IProxy> commandTarget(Clock::time_point deadline) {
+        scan(deadline);
+        const auto name = choose();
+        if (!name) return nullptr;
+        if (!commands) commands = sdbus::createSessionBusConnectionWithAddress(address);
+        return sdbus::createProxy(*commands, *name, kObjectPath);
+    }
 
     sdbus::IProxy& proxy(const std::string& name) {
         std::lock_guard lock(mutex);
@@ -488,6 +503,60 @@ std::vector<RunningApplication> MprisNowPlaying::runningApplications() {
             apps.push_back(impl_->describe(name, pid));
     }
     return apps;
+}
+
+bool MprisNowPlaying::send(PlayerCommand command, Timeout timeout) {
+    static constexpr const char* kMethods[] = {"Play", "Pause", "PlayPause", "Stop", "Next", "Previous"};
+    const auto deadline = Clock::now() + timeout;
+    std::lock_guard lock(impl_->commandMutex);
+    try {
+        auto player = impl_->commandTarget(deadline);
+        if (!player) return false;
+        auto call = player->createMethodCall(kPlayerInterface, kMethods[static_cast<int>(command)]);
+        player->callMethod(call, microseconds(deadline));
+        return true;
+    } catch (const sdbus::Error&) {
+        return false;
+    }
+}
+
+bool MprisNowPlaying::setPosition(double seconds, Timeout timeout) {
+    if (!std::isfinite(seconds)) return false;
+    const auto deadline = Clock::now() + timeout;
+    std::lock_guard lock(impl_->commandMutex);
+    try {
+        auto player = impl_->commandTarget(deadline);
+        if (!player) return false;
+        auto get = player->createMethodCall(kPropertiesInterface, "GetAll");
+        get << kPlayerInterface;
+        VariantMap properties;
+        auto reply = player->callMethod(get, microseconds(deadline));
+        reply >> properties;
+        const auto target = static_cast<std::int64_t>(std::llround(std::max(seconds, 0.0) * 1e6));
+        std::optional<sdbus::ObjectPath> trackId;
+        if (auto metadata = properties.find("Metadata"); metadata != properties.end()) {
+            const auto fields = fromMap(metadata->second.get<VariantMap>(), 0);
+            if (const BusValue* id = find(fields, "mpris:trackid"); id && id->text() && !id->text()->empty())
+                trackId = sdbus::ObjectPath(*id->text());
+        }
+        if (trackId) {
+            auto call = player->createMethodCall(kPlayerInterface, "SetPosition");
+            call << *trackId << target;
+            player->callMethod(call, microseconds(deadline));
+            return true;
+        }
+        std::int64_t position = 0;
+        if (auto known = properties.find("Position"); known != properties.end()) {
+            const auto value = fromVariant(known->second, 0);
+            if (const auto* micros = std::get_if<std::int64_t>(&value.value)) position = *micros;
+        }
+        auto call = player->createMethodCall(kPlayerInterface, "Seek");
+        call << static_cast<std::int64_t>(target - position);
+        player->callMethod(call, microseconds(deadline));
+        return true;
+    } catch (const sdbus::Error&) {
+        return false;
+    }
 }
 
 void MprisNowPlaying::registerForNotifications(std::function<void()> changed) {

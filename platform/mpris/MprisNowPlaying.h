@@ -38,6 +38,11 @@ public:
     std::optional<RunningApplication> runningApplication(std::int32_t pid) override;
     void registerForNotifications(std::function<void()> changed) override;
     std::vector<RunningApplication> runningApplications() override;
+    // On a connection of their own, so a hung player holds no reader.
+    bool send(PlayerCommand command, Timeout timeout) override;
+    // SetPosition(trackid, µs); Seek(offset from Position) when the track
+    // has no trackid.
+    bool setPosition(double seconds, Timeout timeout) override;
 
 private:
     struct Impl;

@@ -25,6 +25,9 @@ struct NowPlayingReading {
 using apps::RunningApplication;
 using apps::RunningApps;
 
+// The transport methods a player takes.
+enum class PlayerCommand { play, pause, playPause, stop, next, previous };
+
 class NowPlayingService {
 public:
     using Timeout = std::chrono::milliseconds;
@@ -42,6 +45,12 @@ public:
     // announces (its properties, a seek, a player coming or going); it
     // should only hand the work elsewhere. Called once.
     virtual void registerForNotifications(std::function<void()> changed) = 0;
+
+    // Commands to the now-playing player: true when it answered without an
+    // error within `timeout`; false with no player.
+    virtual bool send(PlayerCommand command, Timeout timeout) = 0;
+    // Moves the now-playing player's playhead to `seconds`.
+    virtual bool setPosition(double seconds, Timeout timeout) = 0;
 };
 
 }  // namespace veltrane::mpris

@@ -104,6 +104,10 @@ public:
         reader_.join();
     }
 
+    // A command as the tablet sends it; the reply's HTTP status.
+    int command(const Json& object) const {
+        return testing::httpRequest(port_, "POST", "/api/command", JSON::text(object), testing::bearer(token_)).status;
+    }
     Json media() const {
         return data(testing::httpRequest(port_, "GET", "/api/state", {}, testing::bearer(token_)))["media"];
     }
@@ -288,6 +292,153 @@ TEST_F(ControlDeckMedia, FollowsMpvOnThePrivateBus) {
     host.signal(SIGTERM);
     EXPECT_EQ(host.waitForExit(), std::optional<int>(0)) << host.err();
     for (pid_t pid : last) EXPECT_TRUE(eventually([&] { return !alive(pid); }, kPatience)) << pid;
+}
+
+TEST_F(ControlDeckMedia, CommandsReachMpv) {
+    const std::string dir = folder_.path().string();
+    for (const auto& [frequency, title, name] :
+         {std::tuple{"440", "First Tone", "1"}, std::tuple{"660", "Second Tone", "2"}})
+        ASSERT_EQ(sh(std::string("ffmpeg -loglevel error -y -f lavfi -i sine=frequency=") + frequency +
+                         ":duration=90 -metadata title='" + title + "' -metadata artist='Tone Maker' '" + dir + "/" +
+                         name + ".mp3'",
+                     60)
+                      .status,
+                  0);
+    std::string error;
+    auto bus = testing::PrivateBus::start(error);
+    ASSERT_TRUE(bus) << error;
+    testing::ScopedEnvironment environment;
+    environment.set("DBUS_SESSION_BUS_ADDRESS", bus->address());
+    environment.unset("DISPLAY");
+    auto mpv = process::ChildProcess::spawn(
+        "/bin/sh",
+        {"-c",
+         "exec mpv --no-config --script=/usr/lib/mpv-mpris/mpris.so --ao=null --vo=null --no-video "
+         "--loop-playlist=inf '" +
+             dir + "/1.mp3' '" + dir + "/2.mp3' >/dev/null 2>&1"},
+        error);
+    ASSERT_TRUE(mpv) << error;
+    ASSERT_TRUE(eventually([] { return playerctl("status") == "Playing"; }));
+
+    HostProcess host(CONTROL_DECK_BINARY, hostArguments());
+    Tablet tablet(port_, pairingCode(host));
+    ASSERT_TRUE(eventually([&] { return tablet.media()["title"] == playerctl("metadata xesam:title"); }, kPatience))
+        << tablet.media() << host.err();
+
+    EXPECT_EQ(tablet.command({{"type", "media_play_pause"}}), 200);
+    EXPECT_TRUE(eventually([] { return playerctl("status") == "Paused"; }, kPatience));
+    EXPECT_EQ(tablet.command({{"type", "media_play_pause"}}), 200);
+    EXPECT_TRUE(eventually([] { return playerctl("status") == "Playing"; }, kPatience));
+
+    for (const char* type : {"media_next", "media_previous"}) {
+        const std::string before = playerctl("metadata xesam:title");
+        EXPECT_EQ(tablet.command({{"type", type}}), 200);
+        EXPECT_TRUE(eventually([&] { return playerctl("metadata xesam:title") != before; }, kPatience)) << type;
+    }
+
+    // A seek shows at once and the playhead never runs back afterwards;
+    // the track change's own pushes are over first.
+    ASSERT_TRUE(eventually([&] { return tablet.media()["title"] == playerctl("metadata xesam:title"); }, kPatience));
+    std::this_thread::sleep_for(1s);
+    const auto pushedBefore = tablet.pushedMedia().size();
+    EXPECT_EQ(tablet.command({{"type", "media_seek"}, {"position", 20}}), 200);
+    // A push already on its way may come first; the seek's own follows.
+    EXPECT_TRUE(eventually(
+        [&] {
+            const auto pushed = tablet.pushedMedia();
+            for (auto i = pushedBefore; i < pushed.size(); ++i)
+                if (std::fabs(pushed[i]["elapsed"].get<double>() - 20) < 0.1 && pushed[i]["elapsedKnown"] == true)
+                    return true;
+            return false;
+        },
+        kPatience));
+    EXPECT_TRUE(eventually([] { return std::fabs(std::stod(playerctl("position")) - 20) < 0.5; }, kPatience))
+        << playerctl("position");
+    double previous = tablet.media()["elapsed"];
+    for (int sample = 0; sample < 20; ++sample) {
+        std::this_thread::sleep_for(100ms);
+        const double elapsed = tablet.media()["elapsed"];
+        EXPECT_GE(elapsed, previous - 0.05) << sample;
+        previous = elapsed;
+    }
+
+    // mpv keeps no like state: none is shown and the button stays off.
+    EXPECT_EQ(tablet.command({{"type", "media_like"}, {"liked", true}}), 200);
+    std::this_thread::sleep_for(1s);
+    const Json media = tablet.media();
+    EXPECT_FALSE(media.contains("liked")) << media;
+    EXPECT_FALSE(media["likeSupported"].get<bool>()) << media;
+
+    host.signal(SIGTERM);
+    EXPECT_EQ(host.waitForExit(), std::optional<int>(0)) << host.err();
+    mpv->sendSignal(SIGTERM);
+    EXPECT_TRUE(eventually([&] { return !mpv->isRunning(); }));
+}
+
+// A mock player records what it was asked: the transport methods by name,
+// the seek by its track id and microseconds.
+TEST_F(ControlDeckMedia, CommandsReachAMockPlayer) {
+    std::string error;
+    auto bus = testing::PrivateBus::start(error);
+    ASSERT_TRUE(bus) << error;
+    testing::ScopedEnvironment environment;
+    environment.set("DBUS_SESSION_BUS_ADDRESS", bus->address());
+    environment.unset("DISPLAY");
+    const auto templatePath = folder_.path() / "mock_player.py";
+    std::ofstream(templatePath) << R"(import dbus
+BUS_NAME = 'org.mpris.MediaPlayer2.Mock'
+MAIN_OBJ = '/org/mpris/MediaPlayer2'
+MAIN_IFACE = 'org.mpris.MediaPlayer2.Player'
+SYSTEM_BUS = False
+def load(mock, parameters):
+    mock.AddProperties('org.mpris.MediaPlayer2', {'Identity': 'Mock', 'DesktopEntry': 'mock'})
+    mock.AddProperties(MAIN_IFACE, {
+        'PlaybackStatus': 'Playing', 'Rate': 1.0, 'Position': dbus.Int64(5000000),
+        'Metadata': dbus.Dictionary({'mpris:trackid': dbus.ObjectPath('/t/1'), 'xesam:title': 'Mock',
+                                     'xesam:artist': dbus.Array(['Maker'], signature='s'),
+                                     'mpris:length': dbus.Int64(90000000)}, signature='sv')})
+    mock.AddMethods(MAIN_IFACE, [(name, '', '', '') for name in
+                                 ('Play', 'Pause', 'PlayPause', 'Stop', 'Next', 'Previous')] +
+                                [('SetPosition', 'ox', '', ''), ('Seek', 'x', '', '')])
+)";
+    auto mock = process::ChildProcess::spawn("/usr/bin/python3",
+                                             {"-m", "dbusmock", "--template", templatePath.string()}, error);
+    ASSERT_TRUE(mock) << error;
+    const std::string dbus =
+        "dbus-send --session --print-reply --dest=org.mpris.MediaPlayer2.Mock "
+        "/org/mpris/MediaPlayer2 ";
+    ASSERT_TRUE(eventually([&] { return sh(dbus + "org.freedesktop.DBus.Mock.GetCalls").status == 0; }));
+
+    HostProcess host(CONTROL_DECK_BINARY, hostArguments());
+    Tablet tablet(port_, pairingCode(host));
+    ASSERT_TRUE(eventually([&] { return tablet.media()["title"] == "Mock"; }, kPatience))
+        << tablet.media() << host.err();
+    for (const char* type : {"media_play_pause", "media_next", "media_previous"})
+        EXPECT_EQ(tablet.command({{"type", type}}), 200);
+    EXPECT_EQ(tablet.command({{"type", "media_seek"}, {"position", 20}}), 200);
+
+    std::string calls;
+    EXPECT_TRUE(eventually(
+        [&] {
+            calls = sh(dbus + "org.freedesktop.DBus.Mock.GetCalls").stdout;
+            return calls.find("SetPosition") != std::string::npos;
+        },
+        kPatience))
+        << calls;
+    std::vector<std::string> methods;
+    for (const char* method : {"\"PlayPause\"", "\"Next\"", "\"Previous\"", "\"SetPosition\""})
+        if (calls.find(method) != std::string::npos) methods.push_back(method);
+    EXPECT_EQ(methods.size(), 4u) << calls;
+    EXPECT_LT(calls.find("\"PlayPause\""), calls.find("\"Next\"")) << calls;
+    EXPECT_LT(calls.find("\"Next\""), calls.find("\"Previous\"")) << calls;
+    const auto seek = calls.substr(calls.find("\"SetPosition\""));
+    EXPECT_NE(seek.find("object path \"/t/1\""), std::string::npos) << seek;
+    EXPECT_NE(seek.find("int64 20000000"), std::string::npos) << seek;
+
+    host.signal(SIGTERM);
+    EXPECT_EQ(host.waitForExit(), std::optional<int>(0)) << host.err();
+    mock->sendSignal(SIGTERM);
+    EXPECT_TRUE(eventually([&] { return !mock->isRunning(); }));
 }
 
 TEST_F(ControlDeckMedia, RunsWithoutASessionBus) {
