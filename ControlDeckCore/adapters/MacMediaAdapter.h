@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "ControlDeckCore/adapters/MediaAdapterBase.h"
+#include "ControlDeckCore/lyrics/LyricsService.h"
 #include "ControlDeckCore/media/HelperLine.h"
 #include "ControlDeckCore/media/MediaRemoteNowPlaying.h"
 #include "ControlDeckCore/media/QQNowPlaying.h"
@@ -27,6 +28,7 @@
 
 namespace veltrane::dispatch {
 class SerialQueue;
+class DispatchTimer;
 }
 namespace veltrane::media {
 struct MediaRemoteLibrary;
@@ -63,6 +65,10 @@ public:
         std::function<bool(const std::string&)> bundleRunning;
         // The watcher and one-shot helper, `mirabeck`; none when absent.
         std::function<std::optional<std::string>()> helperURL;
+        // The lyrics lookup; by default LyricsLookup::fetch.
+        std::function<void(std::string_view, const lyrics::OptionalText&, const lyrics::OptionalText&, double,
+                           const lyrics::OptionalText&, const lyrics::OptionalText&, lyrics::LyricsCompletion)>
+            lyricsFetch;
     };
 
     // init(startObservers:): with `startObservers` the sources start at once,
@@ -135,6 +141,13 @@ public:
     // its poll; on the adapter queue.
     void setQQState(bool isRunning, std::optional<Snapshot> playbackStatus);
 
+    // Lyrics worth publishing: synchronised lines, or plain text.
+    static bool usableLyrics(const std::optional<lyrics::LyricsSnapshot>& snapshot);
+    // The identity under which a reading's lyrics are remembered, given the
+    // remembered QQ Music song and the published duration.
+    static std::string lyricsTrackKey(const Snapshot& snapshot, const std::optional<std::string>& rememberedSongMid,
+                                      double publishedDuration);
+
 private:
     using Artwork = std::shared_ptr<const PNGData>;
     // Publishes `bytes`, keeping the cell as it is when they are the same.
@@ -174,9 +187,7 @@ private:
     void startObserving() {}
     void startDistributedObservers() {}
     void startQQPoll() {}
-    void startLyricClock() {}
     void startScriptableClock() {}
-    void considerLyrics(const Snapshot&) {}
     Snapshot enrichQQ(const Snapshot& snapshot) { return snapshot; }
     std::optional<media::QQNowPlaying::LibraryTrack> qqNextLibraryTrack(const std::string&) { return std::nullopt; }
     void considerQQCover(const Snapshot&) {}
@@ -241,6 +252,15 @@ private:
     std::uint64_t watchSerial_ = 0;  // tells the current watcher's reports from a former one's
     media::WatchBuffer watchBuffer_;
     std::int64_t lastPushedLyricIndex_ = std::numeric_limits<std::int64_t>::min();
+    // The lyric clock and the lyrics of the current track.
+    void startLyricClock();
+    void lyricClockFired();
+    void considerLyrics(const Snapshot& snapshot);
+    void lyricsArrived(const std::string& key, const std::string& title, const lyrics::OptionalSnapshot& result);
+    void prefetchMusicUpcoming() {}
+    void prefetchQQNeighbours(const std::string&) {}
+    std::shared_ptr<dispatch::DispatchTimer> lyricClockTimer_;  // shared: its type stays incomplete here
+    Date lyricsFetchedAt_ = Date::min();
     bool qqIsRunning_ = false;
     std::optional<Snapshot> qqPlaybackStatus_;
     bool qqAwaitingHop_ = false;

@@ -200,6 +200,9 @@ TEST_F(ControlDeckMedia, FollowsMpvOnThePrivateBus) {
     ASSERT_TRUE(bus) << error;
     testing::ScopedEnvironment environment;
     environment.set("DBUS_SESSION_BUS_ADDRESS", bus->address());
+    // The tracks' lyrics are not looked up on the web: licensed content.
+    std::ofstream(dir + "/Info.json") << R"({"VeltraneLicensedMusicContent": true})";
+    environment.set("VELTRANE_INFO_FILE", dir + "/Info.json");
     auto mpv = process::ChildProcess::spawn(
         "/bin/sh",
         {"-c",

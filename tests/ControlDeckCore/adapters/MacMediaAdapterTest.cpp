@@ -34,6 +34,7 @@ public:
         environment.fetch = [](media::MediaRemoteNowPlaying::FetchDone) {};
         environment.bundleRunning = [](const std::string&) { return false; };
         environment.helperURL = [helper] { return helper; };
+        environment.lyricsFetch = [](auto&&...) {};
         adapter = MacMediaAdapter::create(false, std::move(environment));
         adapter->setOnChange([this] {
             std::lock_guard lock(mutex_);
