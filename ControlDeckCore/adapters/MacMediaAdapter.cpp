@@ -415,6 +415,12 @@ void MacMediaAdapter::applyOnQueue(std::optional<Snapshot> incoming, std::option
     const bool compat = isQQ(reading) && Playhead::sameTitleCompatibleArtists(reading.title, before.title,
                                                                               reading.artist, before.artist);
     bool shownTrack = same || compat;
+    // A fetch whose application lookup missed its deadline names no player:
+    // the shown track keeps its own rather than flickering to none.
+    if (shownTrack && !reading.source && !reading.bundleId) {
+        reading.source = before.source;
+        reading.bundleId = before.bundleId;
+    }
 
     // The check against the player's own answer; a reading of the shown
     // track waits for it.

@@ -11,8 +11,16 @@ namespace veltrane::text {
 std::string nfc(std::string_view utf8) {
     // ICU lengths are 32-bit; nothing we compare comes near that.
     if (utf8.size() > static_cast<std::size_t>(INT32_MAX)) return std::string(utf8);
-    UErrorCode status = U_ZERO_ERROR;
-    const icu::Normalizer2* normalizer = icu::Normalizer2::getNFCInstance(status);
+    // Fetched once under the language's guarded static: ICU's own once-only
+    // set-up is invisible to ThreadSanitizer, which then reports every first
+    // use from two threads as a race.
+    static const icu::Normalizer2* const shared = [] {
+        UErrorCode status = U_ZERO_ERROR;
+        const icu::Normalizer2* instance = icu::Normalizer2::getNFCInstance(status);
+        return U_FAILURE(status) ? nullptr : instance;
+    }();
+    const icu::Normalizer2* normalizer = shared;
+    UErrorCode status = normalizer ? U_ZERO_ERROR : U_MISSING_RESOURCE_ERROR;
     icu::UnicodeString source =
         icu::UnicodeString::fromUTF8(icu::StringPiece(utf8.data(), static_cast<std::int32_t>(utf8.size())));
     std::string out;

@@ -222,8 +222,9 @@ TEST_F(ControlDeckMedia, FollowsMpvOnThePrivateBus) {
     ASSERT_TRUE(eventually(
         [&] {
             const Json media = tablet.media();
+            // A reading can come before the player's application is known, without its source.
             return media["title"] == playerctl("metadata xesam:title") && media.contains("artwork") &&
-                   media["playing"] == true;
+                   media["playing"] == true && media["source"] == "mpv";
         },
         kPatience))
         << tablet.media() << host.err();

@@ -189,6 +189,26 @@ TEST(MacMediaAdapter, NewTrackDropsTheFormerTracksArtworkAndOverrides) {
     EXPECT_NEAR(rig.adapter->elapsed(), 3, 1e-6) << "the seek belonged to the former track";
 }
 
+// A reading whose player could not be named in time (no source, no bundle
+// id) keeps the shown track's player; another track does not inherit it.
+TEST(MacMediaAdapter, AnUnnamedReadingOfTheShownTrackKeepsItsPlayer) {
+    Rig rig;
+    rig.apply(rig.reading("Song", "mpv", 10));
+    Snapshot unnamed = rig.reading("Song", "mpv", 10.5);
+    unnamed.source.reset();
+    unnamed.bundleId.reset();
+    rig.apply(unnamed);
+    EXPECT_EQ(rig.adapter->source(), "mpv");
+    EXPECT_EQ(rig.adapter->bundleId(), "mpv");
+
+    Snapshot other = rig.reading("Other", "mpv", 1);
+    other.source.reset();
+    other.bundleId.reset();
+    rig.apply(other);
+    EXPECT_EQ(rig.adapter->title(), "Other");
+    EXPECT_FALSE(rig.adapter->source());
+}
+
 // The seek target moves on with the playhead; readings that agree with the
 // moving target end the override.
 TEST(MacMediaAdapter, SeekOverrideIsProjectedForward) {
