@@ -298,6 +298,9 @@ int HelperProcess::wait(std::chrono::milliseconds bound) {
         int status = 0;
         if (::waitpid(pid_, &status, WNOHANG) == pid_) {
             reaped_ = true;
+            // What it wrote last may still be in the pipe: read it to the end.
+            std::unique_lock lock(mutex_);
+            changed_.wait_for(lock, std::chrono::seconds(5), [&] { return errorsEnded_; });
             return status;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -343,7 +346,12 @@ void HelperProcess::readErrors() {
     char buffer[512];
     for (;;) {
         ssize_t got = ::read(err_, buffer, sizeof buffer);
-        if (got <= 0) return;
+        if (got <= 0) {
+            std::lock_guard lock(mutex_);
+            errorsEnded_ = true;
+            changed_.notify_all();
+            return;
+        }
         std::lock_guard lock(mutex_);
         errors_.append(buffer, static_cast<std::size_t>(got));
         changed_.notify_all();

@@ -105,6 +105,7 @@ private:
     bool reaped_ = false;
     std::atomic<bool> stopReading_{false};
     std::mutex mutex_;
+    bool errorsEnded_ = false;  // under mutex_
     std::condition_variable changed_;
     std::vector<std::int16_t> left_;
     std::size_t packets_ = 0;
