@@ -42,18 +42,24 @@ protected:
         rig.startWindowWithPlayingChild(880, AudioRig::kStreamedX + 400);
         ASSERT_TRUE(eventually([&] { return rig.sinkInputCount() == 4; }, std::chrono::seconds(20)))
             << rig.sinkInputCount() << " streams";
-        // A loaded machine may map a window well after its sound starts: wait
-        // until the four windows stand on the root with their owners known.
+        waitForWindows(4);
+    }
+
+    // A loaded machine may map a window well after its sound starts: wait
+    // until `count` windows stand on the root with their owners known.
+    void waitForWindows(std::ptrdiff_t count) {
         auto connection = x11::X11Connection::open();
         ASSERT_TRUE(connection);
         ASSERT_TRUE(eventually(
             [&] {
                 auto windows = x11::listTopLevelWindows(*connection);
                 if (!windows) return false;
-                return std::count_if(windows->begin(), windows->end(),
-                                     [](const x11::TopLevelWindow& w) { return w.ownerPID.has_value(); }) >= 4;
+                return std::count_if(windows->begin(), windows->end(), [](const x11::TopLevelWindow& w) {
+                           return w.ownerPID.has_value();
+                       }) >= count;
             },
-            std::chrono::seconds(20)));
+            std::chrono::seconds(20)))
+            << "fewer than " << count << " windows";
     }
 
     std::unique_ptr<HelperProcess> startHelper() {
@@ -119,6 +125,7 @@ TEST_F(BrennickProgramTest, CapturesTheStreamedAppsMutesThemLocallyAndSwitches) 
 
     // A new window on the display is taken within the refresh.
     rig.startTone(550, "org.tone.late", AudioRig::kStreamedX + 100);
+    waitForWindows(5);
     EXPECT_TRUE(eventually([&] { return toneLevel(helper->collect(std::chrono::milliseconds(250)), 550) > kPresent; },
                            std::chrono::seconds(8)));
     EXPECT_EQ(helper->packetFault(), "");
