@@ -1,5 +1,5 @@
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
 
@@ -42,8 +42,12 @@ protected:
         rig.startWindowWithPlayingChild(880, AudioRig::kStreamedX + 400);
         ASSERT_TRUE(eventually([&] { return rig.sinkInputCount() == 4; }, std::chrono::seconds(20)))
             << rig.sinkInputCount() << " streams";
-        // A loaded machine may map a window well after its sound starts: wait
-        // until the four windows stand on the root with their owners known.
+        waitForWindows(4);
+    }
+
+    // A loaded machine may map a window well after its sound starts: wait
+    // until `count` windows stand on the root with their owners known.
+    void waitForWindows(std::ptrdiff_t count) {
         auto connection = x11::X11Connection::open();
         ASSERT_TRUE(connection);
         ASSERT_TRUE(eventually(
@@ -51,9 +55,10 @@ protected:
                 auto windows = x11::listTopLevelWindows(*connection);
                 if (!windows) return false;
                 return std::count_if(windows->begin(), windows->end(),
-                                     [](const x11::TopLevelWindow& w) { return w.ownerPID.has_value(); }) >= 4;
+                                     [](const x11::TopLevelWindow& w) { return w.ownerPID.has_value(); }) >= count;
             },
-            std::chrono::seconds(20)));
+            std::chrono::seconds(20)))
+            << "fewer than " << count << " windows";
     }
 
     std::unique_ptr<HelperProcess> startHelper() {
@@ -119,6 +124,7 @@ TEST_F(BrennickProgramTest, CapturesTheStreamedAppsMutesThemLocallyAndSwitches) 
 
     // A new window on the display is taken within the refresh.
     rig.startTone(550, "org.tone.late", AudioRig::kStreamedX + 100);
+    waitForWindows(5);
     EXPECT_TRUE(eventually([&] { return toneLevel(helper->collect(std::chrono::milliseconds(250)), 550) > kPresent; },
                            std::chrono::seconds(8)));
     EXPECT_EQ(helper->packetFault(), "");
@@ -171,7 +177,8 @@ TEST_F(BrennickProgramTest, ASignalWhileStartingStillPutsEverythingBack) {
         helper.signal(SIGTERM);
         int status = helper.wait();
         // Before its signal thread runs the default action ends it, having made nothing.
-        EXPECT_TRUE((WIFEXITED(status) && WEXITSTATUS(status) == 0) || (WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM))
+        EXPECT_TRUE((WIFEXITED(status) && WEXITSTATUS(status) == 0) ||
+                    (WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM))
             << status;
         expectRestored();
     }
@@ -210,16 +217,15 @@ TEST_F(BrennickProgramTest, TheMonitorSessionCopiesTheStreamedAppsAndLeavesThemA
     const int sessionOutput = ::fcntl(fds[1], F_DUPFD_CLOEXEC, 0);
     std::vector<std::string> log;
     std::mutex logMutex;
-    veltrane::brennick::SessionEnvironment environment{
-        veltrane::brennick::makeX11DisplayWindows(),
-        [&](const std::string& line) {
-            std::lock_guard lock(logMutex);
-            log.push_back(line);
-        },
-        sessionOutput, nullptr, std::chrono::milliseconds(2000)};
-    auto session = veltrane::brennick::Brennick::create(veltrane::brennick::Options{rig.streamedOutput()},
-                                                        std::make_shared<veltrane::audio::PulseStreamMonitor>(),
-                                                        environment);
+    veltrane::brennick::SessionEnvironment environment{veltrane::brennick::makeX11DisplayWindows(),
+                                                       [&](const std::string& line) {
+                                                           std::lock_guard lock(logMutex);
+                                                           log.push_back(line);
+                                                       },
+                                                       sessionOutput, nullptr, std::chrono::milliseconds(2000)};
+    auto session =
+        veltrane::brennick::Brennick::create(veltrane::brennick::Options{rig.streamedOutput()},
+                                             std::make_shared<veltrane::audio::PulseStreamMonitor>(), environment);
     session->start();
     // Read packets until the last half second carries the streamed tone: the
     // copied streams may take a while to start on a loaded machine (the bound
@@ -243,7 +249,8 @@ TEST_F(BrennickProgramTest, TheMonitorSessionCopiesTheStreamedAppsAndLeavesThemA
             ASSERT_GT(got, 0);
             filled += static_cast<std::size_t>(got);
         }
-        for (std::size_t i = 0; i < length; i += 4) left.push_back(static_cast<std::int16_t>(payload[i] | (payload[i + 1] << 8)));
+        for (std::size_t i = 0; i < length; i += 4)
+            left.push_back(static_cast<std::int16_t>(payload[i] | (payload[i + 1] << 8)));
     }
     std::vector<std::int16_t> recent(left.end() - std::min<std::size_t>(left.size(), 24000), left.end());
     EXPECT_GT(toneLevel(recent, 440), kPresent);
