@@ -4,13 +4,19 @@
 // player-query seam.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+
+#include <fstream>
 #include <mutex>
 #include <set>
 #include <thread>
 
 #include "ControlDeckCore/adapters/MacMediaAdapter.h"
+#include "platform/process/ChildProcess.h"
+#include "platform/process/Shell.h"
 #include "platform/script/FakeScriptHost.h"
 #include "tests/support/Eventually.h"
+#include "tests/support/PrivateBus.h"
 #include "tests/support/ScopedEnvironment.h"
 #include "tests/support/TempDirectory.h"
 
@@ -553,6 +559,69 @@ TEST(MacMediaAdapterScriptable, TransportAndSeekScripts) {
         rig.settle();
         EXPECT_EQ(rig.scripts->commands(), c.asked);
     }
+}
+
+// Transport reaches the player bus only when the player's script did not
+// answer: a mock player on a private bus records what it was asked.
+TEST(MacMediaAdapterScriptable, TransportFallsToThePlayerBusWhenTheScriptFails) {
+    std::string error;
+    auto bus = testing::PrivateBus::start(error);
+    ASSERT_TRUE(bus) << error;
+    testing::TempDirectory folder;
+    testing::ScopedEnvironment environment;
+    environment.set("DBUS_SESSION_BUS_ADDRESS", bus->address());
+    environment.unset("DISPLAY");
+    const auto templatePath = folder.path() / "mock_player.py";
+    std::ofstream(templatePath) << R"(import dbus
+BUS_NAME = 'org.mpris.MediaPlayer2.Mock'
+MAIN_OBJ = '/org/mpris/MediaPlayer2'
+MAIN_IFACE = 'org.mpris.MediaPlayer2.Player'
+SYSTEM_BUS = False
+def load(mock, parameters):
+    mock.AddProperties('org.mpris.MediaPlayer2', {'Identity': 'Mock', 'DesktopEntry': 'mock'})
+    mock.AddProperties(MAIN_IFACE, {
+        'PlaybackStatus': 'Playing', 'Rate': 1.0, 'Position': dbus.Int64(5000000),
+        'Metadata': dbus.Dictionary({'mpris:trackid': dbus.ObjectPath('/t/1'), 'xesam:title': 'Mock'},
+                                    signature='sv')})
+    mock.AddMethods(MAIN_IFACE, [(name, '', '', '') for name in ('PlayPause', 'Next', 'Previous')])
+)";
+    auto mock = process::ChildProcess::spawn("/usr/bin/python3",
+                                             {"-m", "dbusmock", "--template", templatePath.string()}, error);
+    ASSERT_TRUE(mock) << error;
+    auto mockCall = [](const std::string& method) {
+        return process::Shell::run("/usr/bin/dbus-send",
+                                   {"--session", "--print-reply", "--dest=org.mpris.MediaPlayer2.Mock",
+                                    "/org/mpris/MediaPlayer2", "org.freedesktop.DBus.Mock." + method},
+                                   10);
+    };
+    ASSERT_TRUE(testing::eventually([&] { return mockCall("GetCalls").status == 0; }));
+
+    struct Case {
+        const char* name;
+        bool running;
+        script::ScriptOutcome outcome;
+        bool reachesBus;
+    };
+    const Case cases[] = {
+        {"the script answers", true, answer(""), false},
+        {"the script fails", true, failure("Music got an error: Application isn't running. (-600)"), true},
+        {"Music is not running", false, answer(""), true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_EQ(mockCall("ClearCalls").status, 0);
+        Rig rig(c.running ? std::set<std::string>{kMusic} : std::set<std::string>{});
+        rig.scripts->answer(R"(tell application "Music" to next track)", c.outcome);
+        rig.apply(rig.reading("Shown", kMusic));
+        rig.adapter->nextTrack();
+        // The command ran on the adapter queue, the bus call included.
+        rig.settle();
+        EXPECT_EQ(rig.scripts->commands().size(), c.running ? 1u : 0u);
+        const std::string calls = mockCall("GetCalls").stdout;
+        EXPECT_EQ(calls.find("\"Next\"") != std::string::npos, c.reachesBus) << calls;
+    }
+    mock->sendSignal(SIGTERM);
+    EXPECT_TRUE(testing::eventually([&] { return !mock->isRunning(); }));
 }
 
 // The native identity check: the player's own reading confirms, corrects

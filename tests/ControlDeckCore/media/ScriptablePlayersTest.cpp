@@ -84,6 +84,27 @@ TEST(ScriptablePlayers, ReplyFieldsByTheirRules) {
     }
 }
 
+TEST(ScriptablePlayers, TransportVerbs) {
+    using Command = ScriptablePlayers::Command;
+    const std::pair<Command, std::optional<std::string>> cases[] = {
+        {Command::play, R"(tell application "Spotify" to play)"},
+        {Command::pause, R"(tell application "Spotify" to pause)"},
+        {Command::togglePlayPause, R"(tell application "Spotify" to playpause)"},
+        {Command::stop, R"(tell application "Spotify" to pause)"},
+        {Command::nextTrack, R"(tell application "Spotify" to next track)"},
+        {Command::previousTrack, R"(tell application "Spotify" to previous track)"},
+        {Command::likeTrack, std::nullopt},
+        {Command::dislikeTrack, std::nullopt},
+        {Command::seekToPlaybackPosition, std::nullopt},
+    };
+    for (const auto& [command, script] : cases) {
+        SCOPED_TRACE(static_cast<int>(command));
+        EXPECT_EQ(ScriptablePlayers::transportScript("Spotify", command), script);
+    }
+    EXPECT_EQ(ScriptablePlayers::applicationName("com.apple.Music"), "Music");
+    EXPECT_EQ(ScriptablePlayers::applicationName("com.tencent.QQMusicMac"), std::nullopt);
+}
+
 TEST(ScriptablePlayers, DecimalNumbers) {
     const std::pair<const char*, std::optional<double>> cases[] = {
         {"12", 12},      {"12.25", 12.25}, {"-3.5", -3.5}, {"+4", 4},     {".5", 0.5},       {"5.", 5},
