@@ -8,8 +8,10 @@
 
 #include "ControlDeckCore/media/MediaRemoteClient.h"
 #include "ControlDeckCore/media/Playhead.h"
+#include "ControlDeckCore/media/ScriptablePlayers.h"
 #include "platform/dispatch/SerialQueue.h"
 #include "platform/process/StreamingChild.h"
+#include "platform/script/ScriptHost.h"
 #include "platform/text/Whitespace.h"
 #include "platform/x11/MediaKeys.h"
 
@@ -108,15 +110,15 @@ MacMediaAdapter::MacMediaAdapter(bool startObservers, Environment environment)
             return backend && backend->apps.bundleRunning(bundleId);
         };
     if (!environment_.helperURL) environment_.helperURL = besideProgram;
+    if (!environment_.scripts) environment_.scripts = std::make_shared<script::NoScriptHost>();
 }
 
 MacMediaAdapter::~MacMediaAdapter() = default;
 
 const std::shared_ptr<media::MediaRemoteLibrary>& MacMediaAdapter::library() {
-    if (!libraryOpened_) {
-        library_ = media::openMediaRemoteLibrary();
-        libraryOpened_ = true;
-    }
+    // Once, from whichever queue asks first: the player queries check for
+    // running players off the adapter queue.
+    std::call_once(libraryOnce_, [this] { library_ = media::openMediaRemoteLibrary(); });
     return library_;
 }
 
@@ -151,6 +153,12 @@ void MacMediaAdapter::send(Command command, int fallbackKey) {
     queue_->async([weak = weak_from_this(), command, fallbackKey] {
         auto self = weak.lock();
         if (!self) return;
+        const auto id = self->bundleId_.wrappedValue();
+        if (const auto application = media::ScriptablePlayers::applicationName(id);
+            application && self->environment_.bundleRunning(*id) && self->scriptableTransport(*application, command)) {
+            self->refreshAfter(0.2);
+            return;
+        }
         std::optional<mpris::PlayerCommand> method;
         switch (command) {
             case Command::play: method = mpris::PlayerCommand::play; break;
@@ -189,8 +197,13 @@ void MacMediaAdapter::seek(double to) {
     queue_->async([weak = weak_from_this(), target] {
         auto self = weak.lock();
         if (!self) return;
-        // The answer is not consulted: the optimistic position stands until
-        // a reading agrees or it expires.
+        // The answers are not consulted: the optimistic position stands
+        // until a reading agrees or it expires.
+        const auto id = self->bundleId_.wrappedValue();
+        if (const auto application = media::ScriptablePlayers::applicationName(id);
+            application && self->environment_.bundleRunning(*id))
+            self->scripts().run(media::ScriptablePlayers::seekScript(*application, target),
+                                media::ScriptablePlayers::kCommandTimeout);
         if (const auto& backend = self->library()) backend->service.setPosition(target, commandTimeout());
     });
     optimisticSeek(target);
@@ -225,10 +238,7 @@ void MacMediaAdapter::setLiked(std::optional<bool> requested) {
     queue_->async([weak = weak_from_this(), target] {
         auto self = weak.lock();
         if (!self) return;
-        const auto id = self->bundleId_.wrappedValue();
-        bool accepted = false;
-        if (is(id, kMusic) && self->environment_.bundleRunning(kMusic))
-            accepted = self->scriptableSetMusicLiked(target);
+        const bool accepted = self->likeThroughPlayer(self->bundleId_.wrappedValue(), target);
         // The remote like command has no counterpart on the player bus (no
         // rating there), so it is never accepted. Only an accepted like is
         // shown: no reading would ever correct a guess.
@@ -306,10 +316,7 @@ Snapshot MacMediaAdapter::shown() const {
 }
 
 std::optional<std::string> MacMediaAdapter::scriptableIdentityBundleId(const Snapshot& s) {
-    if (is(s.bundleId, kMusic) || is(s.bundleId, kSpotify)) return s.bundleId;
-    if (is(s.source, "Music")) return std::string(kMusic);
-    if (is(s.source, "Spotify")) return std::string(kSpotify);
-    return std::nullopt;
+    return media::ScriptablePlayers::scriptableIdentityBundleId(s);
 }
 
 void MacMediaAdapter::apply(std::optional<Snapshot> snapshot, std::optional<double> rawElapsed, bool forceAnchor,

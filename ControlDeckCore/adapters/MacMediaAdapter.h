@@ -10,10 +10,12 @@
 // native identity check. The published values sit in one locked cell each,
 // so any queue may read them at any time (two reads may straddle a merge).
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <limits>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -35,6 +37,9 @@ struct MediaRemoteLibrary;
 }
 namespace veltrane::process {
 class StreamingChild;
+}
+namespace veltrane::script {
+class ScriptHost;
 }
 
 namespace veltrane::deck {
@@ -69,6 +74,8 @@ public:
         std::function<void(std::string_view, const lyrics::OptionalText&, const lyrics::OptionalText&, double,
                            const lyrics::OptionalText&, const lyrics::OptionalText&, lyrics::LyricsCompletion)>
             lyricsFetch;
+        // The players' scripts; by default no host runs them.
+        std::shared_ptr<script::ScriptHost> scripts;
     };
 
     // init(startObservers:): with `startObservers` the sources start at once,
@@ -187,26 +194,15 @@ private:
     void startObserving() {}
     void startDistributedObservers() {}
     void startQQPoll() {}
-    void startScriptableClock() {}
     Snapshot enrichQQ(const Snapshot& snapshot) { return snapshot; }
     std::optional<media::QQNowPlaying::LibraryTrack> qqNextLibraryTrack(const std::string&) { return std::nullopt; }
     void considerQQCover(const Snapshot&) {}
     void considerStoreCover(const Snapshot&) {}
     void resyncNewTrack(const Snapshot&) {}
-    void scheduleNativeIdentityReconcile(const Snapshot&, const std::string&, std::optional<double>, bool) {}
-    void reconcileEmptyHelperAgainstNative() {}
-    std::optional<Snapshot> scriptableNowPlaying() { return std::nullopt; }
 
     // Commands. Each runs on queue_, where a player's answer is awaited at
     // most 0.5 s; the caller's queue never waits.
     void send(Command command, int fallbackKey);
-    // The player scripts and menu clicks of Music, Spotify, QQ Music and
-    // NetEase: no script host runs them on this desktop yet.
-    bool scriptableTransport(const std::string&, Command) { return false; }
-    bool scriptableSetMusicLiked(bool) { return false; }
-    bool clickMenu(const std::vector<std::string>&, const std::vector<std::string>&, const std::vector<std::string>&) {
-        return false;
-    }
     static void postMediaKey(int key);
     void refreshAfter(double seconds);
 
@@ -215,7 +211,7 @@ private:
 
     Environment environment_;
     std::shared_ptr<media::MediaRemoteLibrary> library_;
-    bool libraryOpened_ = false;
+    std::once_flag libraryOnce_;
 
     // Published cells.
     LockedValue<std::optional<std::string>> title_;
@@ -246,8 +242,6 @@ private:
     std::optional<std::string> lyricsKey_;
     std::optional<std::string> lyricsForTitle_;
     bool observersEnabled_;
-    bool musicScriptableDenied_ = false;
-    bool spotifyScriptableDenied_ = false;
     std::unique_ptr<process::StreamingChild> watchProcess_;
     std::uint64_t watchSerial_ = 0;  // tells the current watcher's reports from a former one's
     media::WatchBuffer watchBuffer_;
@@ -268,6 +262,47 @@ private:
     std::optional<std::string> albumMid_;
     std::optional<std::string> artworkKey_;
     std::int64_t trackResyncGeneration_ = 0;
+
+public:
+    // The native reading with what only the watcher's reading knows (cover,
+    // like state, QQ Music ids, album) where the native one lacks it.
+    static Snapshot overlayCompatibleHelperDetail(const Snapshot& native, const Snapshot& helper);
+
+private:
+    // Scriptable players: polled by their own clock, asked by the native
+    // identity check, and the first channel of commands while they run.
+    void startScriptableClock();
+    void scriptableClockFired();
+    std::optional<Snapshot> scriptableNowPlaying();
+    // Blocking: never on queue_ except for a refresh without a watcher.
+    std::pair<std::optional<Snapshot>, std::optional<Snapshot>> queryScriptableCandidates();
+    std::optional<Snapshot> queryMusic();
+    std::optional<Snapshot> querySpotify();
+    void applyScriptableCandidates(const std::optional<Snapshot>& music, const std::optional<Snapshot>& spotify,
+                                   bool forceAnchor);
+    bool scriptableAvailable(const std::string& bundleId) const;
+    script::ScriptHost& scripts() const;
+    bool scriptableTransport(const std::string& application, Command command);
+    bool scriptableSetMusicLiked(bool liked);
+    bool clickMenu(const std::vector<std::string>& processes, const std::vector<std::string>& menus,
+                   const std::vector<std::string>& items);
+    // The player's own channel of a like (script or menu); false when none
+    // applies or none answered "ok".
+    bool likeThroughPlayer(const std::optional<std::string>& bundleId, bool target);
+
+    // The native identity check (player queries on scriptableQ_).
+    void scheduleNativeIdentityReconcile(const Snapshot& candidate, const std::string& bundleId,
+                                         std::optional<double> rawElapsed, bool forceAnchor);
+    void finishNativeIdentityReconcile(const Snapshot& candidate, const std::optional<Snapshot>& native,
+                                       std::optional<double> rawElapsed, bool forceAnchor);
+    void reconcileEmptyHelperAgainstNative();
+
+    std::shared_ptr<dispatch::DispatchTimer> scriptableTimer_;
+    bool scriptableBusy_ = false;     // on queue_ only
+    std::uint64_t scriptableGen_ = 0;  // on queue_ only
+    // Written by whichever queue ran the query; only ever false to true.
+    std::atomic<bool> musicScriptableDenied_{false};
+    std::atomic<bool> spotifyScriptableDenied_{false};
 };
 
 }  // namespace veltrane::deck

@@ -13,6 +13,7 @@ namespace veltrane::script {
 struct ScriptOutcome {
     std::optional<std::string> output;  // none when the script failed
     std::string error;                  // why, when it failed
+    bool timedOut = false;              // failed by running out of time
 };
 
 class ScriptHost {
