@@ -47,9 +47,9 @@ constexpr double kQQLogInterval = 5.0;
 constexpr double kResyncDelays[] = {0.15, 0.65, 1.5};
 constexpr double kResyncTimeout = 2.0;
 
-constexpr double kCoverRetry = 2.0;          // per album id, while no cover came
-constexpr double kAlbumLookupRetry = 15.0;   // per track key
-constexpr double kStoreCoverRetry = 8.0;     // per track key
+constexpr double kCoverRetry = 2.0;         // per album id, while no cover came
+constexpr double kAlbumLookupRetry = 15.0;  // per track key
+constexpr double kStoreCoverRetry = 8.0;    // per track key
 constexpr double kStoreCoverMinLength = 30.0;
 constexpr double kArtworkTimeout = 0.9;
 constexpr double kLargerArtworkTimeout = 1.4;
@@ -204,8 +204,8 @@ void MacMediaAdapter::QQPoll::tick(const std::weak_ptr<QQPoll>& weakPoll,
         poll->now = [clock = self->environment_.clock] {
             return seconds(clock()) - media::MediaRemoteNowPlaying::kReferenceDateSince1970;
         };
-        poll->reader = std::make_unique<media::QQNowPlaying::Reader>(*poll->apps, *poll->windows, *poll->scripts,
-                                                                     poll->now);
+        poll->reader =
+            std::make_unique<media::QQNowPlaying::Reader>(*poll->apps, *poll->windows, *poll->scripts, poll->now);
     }
     const bool running = poll->apps->bundleRunning(kQQMusic);
     const bool trusted = poll->reader->trusted();
@@ -270,16 +270,14 @@ Snapshot MacMediaAdapter::enrichQQ(const Snapshot& snapshot) const {
 }
 
 std::optional<LibraryTrack> MacMediaAdapter::qqNextLibraryTrack(const std::string& songMid) const {
-    const auto tracks =
-        environment_.qq.library ? environment_.qq.library() : media::QQNowPlaying::loadLibrarySongs();
+    const auto tracks = environment_.qq.library ? environment_.qq.library() : media::QQNowPlaying::loadLibrarySongs();
     auto around = media::QQNowPlaying::neighboringTracks(songMid, tracks);
     if (around.empty()) return std::nullopt;
     return std::move(around.front());
 }
 
 void MacMediaAdapter::prefetchQQNeighbours(const std::string& songMid) {
-    const auto tracks =
-        environment_.qq.library ? environment_.qq.library() : media::QQNowPlaying::loadLibrarySongs();
+    const auto tracks = environment_.qq.library ? environment_.qq.library() : media::QQNowPlaying::loadLibrarySongs();
     for (const auto& track : media::QQNowPlaying::neighboringTracks(songMid, tracks)) {
         const OptionalText bundleId = std::string(kQQMusic);
         auto ignore = [](const lyrics::OptionalSnapshot&) {};
@@ -287,16 +285,15 @@ void MacMediaAdapter::prefetchQQNeighbours(const std::string& songMid) {
             environment_.lyricsFetch(track.title, track.artist, track.album, track.duration, bundleId, track.songMid,
                                      ignore);
         else
-            lyrics::LyricsLookup::fetch(track.title, track.artist, track.album, track.duration, bundleId,
-                                        track.songMid, nullptr, ignore);
+            lyrics::LyricsLookup::fetch(track.title, track.artist, track.album, track.duration, bundleId, track.songMid,
+                                        nullptr, ignore);
     }
 }
 
 // The new track's position, read again shortly after it started.
 void MacMediaAdapter::resyncNewTrack(const Snapshot& trigger) {
     if (!is(trigger.bundleId, kQQMusic)) return;
-    const auto script =
-        environment_.qq.resyncScript ? environment_.qq.resyncScript() : besideProgram("nowplaying.js");
+    const auto script = environment_.qq.resyncScript ? environment_.qq.resyncScript() : besideProgram("nowplaying.js");
     if (!script) return;
     auto run = environment_.qq.runResyncScript;
     if (!run)
@@ -307,23 +304,23 @@ void MacMediaAdapter::resyncNewTrack(const Snapshot& trigger) {
         };
     const std::int64_t generation = trackResyncGeneration_;
     for (const double delay : kResyncDelays) {
-        queue_->asyncAfter(dispatch::seconds(delay), [weak = weak_from_this(), generation, path = *script, run,
-                                                      trigger] {
-            auto self = weak.lock();
-            if (!self || self->trackResyncGeneration_ != generation) return;
-            backgroundQueue().async([weak, generation, path, run, trigger] {
-                const auto output = run(path);
-                if (!output) return;
-                nlohmann::json answer = nlohmann::json::parse(*output, nullptr, false);
-                if (answer.is_discarded() || !answer.is_object()) return;
-                auto self = weak.lock();
-                if (!self) return;
-                self->queue_->async([weak, generation, answer = std::move(answer), trigger] {
-                    auto adapter = weak.lock();
-                    if (adapter) adapter->mergeResync(generation, answer, trigger);
-                });
-            });
-        });
+        queue_->asyncAfter(dispatch::seconds(delay),
+                           [weak = weak_from_this(), generation, path = *script, run, trigger] {
+                               auto self = weak.lock();
+                               if (!self || self->trackResyncGeneration_ != generation) return;
+                               backgroundQueue().async([weak, generation, path, run, trigger] {
+                                   const auto output = run(path);
+                                   if (!output) return;
+                                   nlohmann::json answer = nlohmann::json::parse(*output, nullptr, false);
+                                   if (answer.is_discarded() || !answer.is_object()) return;
+                                   auto self = weak.lock();
+                                   if (!self) return;
+                                   self->queue_->async([weak, generation, answer = std::move(answer), trigger] {
+                                       auto adapter = weak.lock();
+                                       if (adapter) adapter->mergeResync(generation, answer, trigger);
+                                   });
+                               });
+                           });
     }
 }
 
@@ -446,7 +443,9 @@ void MacMediaAdapter::considerStoreCover(const Snapshot& s) {
     if (!alias) alias = [](const OptionalText& artist) { return lyrics::LyricsLookup::artistAlias(artist); };
     auto download = sources.downloadData;
     if (!download)
-        download = [](const std::string& url, double timeout) { return lyrics::LyricsLookup::downloadData(url, timeout); };
+        download = [](const std::string& url, double timeout) {
+            return lyrics::LyricsLookup::downloadData(url, timeout);
+        };
 
     backgroundQueue().async([weak = weak_from_this(), cached, hitsOf, alias, download, key, reading = s] {
         const std::string& title = *reading.title;

@@ -14,6 +14,7 @@
 #include "ControlDeckCore/media/QQCover.h"
 #include "platform/apps/RunningApps.h"
 #include "platform/script/ScriptHost.h"
+#include "tests/ControlDeckCore/adapters/OfflineSources.h"
 #include "tests/support/Eventually.h"
 #include "tests/support/FakeAccessibilityTree.h"
 #include "tests/support/LyricsStub.h"
@@ -25,8 +26,8 @@ namespace {
 
 using namespace std::chrono_literals;
 using Snapshot = MacMediaAdapter::Snapshot;
-using media::QQNowPlaying::LibraryTrack;
 using lyrics::OptionalText;
+using media::QQNowPlaying::LibraryTrack;
 
 constexpr double kReference = media::MediaRemoteNowPlaying::kReferenceDateSince1970;
 constexpr const char* kQQ = "com.tencent.QQMusicMac";
@@ -57,8 +58,7 @@ private:
     std::vector<std::string> calls_;
 };
 
-// Every outside source answers nothing unless a test says otherwise; nothing
-// leaves the process.
+// Every outside source answers nothing unless a test says otherwise.
 class Rig {
 public:
     explicit Rig(const std::function<void(MacMediaAdapter::Environment&)>& adjust = {}, bool startObservers = false) {
@@ -78,18 +78,7 @@ public:
                  << bundleId.value_or("-");
             lyricsCalls.add(call.str());
         };
-        environment.qq.apps = std::make_shared<apps::FakeRunningApps>();
-        environment.qq.windows = std::make_shared<accessibility::NoAccessibility>();
-        environment.qq.library = [] { return std::vector<LibraryTrack>(); };
-        environment.qq.resyncScript = [] { return std::nullopt; };
-        auto& covers = environment.covers;
-        covers.qqCover = [](const std::string&) { return std::nullopt; };
-        covers.qqAlbumMid = [](const std::string&) { return std::nullopt; };
-        covers.findQQTrack = [](const std::string&, const OptionalText&, double) { return std::nullopt; };
-        covers.cachedCover = [](const std::string&, const OptionalText&) { return std::nullopt; };
-        covers.catalogHits = [](auto&&...) { return std::vector<lyrics::CatalogHit>(); };
-        covers.artistAlias = [](const OptionalText&) { return std::nullopt; };
-        covers.downloadData = [](const std::string&, double) { return std::nullopt; };
+        testing::offlineSources(environment);
         if (adjust) adjust(environment);
         adapter = MacMediaAdapter::create(startObservers, std::move(environment));
         adapter->setOnChange([this] {
@@ -167,8 +156,8 @@ TEST(MacMediaAdapterQQ, QQMusicIsGoneOnlyTwoAndAHalfSecondsAfterTheLastTickSawIt
     };
     const Case cases[] = {
         {"quits", {{0, false, true}, {2.4, false, true}, {0.2, false, false}}},
-        {"back within 2.5 s", {{0, false, true}, {2.0, true, true}, {1.0, false, true}, {2.5, false, true},
-                               {0.1, false, false}}},
+        {"back within 2.5 s",
+         {{0, false, true}, {2.0, true, true}, {1.0, false, true}, {2.5, false, true}, {0.1, false, false}}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -262,15 +251,13 @@ TEST(MacMediaAdapterQQ, AReadingAtTheEndOfTheTrackHopsToTheNextQueueEntry) {
     struct Case {
         const char* name;
         std::vector<LibraryTrack> queue;
-        double elapsed;          // where the shown track stands
-        const char* title;       // what is shown after the next reading
-        bool known;              // whether its position is known
+        double elapsed;     // where the shown track stands
+        const char* title;  // what is shown after the next reading
+        bool known;         // whether its position is known
     };
     const Case cases[] = {
-        {"next entry", {a, b}, 9.7, "B", true},
-        {"the last entry takes the previous one", {b, a}, 9.7, "B", true},
-        {"no other entry", {a}, 9.7, "A", false},
-        {"the song is not in the queue", {b}, 9.7, "A", false},
+        {"next entry", {a, b}, 9.7, "B", true},     {"the last entry takes the previous one", {b, a}, 9.7, "B", true},
+        {"no other entry", {a}, 9.7, "A", false},   {"the song is not in the queue", {b}, 9.7, "A", false},
         {"not at the end", {a, b}, 5.0, "A", true},
     };
     for (const Case& c : cases) {
@@ -503,7 +490,8 @@ TEST(MacMediaAdapterQQ, ALateStoreCoverIsNotPublished) {
     };
     const Case cases[] = {
         {"another track", [](Rig& rig) { rig.apply(rig.reading("Next", kMusic)); }},
-        {"artwork arrived", [&](Rig& rig) {
+        {"artwork arrived",
+         [&](Rig& rig) {
              Snapshot s = rig.reading("Song", kMusic);
              s.artwork = fixture("cover.png");
              rig.apply(s);
@@ -591,11 +579,11 @@ TEST(MacMediaAdapterQQ, QQCoverComesFromTheImageServerAndTellsTablets) {
     ASSERT_TRUE(stub) << error;
     // The song's album id comes from the song details; the cover of its
     // first piece from the image server.
-    ASSERT_TRUE(stub->setRoutes(nlohmann::json::array(
-        {{{"path", "/cgi-bin/musicu.fcg"}, {"file", "qq_song_detail.json"}},
-         {{"path", "/music/photo_new/T002R300x300M000003RMaRI1iFoYd.jpg"},
-          {"file", "cover.png"},
-          {"contentType", "image/png"}}})));
+    ASSERT_TRUE(
+        stub->setRoutes(nlohmann::json::array({{{"path", "/cgi-bin/musicu.fcg"}, {"file", "qq_song_detail.json"}},
+                                               {{"path", "/music/photo_new/T002R300x300M000003RMaRI1iFoYd.jpg"},
+                                                {"file", "cover.png"},
+                                                {"contentType", "image/png"}}})));
     testing::TempDirectory folder;
     testing::ScopedEnvironment environment;
     environment.set(lyrics::LyricsEndpoints::kVariable, stub->endpointsJSON());
