@@ -3,7 +3,6 @@
 // of tracks that come without one (QQ's image server, then the catalog).
 #include <unistd.h>
 
-#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -19,6 +18,7 @@
 #include "ControlDeckCore/media/QQCover.h"
 #include "ControlDeckCore/media/QQPlayQueue.h"
 #include "ControlDeckCore/media/QQPlayerReading.h"
+#include "ControlDeckCore/media/UpcomingTrack.h"
 #include "platform/accessibility/AtspiAccessibilityTree.h"
 #include "platform/dispatch/ConcurrentQueue.h"
 #include "platform/dispatch/DispatchTimer.h"
@@ -79,11 +79,6 @@ std::string trimmed(const std::optional<std::string>& text) {
     return text ? std::string(text::trimmingWhitespaceAndNewlines(*text)) : std::string();
 }
 
-OptionalText nonEmpty(std::string text) {
-    if (text.empty()) return std::nullopt;
-    return text;
-}
-
 double seconds(Date date) { return std::chrono::duration<double>(date.time_since_epoch()).count(); }
 // Date::min() stands for "never": infinitely long ago, where subtracting the
 // time points would overflow.
@@ -124,29 +119,6 @@ std::string replacingAll(std::string text, std::string_view from, std::string_vi
     for (std::size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
         text.replace(at, from.size(), to);
     return text;
-}
-
-// "12", "12.5", ".5": a point as the decimal mark, nothing around it; 0 for
-// anything else.
-double upcomingDuration(std::string_view text) {
-    if (text.empty() || text.front() == '+' || text.front() == '-') return 0;
-    for (const char c : text)
-        if (c != '.' && (c < '0' || c > '9')) return 0;
-    double value = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (error != std::errc() || end != text.data() + text.size() || !std::isfinite(value)) return 0;
-    return value;
-}
-
-std::vector<std::string> splitAtTabs(std::string_view text) {
-    std::vector<std::string> fields;
-    std::size_t start = 0;
-    for (std::size_t tab = text.find('\t'); tab != std::string_view::npos; tab = text.find('\t', start)) {
-        fields.emplace_back(text.substr(start, tab - start));
-        start = tab + 1;
-    }
-    fields.emplace_back(text.substr(start));
-    return fields;
 }
 
 }  // namespace
@@ -489,19 +461,15 @@ void MacMediaAdapter::prefetchMusicUpcoming() {
     backgroundQueue().async([scripts, fetch] {
         const auto reply = scripts->run(kUpcomingTrackScript, kUpcomingTimeout).output;
         if (!reply) return;
-        const auto fields = splitAtTabs(*reply);
-        if (fields.size() < 4) return;
-        const std::string title = trimmed(fields[0]);
-        if (title.empty()) return;
-        const OptionalText artist = nonEmpty(trimmed(fields[1]));
-        const OptionalText album = nonEmpty(trimmed(fields[2]));
-        const double duration = upcomingDuration(trimmed(fields[3]));
+        const auto track = media::parseUpcomingTrack(*reply);
+        if (!track) return;
         const OptionalText bundleId = std::string(kMusic);
         auto ignore = [](const lyrics::OptionalSnapshot&) {};
         if (fetch)
-            fetch(title, artist, album, duration, bundleId, std::nullopt, ignore);
+            fetch(track->title, track->artist, track->album, track->duration, bundleId, std::nullopt, ignore);
         else
-            lyrics::LyricsLookup::fetch(title, artist, album, duration, bundleId, std::nullopt, nullptr, ignore);
+            lyrics::LyricsLookup::fetch(track->title, track->artist, track->album, track->duration, bundleId,
+                                        std::nullopt, nullptr, ignore);
     });
 }
 
