@@ -136,7 +136,9 @@ struct MacMediaAdapter::QQPoll {
     media::QQNowPlaying::AccessibilityPermission permission;
     bool inFlight = false;
 
-    static void tick(const std::weak_ptr<QQPoll>& weakPoll, const std::weak_ptr<MacMediaAdapter>& weakAdapter);
+    // By value: the last tick may end the poll, and with it the timer's
+    // handler that holds these.
+    static void tick(std::weak_ptr<QQPoll> weakPoll, std::weak_ptr<MacMediaAdapter> weakAdapter);
 };
 
 void MacMediaAdapter::startQQPoll() {
@@ -149,8 +151,7 @@ void MacMediaAdapter::startQQPoll() {
     qqPoll_ = std::move(poll);
 }
 
-void MacMediaAdapter::QQPoll::tick(const std::weak_ptr<QQPoll>& weakPoll,
-                                   const std::weak_ptr<MacMediaAdapter>& weakAdapter) {
+void MacMediaAdapter::QQPoll::tick(std::weak_ptr<QQPoll> weakPoll, std::weak_ptr<MacMediaAdapter> weakAdapter) {
     const auto poll = weakPoll.lock();
     if (!poll || poll->inFlight) return;
     poll->inFlight = true;
