@@ -7,7 +7,8 @@
 //
 // Queues: "deck.media.adapter" owns every private field, the watcher and
 // every merge; "deck.scriptable.clock" is kept for the player queries of the
-// native identity check. The published values sit in one locked cell each,
+// native identity check; "deck.qq.ax" runs QQ Music's poll; scripts,
+// downloads and searches run on a shared background queue. The published values sit in one locked cell each,
 // so any queue may read them at any time (two reads may straddle a merge).
 
 #include <atomic>
@@ -28,6 +29,15 @@
 #include "ControlDeckCore/shared/DeckClock.h"
 #include "ControlDeckCore/shared/LockedValue.h"
 
+namespace veltrane::accessibility {
+class AccessibilityTree;
+}
+namespace veltrane::apps {
+class RunningApps;
+}
+namespace veltrane::script {
+class ScriptHost;
+}
 namespace veltrane::dispatch {
 class SerialQueue;
 class DispatchTimer;
@@ -61,6 +71,41 @@ public:
     static constexpr std::size_t kHelperReadBytes = media::WatchBuffer::kMaxPendingBytes;
     static constexpr std::size_t kMaxArtworkBytes = 219'999;
 
+    // QQ Music as the poll, the merge and the resync read it; unset parts
+    // take the defaults named.
+    struct QQSources {
+        // What runs (the player backend's applications), the player's window
+        // (the session's accessibility bus, when it runs one) and the
+        // automation host, which also answers the music app's upcoming-track
+        // script (none on this desktop).
+        std::shared_ptr<apps::RunningApps> apps;
+        std::shared_ptr<accessibility::AccessibilityTree> windows;
+        std::shared_ptr<script::ScriptHost> scripts;
+        // The play queue (QQ Music's play-queue file).
+        std::function<std::vector<media::QQNowPlaying::LibraryTrack>()> library;
+        // The one-shot reader of a new track: its path ("nowplaying.js"
+        // beside the program; none: no resync) and its run (the output of a
+        // clean exit within 2 s, else none).
+        std::function<std::optional<std::string>()> resyncScript;
+        std::function<std::optional<std::string>(const std::string&)> runResyncScript;
+    };
+    // Where covers come from: the QQ image server by album id, the album id
+    // by song id or by search, and the catalog's covers.
+    struct CoverSources {
+        std::function<std::optional<std::string>(const std::string&)> qqCover;
+        std::function<lyrics::OptionalText(const std::string&)> qqAlbumMid;
+        std::function<std::optional<media::QQNowPlaying::LibraryTrack>(const std::string&, const lyrics::OptionalText&,
+                                                                       double)>
+            findQQTrack;
+        std::function<std::optional<std::string>(const std::string&, const lyrics::OptionalText&)> cachedCover;
+        std::function<std::vector<lyrics::CatalogHit>(const std::string&, const lyrics::OptionalText&, double,
+                                                      const lyrics::OptionalText&,
+                                                      const std::vector<lyrics::OptionalText>&)>
+            catalogHits;
+        std::function<lyrics::OptionalText(const lyrics::OptionalText&)> artistAlias;
+        std::function<std::optional<std::string>(const std::string&, double)> downloadData;
+    };
+
     // What the adapter reaches outside itself; tests replace any part.
     struct Environment {
         DeckClock clock = systemNow;
@@ -76,6 +121,8 @@ public:
             lyricsFetch;
         // The players' scripts; by default no host runs them.
         std::shared_ptr<script::ScriptHost> scripts;
+        QQSources qq;
+        CoverSources covers;
     };
 
     // init(startObservers:): with `startObservers` the sources start at once,
@@ -147,6 +194,12 @@ public:
     // QQ Music's running state and latest playback-status reading, kept by
     // its poll; on the adapter queue.
     void setQQState(bool isRunning, std::optional<Snapshot> playbackStatus);
+    // One poll tick's outcome: whether QQ Music runs and what it shows. It is
+    // taken for gone 2.5 s after a tick last saw it. On the adapter queue.
+    void applyQQPoll(bool running, std::optional<Snapshot> snapshot, bool trusted);
+    // A paused QQ Music reading does not replace another player on show.
+    bool shouldApplyPassiveQQ(const Snapshot& snapshot) const;
+    void applyPassiveQQSnapshot(const Snapshot& snapshot);
 
     // Lyrics worth publishing: synchronised lines, or plain text.
     static bool usableLyrics(const std::optional<lyrics::LyricsSnapshot>& snapshot);
@@ -193,12 +246,13 @@ private:
     // Seams of later work; each does nothing yet.
     void startObserving() {}
     void startDistributedObservers() {}
-    void startQQPoll() {}
-    Snapshot enrichQQ(const Snapshot& snapshot) { return snapshot; }
-    std::optional<media::QQNowPlaying::LibraryTrack> qqNextLibraryTrack(const std::string&) { return std::nullopt; }
-    void considerQQCover(const Snapshot&) {}
-    void considerStoreCover(const Snapshot&) {}
-    void resyncNewTrack(const Snapshot&) {}
+    void startQQPoll();
+    Snapshot enrichQQ(const Snapshot& snapshot) const;
+    std::optional<media::QQNowPlaying::LibraryTrack> qqNextLibraryTrack(const std::string& songMid) const;
+    void considerQQCover(const Snapshot& snapshot);
+    void considerStoreCover(const Snapshot& snapshot);
+    void resyncNewTrack(const Snapshot& snapshot);
+    void mergeResync(std::int64_t generation, const nlohmann::json& answer, const Snapshot& trigger);
 
     // Commands. Each runs on queue_, where a player's answer is awaited at
     // most 0.5 s; the caller's queue never waits.
@@ -251,8 +305,8 @@ private:
     void lyricClockFired();
     void considerLyrics(const Snapshot& snapshot);
     void lyricsArrived(const std::string& key, const std::string& title, const lyrics::OptionalSnapshot& result);
-    void prefetchMusicUpcoming() {}
-    void prefetchQQNeighbours(const std::string&) {}
+    void prefetchMusicUpcoming();
+    void prefetchQQNeighbours(const std::string& songMid);
     std::shared_ptr<dispatch::DispatchTimer> lyricClockTimer_;  // shared: its type stays incomplete here
     Date lyricsFetchedAt_ = Date::min();
     bool qqIsRunning_ = false;
@@ -303,6 +357,17 @@ private:
     // Written by whichever queue ran the query; only ever false to true.
     std::atomic<bool> musicScriptableDenied_{false};
     std::atomic<bool> spotifyScriptableDenied_{false};
+
+    // QQ Music's poll and covers.
+    struct QQPoll;
+    std::shared_ptr<QQPoll> qqPoll_;
+    std::optional<Date> qqGoneAt_;
+    Date lastQQLog_ = Date::min();
+    Date artworkRequestedAt_ = Date::min();
+    std::optional<std::string> coverLookupKey_;
+    Date coverLookupAt_ = Date::min();
+    std::optional<std::string> storeCoverKey_;
+    Date storeCoverAt_ = Date::min();
 };
 
 }  // namespace veltrane::deck

@@ -7,6 +7,7 @@
 
 #include "ControlDeckCore/adapters/MacMediaAdapter.h"
 #include "ControlDeckCore/media/Playhead.h"
+#include "tests/ControlDeckCore/adapters/OfflineSources.h"
 #include "tests/support/Eventually.h"
 
 namespace veltrane::deck {
@@ -29,6 +30,7 @@ public:
             std::lock_guard lock(mutex_);
             return now_;
         };
+        testing::offlineSources(environment);
         environment.fetch = [](media::MediaRemoteNowPlaying::FetchDone) {};
         environment.bundleRunning = [](const std::string&) { return false; };
         environment.helperURL = [] { return std::optional<std::string>(); };

@@ -12,6 +12,7 @@
 #include "ControlDeckCore/adapters/MacMediaAdapter.h"
 #include "ControlDeckCore/shared/JSON.h"
 #include "platform/crypto/Crypto.h"
+#include "tests/ControlDeckCore/adapters/OfflineSources.h"
 #include "tests/support/Eventually.h"
 #include "tests/support/TempDirectory.h"
 
@@ -31,6 +32,7 @@ public:
             std::lock_guard lock(mutex_);
             return now_;
         };
+        testing::offlineSources(environment);
         environment.fetch = [](media::MediaRemoteNowPlaying::FetchDone) {};
         environment.bundleRunning = [](const std::string&) { return false; };
         environment.helperURL = [helper] { return helper; };
