@@ -126,7 +126,10 @@ void MacMediaAdapter::considerLyrics(const Snapshot& s) {
     const Date nowDate = environment_.clock();
     if (lyricsKey_ == key) {
         if (usableLyrics(published)) return;
-        if (std::chrono::duration<double>(nowDate - lyricsFetchedAt_).count() < kLyricsRetryInterval) return;
+        // Date::min() is "never fetched": subtracting it would overflow.
+        if (lyricsFetchedAt_ != Date::min() &&
+            std::chrono::duration<double>(nowDate - lyricsFetchedAt_).count() < kLyricsRetryInterval)
+            return;
     }
     if (!s.title || s.title->empty()) {
         lyricsKey_ = key;
