@@ -114,7 +114,9 @@ MacMediaAdapter::~MacMediaAdapter() = default;
 
 const std::shared_ptr<media::MediaRemoteLibrary>& MacMediaAdapter::library() {
     if (!libraryOpened_) {
-        library_ = media::openMediaRemoteLibrary();
+        library_ = media::openMediaRemoteLibrary([relay = playersChanged_] {
+            if (auto changed = relay->get()) (*changed)();
+        });
         libraryOpened_ = true;
     }
     return library_;
