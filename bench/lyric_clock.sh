@@ -23,18 +23,10 @@ for tool in mpv playerctl ffmpeg dbus-daemon curl; do
 done
 [ -f /usr/lib/mpv-mpris/mpris.so ] || { echo "mpv-mpris is missing (see scripts/debian-packages.txt)" >&2; exit 2; }
 # The peer alone needs Node.js and its locked `ws` (bench/peers).
-need=()
-command -v node >/dev/null || need+=(nodejs)
-command -v npm >/dev/null || need+=(npm)
-if [ ${#need[@]} -gt 0 ]; then
-  sudo=""; [ "$(id -u)" -eq 0 ] || sudo="sudo"
-  echo "installing: ${need[*]}" >&2
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${need[@]}" </dev/null >/dev/null
-fi
+. bench/node-peer.sh
+install_missing node:nodejs npm:npm
+node_peer_modules
 peers=bench/peers
-if [ ! -f "$peers/node_modules/.package-lock.json" ] || [ "$peers/package-lock.json" -nt "$peers/node_modules/.package-lock.json" ]; then
-  npm ci --prefix "$peers" --no-audit --no-fund --loglevel=error >/dev/null
-fi
 
 cmake --preset default >/dev/null
 cmake --build --preset default -j2 --target control-deck mirabeck bench_ws_clients >/dev/null

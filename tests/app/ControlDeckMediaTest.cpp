@@ -54,6 +54,27 @@ std::string trimmed(std::string text) {
 
 std::string playerctl(const std::string& arguments) { return trimmed(sh("playerctl -p mpv " + arguments).stdout); }
 
+// A 90 s tone at `frequency` Hz tagged with `title` by "Tone Maker", as
+// DIR/NAME.mp3; ffmpeg's exit status.
+int makeTone(const std::string& dir, const char* name, const char* title, const char* frequency) {
+    return sh(std::string("ffmpeg -loglevel error -y -f lavfi -i sine=frequency=") + frequency +
+                  ":duration=90 -metadata title='" + title + "' -metadata artist='Tone Maker' '" + dir + "/" + name +
+                  ".mp3'",
+              60)
+        .status;
+}
+
+// mpv with its MPRIS plugin, no output, looping `files` (quoted for the
+// shell) with `loop` (--loop-playlist=inf or --loop-file=inf).
+std::unique_ptr<process::ChildProcess> startMpv(const std::string& files, const char* loop, std::string& error) {
+    return process::ChildProcess::spawn(
+        "/bin/sh",
+        {"-c",
+         std::string("exec mpv --no-config --script=/usr/lib/mpv-mpris/mpris.so --ao=null --vo=null --no-video ") +
+             loop + " " + files + " >/dev/null 2>&1"},
+        error);
+}
+
 // The children of `parent` whose command name is `name`.
 std::vector<pid_t> childrenNamed(pid_t parent, const std::string& name) {
     std::vector<pid_t> found;
@@ -315,27 +336,15 @@ TEST_F(ControlDeckMedia, FollowsMpvOnThePrivateBus) {
 
 TEST_F(ControlDeckMedia, CommandsReachMpv) {
     const std::string dir = folder_.path().string();
-    for (const auto& [frequency, title, name] :
-         {std::tuple{"440", "First Tone", "1"}, std::tuple{"660", "Second Tone", "2"}})
-        ASSERT_EQ(sh(std::string("ffmpeg -loglevel error -y -f lavfi -i sine=frequency=") + frequency +
-                         ":duration=90 -metadata title='" + title + "' -metadata artist='Tone Maker' '" + dir + "/" +
-                         name + ".mp3'",
-                     60)
-                      .status,
-                  0);
+    ASSERT_EQ(makeTone(dir, "1", "First Tone", "440"), 0);
+    ASSERT_EQ(makeTone(dir, "2", "Second Tone", "660"), 0);
     std::string error;
     auto bus = testing::PrivateBus::start(error);
     ASSERT_TRUE(bus) << error;
     testing::ScopedEnvironment environment;
     environment.set("DBUS_SESSION_BUS_ADDRESS", bus->address());
     environment.unset("DISPLAY");
-    auto mpv = process::ChildProcess::spawn(
-        "/bin/sh",
-        {"-c",
-         "exec mpv --no-config --script=/usr/lib/mpv-mpris/mpris.so --ao=null --vo=null --no-video "
-         "--loop-playlist=inf '" +
-             dir + "/1.mp3' '" + dir + "/2.mp3' >/dev/null 2>&1"},
-        error);
+    auto mpv = startMpv("'" + dir + "/1.mp3' '" + dir + "/2.mp3'", "--loop-playlist=inf", error);
     ASSERT_TRUE(mpv) << error;
     ASSERT_TRUE(eventually([] { return playerctl("status") == "Playing"; }));
 
@@ -466,25 +475,14 @@ def load(mock, parameters):
 // deliver within a tenth of a second too, so no timing tells the paths apart).
 TEST_F(ControlDeckMedia, APlayerChangeIsPushedAtOnce) {
     const std::string dir = folder_.path().string();
-    ASSERT_EQ(sh("ffmpeg -loglevel error -y -f lavfi -i sine=frequency=440:duration=90 -metadata title='Tone' "
-                 "-metadata artist='Tone Maker' '" +
-                     dir + "/1.mp3'",
-                 60)
-                  .status,
-              0);
+    ASSERT_EQ(makeTone(dir, "1", "Tone", "440"), 0);
     std::string error;
     auto bus = testing::PrivateBus::start(error);
     ASSERT_TRUE(bus) << error;
     testing::ScopedEnvironment environment;
     environment.set("DBUS_SESSION_BUS_ADDRESS", bus->address());
     environment.unset("DISPLAY");
-    auto mpv = process::ChildProcess::spawn(
-        "/bin/sh",
-        {"-c",
-         "exec mpv --no-config --script=/usr/lib/mpv-mpris/mpris.so --ao=null --vo=null --no-video "
-         "--loop-file=inf '" +
-             dir + "/1.mp3' >/dev/null 2>&1"},
-        error);
+    auto mpv = startMpv("'" + dir + "/1.mp3'", "--loop-file=inf", error);
     ASSERT_TRUE(mpv) << error;
     ASSERT_TRUE(eventually([] { return playerctl("status") == "Playing"; }));
 
