@@ -487,7 +487,8 @@ int cadence(int argc, char** argv) {
                 if (opcode != 0x1 || payload.find(wanted) == std::string_view::npos) continue;
                 ++frames;
                 bytes += used;
-                if (watch.last) intervals.push_back(std::chrono::duration<double, std::milli>(arrived - *watch.last).count());
+                if (watch.last)
+                    intervals.push_back(std::chrono::duration<double, std::milli>(arrived - *watch.last).count());
                 watch.last = arrived;
             }
             buffer.erase(0, consumed);
