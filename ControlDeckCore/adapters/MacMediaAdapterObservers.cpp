@@ -22,15 +22,14 @@ void MacMediaAdapter::startObserving() {
     if (observing_) return;
     observing_ = true;
     // Runs on the announcer's thread, which must never end up owning the
-    // adapter (its end would stop that very thread), so only the queue's
-    // task takes hold of it. While a refresh waits to run, it will read
-    // after every announcement so far: later ones add nothing.
-    auto announce = [queue = std::weak_ptr<dispatch::SerialQueue>(queue_), weak = weak_from_this(),
-                     queued = refreshQueued_] {
+    // adapter or the last hold on its queue (their ends wait for that very
+    // thread), so it keeps the queue, which lives as long as this function,
+    // and only the queue's task takes hold of the adapter. While a refresh
+    // waits to run, it will read after every announcement so far: later
+    // ones add nothing.
+    auto announce = [queue = queue_, weak = weak_from_this(), queued = refreshQueued_] {
         if (queued->exchange(true)) return;
-        auto target = queue.lock();
-        if (!target) return;
-        target->async([weak, queued] {
+        queue->async([weak, queued] {
             queued->store(false);
             if (auto self = weak.lock()) self->refresh();
         });
