@@ -14,6 +14,12 @@
 //   bench_ws_clients hold N SECONDS TARGET
 //     Opens N clients, prints "READY N" once each is open (and greeted), then
 //     reads whatever arrives until it is ended or SECONDS have passed.
+//   bench_ws_clients cadence N SECONDS TEXT TARGET
+//     Opens N clients, prints "READY N", then for SECONDS keeps the arrival
+//     of every text frame whose payload contains TEXT. Prints "WINDOW" with
+//     the frames, then their bytes (with frame headers) per client per
+//     second, and the p50, p99 and largest interval in milliseconds between
+//     consecutive such frames at one client.
 //
 // TARGET is: --target NAME --port P --ws PATH [--greeted] [--post PATH
 // --body TEXT] [--token BEARER]. A greeted target sends one message to each
@@ -39,6 +45,7 @@
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -428,6 +435,75 @@ int hold(int argc, char** argv) {
     return 0;
 }
 
+int cadence(int argc, char** argv) {
+    if (argc < 6) fail("usage: cadence N SECONDS TEXT TARGET");
+    const int n = std::atoi(argv[2]);
+    const double seconds = std::atof(argv[3]);
+    const std::string wanted = argv[4];
+    const std::vector<Target> targets = parseTargets(argc, argv, 5);
+    veltrane::sys::raiseDescriptorLimit(kDescriptorsWanted);
+    struct Watch {
+        std::unique_ptr<Client> client;
+        std::optional<Clock::time_point> last;
+    };
+    std::vector<Watch> watches;
+    int epoll = epoll_create1(EPOLL_CLOEXEC);
+    if (epoll < 0) fail("epoll_create1");
+    for (int i = 0; i < n; ++i) {
+        watches.push_back({open(targets.front(), i), std::nullopt});
+        epoll_event event{};
+        event.events = EPOLLIN;
+        event.data.u64 = static_cast<std::uint64_t>(i);
+        if (epoll_ctl(epoll, EPOLL_CTL_ADD, watches.back().client->fd, &event) != 0) fail("epoll_ctl");
+    }
+    std::printf("READY %d\n", n);
+    std::fflush(stdout);
+    std::vector<double> intervals;
+    std::size_t frames = 0, bytes = 0;
+    const auto start = Clock::now();
+    const auto until = start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+    epoll_event events[256];
+    char chunk[65536];
+    for (auto now = start; now < until; now = Clock::now()) {
+        const int ready = epoll_wait(epoll, events, 256, 20);
+        const auto arrived = Clock::now();
+        for (int i = 0; i < ready; ++i) {
+            Watch& watch = watches[events[i].data.u64];
+            std::string& buffer = watch.client->buffer;
+            for (;;) {
+                const ssize_t got = ::recv(watch.client->fd, chunk, sizeof chunk, MSG_DONTWAIT);
+                if (got < 0 && errno == EINTR) continue;
+                if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
+                if (got <= 0) fail("a client lost its connection");
+                buffer.append(chunk, static_cast<std::size_t>(got));
+            }
+            std::uint8_t opcode = 0;
+            std::string_view payload;
+            std::size_t used = 0, consumed = 0;
+            std::string_view rest(buffer);
+            while (takeFrame(rest, opcode, payload, used)) {
+                rest.remove_prefix(used);
+                consumed += used;
+                if (opcode != 0x1 || payload.find(wanted) == std::string_view::npos) continue;
+                ++frames;
+                bytes += used;
+                if (watch.last)
+                    intervals.push_back(std::chrono::duration<double, std::milli>(arrived - *watch.last).count());
+                watch.last = arrived;
+            }
+            buffer.erase(0, consumed);
+        }
+    }
+    const double span = std::chrono::duration<double>(Clock::now() - start).count();
+    std::printf("WINDOW %.3f\n", span);
+    if (intervals.empty()) intervals.push_back(0);
+    std::printf("%zu %.1f %.2f %.2f %.2f\n", frames, static_cast<double>(bytes) / n / span, quantile(intervals, 0.5),
+                quantile(intervals, 0.99), quantile(intervals, 1.0));
+    for (auto& watch : watches) close(watch.client->fd);
+    close(epoll);
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -436,6 +512,7 @@ int main(int argc, char** argv) {
     if (mode == "push") return push(argc, argv);
     if (mode == "hold") return hold(argc, argv);
     if (mode == "size") return size(argc, argv);
-    std::fprintf(stderr, "usage: bench_ws_clients push|hold|size ...\n");
+    if (mode == "cadence") return cadence(argc, argv);
+    std::fprintf(stderr, "usage: bench_ws_clients push|hold|size|cadence ...\n");
     return 2;
 }

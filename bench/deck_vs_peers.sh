@@ -22,6 +22,7 @@
 # the push rounds ten times it, so `bench/deck_vs_peers.sh 2` is a quick look.
 set -euo pipefail
 . "$(dirname "$0")/nginx-peer.sh"
+. "$(dirname "$0")/node-peer.sh"
 cd "$(dirname "$0")/.."
 seconds="${1:-10}"
 [[ "$seconds" =~ ^[1-9][0-9]*$ ]] || { echo "usage: $0 [SECONDS]" >&2; exit 2; }
@@ -33,22 +34,9 @@ readers=4
 
 # Tools: Debian packages (see scripts/debian-packages.txt), then the Node peer's
 # locked dependencies.
-need=()
-command -v wrk >/dev/null || need+=(wrk)
-[ -x /usr/sbin/nginx ] || need+=(nginx-light)
-command -v node >/dev/null || need+=(nodejs)
-command -v npm >/dev/null || need+=(npm)
-command -v curl >/dev/null || need+=(curl)
-command -v python3 >/dev/null || need+=(python3)
-if [ ${#need[@]} -gt 0 ]; then
-  sudo=""; [ "$(id -u)" -eq 0 ] || sudo="sudo"
-  echo "installing: ${need[*]}" >&2
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${need[@]}" </dev/null >/dev/null
-fi
+install_missing wrk:wrk /usr/sbin/nginx:nginx-light node:nodejs npm:npm curl:curl python3:python3
+node_peer_modules
 peers=bench/peers
-if [ ! -f "$peers/node_modules/.package-lock.json" ] || [ "$peers/package-lock.json" -nt "$peers/node_modules/.package-lock.json" ]; then
-  npm ci --prefix "$peers" --no-audit --no-fund --loglevel=error >/dev/null
-fi
 
 cmake --preset default >/dev/null
 cmake --build --preset default -j3 --target control-deck bench_ws_clients >/dev/null

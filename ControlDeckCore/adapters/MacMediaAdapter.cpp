@@ -118,7 +118,11 @@ MacMediaAdapter::~MacMediaAdapter() = default;
 const std::shared_ptr<media::MediaRemoteLibrary>& MacMediaAdapter::library() {
     // Once, from whichever queue asks first: the player queries check for
     // running players off the adapter queue.
-    std::call_once(libraryOnce_, [this] { library_ = media::openMediaRemoteLibrary(); });
+    std::call_once(libraryOnce_, [this] {
+        library_ = media::openMediaRemoteLibrary([relay = playersChanged_] {
+            if (auto changed = relay->get()) (*changed)();
+        });
+    });
     return library_;
 }
 

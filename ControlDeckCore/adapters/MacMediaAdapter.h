@@ -26,8 +26,10 @@
 #include "ControlDeckCore/media/HelperLine.h"
 #include "ControlDeckCore/media/MediaRemoteNowPlaying.h"
 #include "ControlDeckCore/media/QQNowPlaying.h"
+#include "ControlDeckCore/shared/Callback.h"
 #include "ControlDeckCore/shared/DeckClock.h"
 #include "ControlDeckCore/shared/LockedValue.h"
+#include "platform/notifications/NotificationCenter.h"
 
 namespace veltrane::accessibility {
 class AccessibilityTree;
@@ -123,6 +125,11 @@ public:
         std::shared_ptr<script::ScriptHost> scripts;
         QQSources qq;
         CoverSources covers;
+        // Players' change announcements: `changed` is to run after each one,
+        // on any thread. By default the backend's, heard once it is open.
+        std::function<void(std::function<void()> changed)> observePlayers;
+        // Players' desktop-wide notifications; by default none on Linux.
+        std::shared_ptr<notifications::NotificationCenter> distributedCenter;
     };
 
     // init(startObservers:): with `startObservers` the sources start at once,
@@ -243,9 +250,16 @@ private:
     void handleEmptyReading();
     void fetchViaHelper();
 
+    // Player notifications (MacMediaAdapterObservers.cpp). A burst of
+    // announcements queues one refresh at a time, never a later one.
+    void startObserving();
+    void startDistributedObservers();
+    void applyDistributed(const notifications::Notification& notification);
+    bool observing_ = false;  // written once, during construction
+    std::shared_ptr<Callback<void()>> playersChanged_ = std::make_shared<Callback<void()>>();
+    std::shared_ptr<std::atomic<bool>> refreshQueued_ = std::make_shared<std::atomic<bool>>(false);
+
     // Seams of later work; each does nothing yet.
-    void startObserving() {}
-    void startDistributedObservers() {}
     void startQQPoll();
     Snapshot enrichQQ(const Snapshot& snapshot) const;
     std::optional<media::QQNowPlaying::LibraryTrack> qqNextLibraryTrack(const std::string& songMid) const;

@@ -147,12 +147,12 @@ dispatch::ConcurrentQueue& backendQueue() {
 
 }  // namespace
 
-std::shared_ptr<MediaRemoteLibrary> openMediaRemoteLibrary() {
+std::shared_ptr<MediaRemoteLibrary> openMediaRemoteLibrary(std::function<void()> changed) {
     std::shared_ptr<mpris::MprisNowPlaying> players = mpris::MprisNowPlaying::connect();
     if (!players) return nullptr;
     // Signals keep the player list current; without them a player that
     // starts later is never seen.
-    players->registerForNotifications([] {});
+    players->registerForNotifications(changed ? std::move(changed) : [] {});
     auto& service = *players;
     return std::make_shared<MediaRemoteLibrary>(MediaRemoteLibrary{service, service, std::move(players)});
 }

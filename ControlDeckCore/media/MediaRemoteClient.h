@@ -4,6 +4,7 @@
 // dictionary turned into a reading.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -21,8 +22,9 @@ struct MediaRemoteLibrary {
 };
 
 // The backend on the session bus; null when no session bus can be reached.
-// Its signal thread ends when the last holder lets go.
-std::shared_ptr<MediaRemoteLibrary> openMediaRemoteLibrary();
+// Its signal thread ends when the last holder lets go. `changed` runs on
+// that thread after each change a player announces.
+std::shared_ptr<MediaRemoteLibrary> openMediaRemoteLibrary(std::function<void()> changed = {});
 
 // One reading of the now-playing player (MediaRemoteNowPlaying.fetch). The
 // backend's blocking calls run on a queue of their own; `done` runs once, on

@@ -123,7 +123,8 @@ void DeckRuntime::wireAdapters() {
                            {"elapsedKnown", true},
                            {"playing", tick.playing},
                            {"index", tick.index},
-                           {"current", tick.current}}}});
+                           {"current", tick.current}}}},
+                        /*spread=*/false);
         });
     });
     timers_.onChange = [hop] {

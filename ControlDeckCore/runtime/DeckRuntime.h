@@ -205,7 +205,9 @@ private:
     Json audioOutputs();
     Json displayOutputs();
     void broadcastState();
-    void broadcast(const Json& message);
+    // `spread`: the writes go over the network threads in small slices (see
+    // WebSocket::broadcast); frequent small events mostly from here alone.
+    void broadcast(const Json& message, bool spread = true);
     std::set<std::string> connectedDeviceIds() const;
 
     // What threads other than the runtime queue may read: the health check,

@@ -208,14 +208,15 @@ void DeckRuntime::broadcastState() {
     });
 }
 
-void DeckRuntime::broadcast(const Json& message) {
+void DeckRuntime::broadcast(const Json& message, bool spread) {
     onQueue([&] {
         std::vector<std::shared_ptr<WebSocket>> sockets;
         sockets.reserve(clients_.size());
         for (const auto& [key, client] : clients_)
             if (client.sessionAuthed) sockets.push_back(client.ws);
         if (sockets.empty()) return;
-        WebSocket::broadcast(sockets, JSON::text(message));
+        WebSocket::broadcast(sockets, JSON::text(message),
+                             spread ? WebSocket::kBroadcastSlice : WebSocket::kFrequentEventSlice);
     });
 }
 

@@ -7,11 +7,14 @@
 
 #include <signal.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <mutex>
+#include <sstream>
 #include <thread>
 #include <tuple>
 
@@ -27,6 +30,7 @@
 #include "tests/support/PrivateBus.h"
 #include "tests/support/ScopedEnvironment.h"
 #include "tests/support/TempDirectory.h"
+#include "tests/support/XvfbServer.h"
 
 namespace veltrane {
 namespace {
@@ -49,6 +53,27 @@ std::string trimmed(std::string text) {
 }
 
 std::string playerctl(const std::string& arguments) { return trimmed(sh("playerctl -p mpv " + arguments).stdout); }
+
+// A 90 s tone at `frequency` Hz tagged with `title` by "Tone Maker", as
+// DIR/NAME.mp3; ffmpeg's exit status.
+int makeTone(const std::string& dir, const char* name, const char* title, const char* frequency) {
+    return sh(std::string("ffmpeg -loglevel error -y -f lavfi -i sine=frequency=") + frequency +
+                  ":duration=90 -metadata title='" + title + "' -metadata artist='Tone Maker' '" + dir + "/" + name +
+                  ".mp3'",
+              60)
+        .status;
+}
+
+// mpv with its MPRIS plugin, no output, looping `files` (quoted for the
+// shell) with `loop` (--loop-playlist=inf or --loop-file=inf).
+std::unique_ptr<process::ChildProcess> startMpv(const std::string& files, const char* loop, std::string& error) {
+    return process::ChildProcess::spawn(
+        "/bin/sh",
+        {"-c",
+         std::string("exec mpv --no-config --script=/usr/lib/mpv-mpris/mpris.so --ao=null --vo=null --no-video ") +
+             loop + " " + files + " >/dev/null 2>&1"},
+        error);
+}
 
 // The children of `parent` whose command name is `name`.
 std::vector<pid_t> childrenNamed(pid_t parent, const std::string& name) {
@@ -116,6 +141,15 @@ public:
         std::lock_guard lock(mutex_);
         return pushed_;
     }
+    // When the first push from the `from`-th on that satisfies `wanted`
+    // arrived; none while no such push has.
+    template <class Predicate>
+    std::optional<std::chrono::steady_clock::time_point> arrivalOf(std::size_t from, Predicate wanted) {
+        std::lock_guard lock(mutex_);
+        for (auto i = from; i < pushed_.size(); ++i)
+            if (wanted(pushed_[i])) return arrivals_[i];
+        return std::nullopt;
+    }
 
 private:
     static Json data(const testing::HTTPReply& reply) { return JSON::parse(reply.body).value_or(Json())["data"]; }
@@ -141,6 +175,7 @@ private:
             if (message.value("type", "") == "state" && message["payload"].contains("media")) {
                 std::lock_guard lock(mutex_);
                 pushed_.push_back(message["payload"]["media"]);
+                arrivals_.push_back(std::chrono::steady_clock::now());
             }
         }
     }
@@ -152,6 +187,7 @@ private:
     std::atomic<bool> stop_{false};
     std::mutex mutex_;
     std::vector<Json> pushed_;
+    std::vector<std::chrono::steady_clock::time_point> arrivals_;
 };
 
 class ControlDeckMedia : public ::testing::Test {
@@ -300,27 +336,15 @@ TEST_F(ControlDeckMedia, FollowsMpvOnThePrivateBus) {
 
 TEST_F(ControlDeckMedia, CommandsReachMpv) {
     const std::string dir = folder_.path().string();
-    for (const auto& [frequency, title, name] :
-         {std::tuple{"440", "First Tone", "1"}, std::tuple{"660", "Second Tone", "2"}})
-        ASSERT_EQ(sh(std::string("ffmpeg -loglevel error -y -f lavfi -i sine=frequency=") + frequency +
-                         ":duration=90 -metadata title='" + title + "' -metadata artist='Tone Maker' '" + dir + "/" +
-                         name + ".mp3'",
-                     60)
-                      .status,
-                  0);
+    ASSERT_EQ(makeTone(dir, "1", "First Tone", "440"), 0);
+    ASSERT_EQ(makeTone(dir, "2", "Second Tone", "660"), 0);
     std::string error;
     auto bus = testing::PrivateBus::start(error);
     ASSERT_TRUE(bus) << error;
     testing::ScopedEnvironment environment;
     environment.set("DBUS_SESSION_BUS_ADDRESS", bus->address());
     environment.unset("DISPLAY");
-    auto mpv = process::ChildProcess::spawn(
-        "/bin/sh",
-        {"-c",
-         "exec mpv --no-config --script=/usr/lib/mpv-mpris/mpris.so --ao=null --vo=null --no-video "
-         "--loop-playlist=inf '" +
-             dir + "/1.mp3' '" + dir + "/2.mp3' >/dev/null 2>&1"},
-        error);
+    auto mpv = startMpv("'" + dir + "/1.mp3' '" + dir + "/2.mp3'", "--loop-playlist=inf", error);
     ASSERT_TRUE(mpv) << error;
     ASSERT_TRUE(eventually([] { return playerctl("status") == "Playing"; }));
 
@@ -443,6 +467,133 @@ def load(mock, parameters):
     EXPECT_EQ(host.waitForExit(), std::optional<int>(0)) << host.err();
     mock->sendSignal(SIGTERM);
     EXPECT_TRUE(eventually([&] { return !mock->isRunning(); }));
+}
+
+// A pause or play made outside the deck reaches the tablet as a state push
+// as soon as the player announces it. The measured delays are printed; the
+// bound asserted is only the test's patience (the watcher's own ticks would
+// deliver within a tenth of a second too, so no timing tells the paths apart).
+TEST_F(ControlDeckMedia, APlayerChangeIsPushedAtOnce) {
+    const std::string dir = folder_.path().string();
+    ASSERT_EQ(makeTone(dir, "1", "Tone", "440"), 0);
+    std::string error;
+    auto bus = testing::PrivateBus::start(error);
+    ASSERT_TRUE(bus) << error;
+    testing::ScopedEnvironment environment;
+    environment.set("DBUS_SESSION_BUS_ADDRESS", bus->address());
+    environment.unset("DISPLAY");
+    auto mpv = startMpv("'" + dir + "/1.mp3'", "--loop-file=inf", error);
+    ASSERT_TRUE(mpv) << error;
+    ASSERT_TRUE(eventually([] { return playerctl("status") == "Playing"; }));
+
+    HostProcess host(CONTROL_DECK_BINARY, hostArguments());
+    Tablet tablet(port_, pairingCode(host));
+    ASSERT_TRUE(
+        eventually([&] { return tablet.media()["title"] == "Tone" && tablet.media()["playing"] == true; }, kPatience))
+        << tablet.media() << host.err();
+
+    // From playerctl's start (its own start-up included) and from its end
+    // (the player has changed by then; a push may even come first).
+    std::vector<double> delays, afterReturn;
+    for (int round = 0; round < 10; ++round) {
+        const bool pause = round % 2 == 0;
+        // Whatever the last change pushed is over before the next one.
+        std::this_thread::sleep_for(300ms);
+        const auto from = tablet.pushedMedia().size();
+        const auto sent = std::chrono::steady_clock::now();
+        playerctl(pause ? "pause" : "play");
+        const auto returned = std::chrono::steady_clock::now();
+        std::optional<std::chrono::steady_clock::time_point> arrived;
+        EXPECT_TRUE(eventually(
+            [&] {
+                arrived = tablet.arrivalOf(from, [&](const Json& media) { return media["playing"] == !pause; });
+                return arrived.has_value();
+            },
+            kPatience))
+            << (pause ? "pause" : "play") << " " << round;
+        if (!arrived) continue;
+        delays.push_back(std::chrono::duration<double, std::milli>(*arrived - sent).count());
+        afterReturn.push_back(std::chrono::duration<double, std::milli>(*arrived - returned).count());
+    }
+    ASSERT_FALSE(delays.empty());
+    std::sort(delays.begin(), delays.end());
+    std::sort(afterReturn.begin(), afterReturn.end());
+    std::printf(
+        "playerctl pause/play to state push, ms: from its start median %.1f max %.1f; "
+        "from its return median %.1f max %.1f\n",
+        delays[delays.size() / 2], delays.back(), afterReturn[afterReturn.size() / 2], afterReturn.back());
+
+    host.signal(SIGTERM);
+    EXPECT_EQ(host.waitForExit(), std::optional<int>(0)) << host.err();
+    mpv->sendSignal(SIGTERM);
+    EXPECT_TRUE(eventually([&] { return !mpv->isRunning(); }));
+}
+
+// With no player to take them, the transport commands become media keys
+// pressed and released on the display, as a program watching the root
+// window sees them.
+TEST_F(ControlDeckMedia, WithoutAPlayerCommandsPressMediaKeys) {
+    std::string error;
+    auto bus = testing::PrivateBus::start(error);
+    ASSERT_TRUE(bus) << error;
+    auto xvfb = testing::XvfbServer::start(320, 240, error);
+    ASSERT_TRUE(xvfb) << error;
+    testing::ScopedEnvironment environment;
+    environment.set("DBUS_SESSION_BUS_ADDRESS", bus->address());
+    environment.set("DISPLAY", xvfb->display());
+    auto xev = process::ChildProcess::spawn("/usr/bin/stdbuf", {"-oL", "xev", "-root", "-event", "keyboard"}, error);
+    ASSERT_TRUE(xev) << error;
+    std::string seen;
+    auto read = [&] {
+        xev->pump(50ms, [&](process::ChildProcess::Stream stream, const char* data, std::size_t size) {
+            if (stream == process::ChildProcess::Stream::out) seen.append(data, size);
+        });
+    };
+    // xev listens once a key of our own shows.
+    ASSERT_TRUE(eventually([&] {
+        sh("xdotool key F1");
+        read();
+        return seen.find("F1)") != std::string::npos;
+    })) << seen;
+
+    HostProcess host(CONTROL_DECK_BINARY, hostArguments());
+    Tablet tablet(port_, pairingCode(host));
+    for (const char* type : {"media_play_pause", "media_next", "media_previous"})
+        EXPECT_EQ(tablet.command({{"type", type}}), 200) << type;
+
+    // The events of xev's report, as "KeyPress XF86AudioPlay" and so on.
+    auto events = [&] {
+        std::vector<std::string> found;
+        std::istringstream lines(seen);
+        std::string line, kind;
+        while (std::getline(lines, line)) {
+            if (line.rfind("KeyPress event", 0) == 0 || line.rfind("KeyRelease event", 0) == 0)
+                kind = line.substr(0, line.find(' '));
+            const auto keysym = line.find("(keysym ");
+            if (keysym == std::string::npos || kind.empty()) continue;
+            const auto name = line.find(", ", keysym) + 2;
+            const std::string key = line.substr(name, line.find(')', name) - name);
+            if (key.rfind("XF86Audio", 0) == 0) found.push_back(kind + " " + key);
+            kind.clear();
+        }
+        return found;
+    };
+    const std::vector<std::string> expected = {"KeyPress XF86AudioPlay", "KeyRelease XF86AudioPlay",
+                                               "KeyPress XF86AudioNext", "KeyRelease XF86AudioNext",
+                                               "KeyPress XF86AudioPrev", "KeyRelease XF86AudioPrev"};
+    EXPECT_TRUE(eventually(
+        [&] {
+            read();
+            return events().size() >= expected.size();
+        },
+        kPatience))
+        << seen;
+    EXPECT_EQ(events(), expected) << seen;
+
+    host.signal(SIGTERM);
+    EXPECT_EQ(host.waitForExit(), std::optional<int>(0)) << host.err();
+    xev->sendSignal(SIGTERM);
+    EXPECT_TRUE(eventually([&] { return !xev->isRunning(); }));
 }
 
 TEST_F(ControlDeckMedia, RunsWithoutASessionBus) {

@@ -211,10 +211,11 @@ WebSocket::SharedFrame WebSocket::textFrame(std::string_view text) {
     return std::make_shared<const std::string>(encode(kText, text));
 }
 
-void WebSocket::broadcast(const std::vector<std::shared_ptr<WebSocket>>& sockets, std::string_view text) {
+void WebSocket::broadcast(const std::vector<std::shared_ptr<WebSocket>>& sockets, std::string_view text,
+                          std::size_t slice) {
     if (sockets.empty()) return;
     const SharedFrame frame = textFrame(text);
-    net::fanOut(sockets.size(), kBroadcastSlice, [&](std::size_t i) { sockets[i]->sendFrame(frame); });
+    net::fanOut(sockets.size(), slice, [&](std::size_t i) { sockets[i]->sendFrame(frame); });
 }
 
 void WebSocket::close(std::uint16_t code) {

@@ -84,12 +84,17 @@ public:
 
     static SharedFrame textFrame(std::string_view text);
     // Sends `text` as one text frame, built once, to every socket in
-    // `sockets`, spreading the writes over the network threads; returns when
-    // each has been written or queued, so what the caller sends next to any
-    // of them leaves after it.
-    static void broadcast(const std::vector<std::shared_ptr<WebSocket>>& sockets, std::string_view text);
+    // `sockets`, spreading the writes over the network threads in slices of
+    // `slice` sockets; returns when each has been written or queued, so what
+    // the caller sends next to any of them leaves after it.
+    static void broadcast(const std::vector<std::shared_ptr<WebSocket>>& sockets, std::string_view text,
+                          std::size_t slice = kBroadcastSlice);
     // Sockets written by one thread of a broadcast before another joins in.
     static constexpr std::size_t kBroadcastSlice = 8;
+    // Small events many times a second: waking the network threads for each
+    // costs more than the writes themselves, so the caller writes up to this
+    // many sockets alone and shares out only beyond.
+    static constexpr std::size_t kFrequentEventSlice = 128;
 
     bool closed() const { return closed_.load(); }
     const std::shared_ptr<dispatch::DispatchQueue>& queue() const { return connection_->queue(); }
