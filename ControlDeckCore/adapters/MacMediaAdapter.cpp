@@ -358,7 +358,7 @@ void MacMediaAdapter::applyOnQueue(std::optional<Snapshot> incoming, std::option
         source_.setWrappedValue(std::nullopt);
         bundleId_.setWrappedValue(std::nullopt);
         artworkPNG_.setWrappedValue(nullptr);
-        lyrics_.setWrappedValue(std::nullopt);
+        setLyrics(std::nullopt);
         liked_.setWrappedValue(std::nullopt);
         lyricsKey_.reset();
         lyricsForTitle_.reset();
@@ -478,7 +478,7 @@ void MacMediaAdapter::applyOnQueue(std::optional<Snapshot> incoming, std::option
         likedOverride_.reset();
         seekOverride_.reset();
         karaokeLine_.setWrappedValue(std::nullopt);
-        lyrics_.setWrappedValue(std::nullopt);
+        setLyrics(std::nullopt);
         lyricsKey_.reset();
         lyricsForTitle_.reset();
         songMid_.reset();

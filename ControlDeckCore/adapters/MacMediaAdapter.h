@@ -316,11 +316,15 @@ private:
     std::int64_t lastPushedLyricIndex_ = std::numeric_limits<std::int64_t>::min();
     // The lyric clock and the lyrics of the current track.
     void startLyricClock();
+    void armLyricClock();
+    // Every change of the published lyrics goes through here, on queue_.
+    void setLyrics(std::optional<lyrics::LyricsSnapshot> lyrics);
     void lyricClockFired();
     void considerLyrics(const Snapshot& snapshot);
     void lyricsArrived(const std::string& key, const std::string& title, const lyrics::OptionalSnapshot& result);
     void prefetchMusicUpcoming();
     void prefetchQQNeighbours(const std::string& songMid);
+    bool lyricClockEnabled_ = false;                            // on queue_ only
     std::shared_ptr<dispatch::DispatchTimer> lyricClockTimer_;  // shared: its type stays incomplete here
     Date lyricsFetchedAt_ = Date::min();
     bool qqIsRunning_ = false;

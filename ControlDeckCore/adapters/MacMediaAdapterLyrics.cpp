@@ -78,6 +78,21 @@ std::string MacMediaAdapter::lyricsTrackKey(const Snapshot& snapshot,
 }
 
 void MacMediaAdapter::startLyricClock() {
+    // The clock's state belongs to queue_, where the watcher may already be
+    // publishing; its first firing disarms it when there is nothing to follow.
+    queue_->async([weak = weak_from_this()] {
+        if (auto self = weak.lock()) {
+            self->lyricClockEnabled_ = true;
+            self->armLyricClock();
+        }
+    });
+}
+
+// The clock runs only while there are synchronised lines to follow: a firing
+// without them does nothing, and 62.5 idle wake-ups a second are what a laptop
+// pays for. Disarmed from its own firing; armed again when lines arrive.
+void MacMediaAdapter::armLyricClock() {
+    if (!lyricClockEnabled_ || lyricClockTimer_) return;
     lyricClockTimer_ = std::shared_ptr<dispatch::DispatchTimer>(
         dispatch::DispatchTimer::create(*queue_, kLyricClockInterval, kLyricClockLeeway, [weak = weak_from_this()] {
             if (auto self = weak.lock()) self->lyricClockFired();
@@ -85,9 +100,20 @@ void MacMediaAdapter::startLyricClock() {
     lyricClockTimer_->start(kLyricClockInterval);
 }
 
+void MacMediaAdapter::setLyrics(std::optional<lyrics::LyricsSnapshot> lyrics) {
+    const bool lines = lyrics && lyrics->synced && !lyrics->lines.empty();
+    lyrics_.setWrappedValue(std::move(lyrics));
+    if (lines) armLyricClock();
+}
+
 void MacMediaAdapter::lyricClockFired() {
     const auto published = lyrics_.wrappedValue();
-    if (!published || !published->synced || published->lines.empty()) return;
+    if (!published || !published->synced || published->lines.empty()) {
+        // On the timer's own queue: no further firing runs.
+        if (lyricClockTimer_) lyricClockTimer_->cancel();
+        lyricClockTimer_.reset();
+        return;
+    }
     const Date nowDate = environment_.clock();
     const double playhead = elapsedKnown_.wrappedValue() ? interpolatedElapsed(nowDate) : elapsed_.wrappedValue();
     const bool playing = isPlaying_.wrappedValue();
@@ -134,7 +160,7 @@ void MacMediaAdapter::considerLyrics(const Snapshot& s) {
     if (!s.title || s.title->empty()) {
         lyricsKey_ = key;
         lyricsForTitle_.reset();
-        lyrics_.setWrappedValue(std::nullopt);
+        setLyrics(std::nullopt);
         return;
     }
 
@@ -143,7 +169,7 @@ void MacMediaAdapter::considerLyrics(const Snapshot& s) {
         title, s.artist, s.album, identity.duration, identity.bundleId, identity.songMid));
     lyricsKey_ = key;
     lyricsFetchedAt_ = nowDate;
-    lyrics_.setWrappedValue(cached);
+    setLyrics(cached);
     lyricsForTitle_ = usableLyrics(cached) ? std::optional<std::string>(title) : std::nullopt;
 
     if (identity.bundleId && (*identity.bundleId == "com.apple.Music" || *identity.bundleId == "Music"))
@@ -172,13 +198,13 @@ void MacMediaAdapter::lyricsArrived(const std::string& key, const std::string& t
                                     const lyrics::OptionalSnapshot& result) {
     if (!lyricsKey_ || *lyricsKey_ != key) return;
     if (usableLyrics(result)) {
-        lyrics_.setWrappedValue(result);
+        setLyrics(result);
         lyricsForTitle_ = title;
         changed();
         return;
     }
     if (usableLyrics(lyrics_.wrappedValue())) return;
-    lyrics_.setWrappedValue(lyrics::LyricsLookup::emptyResult());
+    setLyrics(lyrics::LyricsLookup::emptyResult());
     lyricsForTitle_.reset();
     changed();
 }

@@ -326,5 +326,27 @@ TEST(MacMediaAdapterLyrics, ClockPushesEveryFiringWhilePlayingAndLineChangesWhil
     EXPECT_EQ(rig.adapter->karaokeLine(), std::optional<std::string>("third"));
 }
 
+// The clock sleeps while there is nothing to follow; lines arriving later,
+// and again for the next track, wake it.
+TEST(MacMediaAdapterLyrics, ClockFollowsEachTracksLinesAsTheyArrive) {
+    LyricsRig rig(true);
+    rig.apply(rig.reading("Song", true, 1));
+    std::this_thread::sleep_for(150ms);
+    EXPECT_TRUE(rig.ticks().empty());
+    rig.answer(0, synced());
+    ASSERT_TRUE(testing::eventually([&] { return rig.ticks().size() >= 3; }));
+
+    rig.apply(rig.reading("Other", true, 1));
+    ASSERT_EQ(rig.lookups(), 2u);
+    ASSERT_FALSE(rig.adapter->lyrics() && rig.adapter->lyrics()->synced);
+    std::this_thread::sleep_for(100ms);
+    const auto quiet = rig.ticks().size();
+    std::this_thread::sleep_for(150ms);
+    EXPECT_EQ(rig.ticks().size(), quiet) << "no lines, no ticks";
+    rig.answer(1, synced());
+    ASSERT_TRUE(testing::eventually([&] { return rig.ticks().size() >= quiet + 3; }));
+    EXPECT_TRUE(rig.ticks().back().playing);
+}
+
 }  // namespace
 }  // namespace veltrane::deck
