@@ -38,22 +38,54 @@ public:
     // Readable and writable by anyone; writing calls no callback.
     LockedValue<Fields> fields;
 
-    std::optional<std::string> title() const override { return fields.wrappedValue().title; }
-    std::optional<std::string> artist() const override { return fields.wrappedValue().artist; }
-    std::optional<std::string> album() const override { return fields.wrappedValue().album; }
-    std::optional<std::string> source() const override { return fields.wrappedValue().source; }
-    bool isPlaying() const override { return fields.wrappedValue().isPlaying; }
-    std::optional<PNGData> artworkPNG() const override { return fields.wrappedValue().artworkPNG; }
-    bool available() const override { return fields.wrappedValue().available; }
-    double duration() const override { return fields.wrappedValue().duration; }
-    double elapsed() const override { return fields.wrappedValue().elapsed; }
-    Date elapsedCapturedAt() const override { return fields.wrappedValue().elapsedCapturedAt; }
-    bool elapsedKnown() const override { return fields.wrappedValue().elapsedKnown; }
-    double playbackRate() const override { return fields.wrappedValue().playbackRate; }
-    std::optional<lyrics::LyricsSnapshot> lyrics() const override { return fields.wrappedValue().lyrics; }
-    std::optional<std::string> karaokeLine() const override { return fields.wrappedValue().karaokeLine; }
-    std::optional<bool> liked() const override { return fields.wrappedValue().liked; }
-    bool likeSupported() const override { return fields.wrappedValue().likeSupported; }
+    std::optional<std::string> title() const override {
+        return fields.read([](const Fields& f) { return f.title; });
+    }
+    std::optional<std::string> artist() const override {
+        return fields.read([](const Fields& f) { return f.artist; });
+    }
+    std::optional<std::string> album() const override {
+        return fields.read([](const Fields& f) { return f.album; });
+    }
+    std::optional<std::string> source() const override {
+        return fields.read([](const Fields& f) { return f.source; });
+    }
+    bool isPlaying() const override {
+        return fields.read([](const Fields& f) { return f.isPlaying; });
+    }
+    std::optional<PNGData> artworkPNG() const override {
+        return fields.read([](const Fields& f) { return f.artworkPNG; });
+    }
+    bool available() const override {
+        return fields.read([](const Fields& f) { return f.available; });
+    }
+    double duration() const override {
+        return fields.read([](const Fields& f) { return f.duration; });
+    }
+    double elapsed() const override {
+        return fields.read([](const Fields& f) { return f.elapsed; });
+    }
+    Date elapsedCapturedAt() const override {
+        return fields.read([](const Fields& f) { return f.elapsedCapturedAt; });
+    }
+    bool elapsedKnown() const override {
+        return fields.read([](const Fields& f) { return f.elapsedKnown; });
+    }
+    double playbackRate() const override {
+        return fields.read([](const Fields& f) { return f.playbackRate; });
+    }
+    std::optional<lyrics::LyricsSnapshot> lyrics() const override {
+        return fields.read([](const Fields& f) { return f.lyrics; });
+    }
+    std::optional<std::string> karaokeLine() const override {
+        return fields.read([](const Fields& f) { return f.karaokeLine; });
+    }
+    std::optional<bool> liked() const override {
+        return fields.read([](const Fields& f) { return f.liked; });
+    }
+    bool likeSupported() const override {
+        return fields.read([](const Fields& f) { return f.likeSupported; });
+    }
 
     void playPause() override;
     void nextTrack() override { changed(); }

@@ -74,9 +74,12 @@ struct Listener::Impl : std::enable_shared_from_this<Impl> {
                 // Descriptors are numbered lowest free first: every number
                 // below this one is taken, so the next one would eat into the spare.
                 nearLimit = openLimit && fd >= *openLimit - kSpareDescriptors;
-                // Each connection goes to the next network thread and stays there.
+                // A connection stays on the loop that accepted it: handing it
+                // to another loop costs a wake-up of that loop's thread for
+                // its first read, and the close comes back the same way, which
+                // is more than serving a request takes.
                 asio::error_code ec;
-                socket.emplace(EventLoop::shared().nextContext());
+                socket.emplace(EventLoop::shared().context());
                 socket->assign(protocol, fd, ec);
                 if (ec) {
                     ::close(fd);
