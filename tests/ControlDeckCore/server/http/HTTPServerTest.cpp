@@ -167,7 +167,7 @@ TEST(HTTPServer, BriefPlacedWorkRunsWhereTheQueueIsFreeAndAsItsWork) {
     ASSERT_NE(rig.start(), 0);
     const std::string request = "GET /brief HTTP/1.1\r\n\r\n";
 
-    serial->sync([] {});
+    ASSERT_TRUE(eventually([&] { return serial->runIfIdle([] {}); }));  // its thread has gone idle
     auto idle = veltrane::testing::exchange(rig.port, request);
 
     // Busy: the request waits for the queue and is answered from its thread.
