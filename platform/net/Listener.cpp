@@ -191,7 +191,8 @@ void Listener::start(AcceptHandler handler) {
     std::lock_guard lock(impl_->mutex);
     if (impl_->closed) return;
     impl_->handler = std::move(handler);
-    if (std::optional<std::size_t> limit = sys::descriptorLimit())
+    // A limit too small to leave a spare is left to the resource-shortage path.
+    if (std::optional<std::size_t> limit = sys::descriptorLimit(); limit && *limit > 2 * kSpareDescriptors)
         impl_->openLimit = static_cast<int>(std::min<std::size_t>(*limit, std::numeric_limits<int>::max()));
     impl_->acceptNext();
 }
