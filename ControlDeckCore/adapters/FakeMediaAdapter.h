@@ -37,23 +37,28 @@ public:
 
     // Readable and writable by anyone; writing calls no callback.
     LockedValue<Fields> fields;
+    // One field, copied under the lock without the rest.
+    template <class T>
+    T field(T Fields::*member) const {
+        return fields.read([member](const Fields& f) { return f.*member; });
+    }
 
-    std::optional<std::string> title() const override { return fields.wrappedValue().title; }
-    std::optional<std::string> artist() const override { return fields.wrappedValue().artist; }
-    std::optional<std::string> album() const override { return fields.wrappedValue().album; }
-    std::optional<std::string> source() const override { return fields.wrappedValue().source; }
-    bool isPlaying() const override { return fields.wrappedValue().isPlaying; }
-    std::optional<PNGData> artworkPNG() const override { return fields.wrappedValue().artworkPNG; }
-    bool available() const override { return fields.wrappedValue().available; }
-    double duration() const override { return fields.wrappedValue().duration; }
-    double elapsed() const override { return fields.wrappedValue().elapsed; }
-    Date elapsedCapturedAt() const override { return fields.wrappedValue().elapsedCapturedAt; }
-    bool elapsedKnown() const override { return fields.wrappedValue().elapsedKnown; }
-    double playbackRate() const override { return fields.wrappedValue().playbackRate; }
-    std::optional<lyrics::LyricsSnapshot> lyrics() const override { return fields.wrappedValue().lyrics; }
-    std::optional<std::string> karaokeLine() const override { return fields.wrappedValue().karaokeLine; }
-    std::optional<bool> liked() const override { return fields.wrappedValue().liked; }
-    bool likeSupported() const override { return fields.wrappedValue().likeSupported; }
+    std::optional<std::string> title() const override { return field(&Fields::title); }
+    std::optional<std::string> artist() const override { return field(&Fields::artist); }
+    std::optional<std::string> album() const override { return field(&Fields::album); }
+    std::optional<std::string> source() const override { return field(&Fields::source); }
+    bool isPlaying() const override { return field(&Fields::isPlaying); }
+    std::optional<PNGData> artworkPNG() const override { return field(&Fields::artworkPNG); }
+    bool available() const override { return field(&Fields::available); }
+    double duration() const override { return field(&Fields::duration); }
+    double elapsed() const override { return field(&Fields::elapsed); }
+    Date elapsedCapturedAt() const override { return field(&Fields::elapsedCapturedAt); }
+    bool elapsedKnown() const override { return field(&Fields::elapsedKnown); }
+    double playbackRate() const override { return field(&Fields::playbackRate); }
+    std::optional<lyrics::LyricsSnapshot> lyrics() const override { return field(&Fields::lyrics); }
+    std::optional<std::string> karaokeLine() const override { return field(&Fields::karaokeLine); }
+    std::optional<bool> liked() const override { return field(&Fields::liked); }
+    bool likeSupported() const override { return field(&Fields::likeSupported); }
 
     void playPause() override;
     void nextTrack() override { changed(); }

@@ -94,6 +94,7 @@ DeckRuntime::~DeckRuntime() { cancelPolling(); }
 void DeckRuntime::publish() {
     published_.setWrappedValue(
         Published{settings_.deviceName, pairing_.serverId(), pairing_.pairingCode().has_value(), settings_.port});
+    stateIsBrief_.store(!settings_.clipboardEnabled || adapters_.clipboard->readsAtOnce(), std::memory_order_relaxed);
 }
 
 void DeckRuntime::wireAdapters() {

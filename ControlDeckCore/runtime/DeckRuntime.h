@@ -147,7 +147,7 @@ public:
     static std::function<HTTPServer::Handler> requestHandler(std::weak_ptr<DeckRuntime> runtime);
     // Where start() has the server run that handler: the runtime queue, where
     // every route runs anyway, except for icons, which are drawn off it.
-    static std::function<HTTPServer::Placement> requestQueue(std::weak_ptr<DeckRuntime> runtime);
+    static std::function<HTTPServer::Placer> requestQueue(std::weak_ptr<DeckRuntime> runtime);
     // Tests shorten the grace; the defaults hold otherwise.
     void setWaitingSocketLimits(WaitingSocketLimits limits);
 
@@ -357,6 +357,9 @@ private:
 
     // Read from any thread.
     LockedValue<Published> published_;
+    // The state can be built without waiting on another program (the
+    // clipboard is off, or read from memory); set with published_.
+    std::atomic<bool> stateIsBrief_{false};
     std::atomic<bool> listening_{false};
     std::mutex appsLock_;
     LockedValue<StateCallback> onStateChange_;

@@ -1,5 +1,7 @@
 // The request handler and the REST route table.
 
+#include <algorithm>
+#include <iterator>
 #include <stdexcept>
 
 #include "ControlDeckCore/runtime/DeckRuntime.h"
@@ -22,6 +24,15 @@ bool isIconPath(const std::string& path) {
     return startsWith(path, DeckRuntime::kAppsPrefix) && endsWith(path, DeckRuntime::kIconSuffix);
 }
 
+// Reads of the runtime's own records: no disk, no child process, no other
+// program to wait for, so a connection's thread may answer them itself.
+bool readsRecords(const HTTPRequest& request) {
+    if (request.method != "GET") return false;
+    static constexpr std::string_view kPaths[] = {"/api/layout", "/api/settings", "/api/devices", "/api/actions",
+                                                  "/api/pairing/info"};
+    return std::find(std::begin(kPaths), std::end(kPaths), request.path) != std::end(kPaths);
+}
+
 HTTPResponse stopping() { return HTTPResponse::text(503, "stopping"); }
 
 }  // namespace
@@ -40,11 +51,14 @@ std::function<HTTPServer::Handler> DeckRuntime::requestHandler(std::weak_ptr<Dec
     };
 }
 
-std::function<HTTPServer::Placement> DeckRuntime::requestQueue(std::weak_ptr<DeckRuntime> runtime) {
-    return [runtime](const HTTPRequest& request) -> std::shared_ptr<dispatch::DispatchQueue> {
-        if (request.method == "GET" && isIconPath(request.path)) return nullptr;
+std::function<HTTPServer::Placer> DeckRuntime::requestQueue(std::weak_ptr<DeckRuntime> runtime) {
+    return [runtime](const HTTPRequest& request) -> HTTPServer::Placement {
+        if (request.method == "GET" && isIconPath(request.path)) return {};
         std::shared_ptr<DeckRuntime> self = runtime.lock();
-        return self ? self->queue_ : nullptr;
+        if (!self) return {};
+        const bool brief = readsRecords(request) || (request.method == "GET" && request.path == "/api/state" &&
+                                                     self->stateIsBrief_.load(std::memory_order_relaxed));
+        return {self->queue_, brief};
     };
 }
 

@@ -44,6 +44,22 @@ std::string prefixCharacters(const std::string& text, std::size_t count) {
 
 std::int64_t millisecondsTruncated(Date date) { return millisecondsSince1970(date); }
 
+// The state is rebuilt for every request and push, so its objects are filled
+// member by member: the brace form builds each member as a two-element array
+// first and then takes it apart into the object.
+template <class... Members>
+Json objectOf(Members&&... members) {
+    Json object = Json::object();
+    auto& map = object.get_ref<Json::object_t&>();
+    (map.emplace(std::forward<Members>(members).first, std::forward<Members>(members).second), ...);
+    return object;
+}
+
+template <class T>
+std::pair<const char*, T&&> member(const char* key, T&& value) {
+    return {key, std::forward<T>(value)};
+}
+
 Json mediaObject(const MediaControlling& media, bool available) {
     const Date now = std::chrono::system_clock::now();
     const bool known = media.elapsedKnown();
@@ -60,18 +76,12 @@ Json mediaObject(const MediaControlling& media, bool available) {
         if (duration > 0 && elapsed > duration) elapsed = duration;
         elapsedAt = millisecondsTruncated(now);
     }
-    Json object{{"available", available},
-                {"title", optionalText(media.title())},
-                {"artist", optionalText(media.artist())},
-                {"album", optionalText(media.album())},
-                {"source", optionalText(media.source())},
-                {"playing", playing},
-                {"duration", duration},
-                {"elapsed", elapsed},
-                {"elapsedAt", elapsedAt},
-                {"elapsedKnown", known},
-                {"playbackRate", media.playbackRate()},
-                {"likeSupported", media.likeSupported()}};
+    Json object = objectOf(member("available", available), member("title", optionalText(media.title())),
+                           member("artist", optionalText(media.artist())), member("album", optionalText(media.album())),
+                           member("source", optionalText(media.source())), member("playing", playing),
+                           member("duration", duration), member("elapsed", elapsed), member("elapsedAt", elapsedAt),
+                           member("elapsedKnown", known), member("playbackRate", media.playbackRate()),
+                           member("likeSupported", media.likeSupported()));
     if (std::optional<bool> liked = media.liked()) object["liked"] = *liked;
     if (std::optional<PNGData> artwork = media.artworkPNG()) {
         if (!artwork->empty() && artwork->size() <= kMaxArtworkBytes) {
@@ -102,11 +112,8 @@ Json mediaObject(const MediaControlling& media, bool available) {
 Json DeckRuntime::audioOutputs() {
     Json list = Json::array();
     for (const AudioOutput& output : adapters_.volume->outputs()) {
-        list.push_back(Json{{"id", output.id},
-                            {"name", output.name},
-                            {"volume", output.volume},
-                            {"muted", output.muted},
-                            {"current", output.current}});
+        list.push_back(objectOf(member("id", output.id), member("name", output.name), member("volume", output.volume),
+                                member("muted", output.muted), member("current", output.current)));
     }
     return list;
 }
@@ -114,10 +121,8 @@ Json DeckRuntime::audioOutputs() {
 Json DeckRuntime::displayOutputs() {
     Json list = Json::array();
     for (const DisplayOutput& display : adapters_.brightness->displays()) {
-        list.push_back(Json{{"id", display.id},
-                            {"name", display.name},
-                            {"brightness", display.brightness},
-                            {"builtin", display.builtin}});
+        list.push_back(objectOf(member("id", display.id), member("name", display.name),
+                                member("brightness", display.brightness), member("builtin", display.builtin)));
     }
     return list;
 }
@@ -127,29 +132,21 @@ Json DeckRuntime::buildState() {
         Json system;
         if (settings_.systemStatsEnabled) {
             const SystemSample sample = adapters_.system->sample();
-            system = Json{{"cpu", sample.cpu},
-                          {"memory", sample.memory},
-                          {"battery", sample.battery ? Json(*sample.battery) : Json(nullptr)},
-                          {"charging", sample.charging},
-                          {"uptime", sample.uptime}};
+            system = objectOf(member("cpu", sample.cpu), member("memory", sample.memory),
+                              member("battery", sample.battery ? Json(*sample.battery) : Json(nullptr)),
+                              member("charging", sample.charging), member("uptime", sample.uptime));
         } else {
-            system = Json{{"cpu", 0},
-                          {"memory", 0},
-                          {"battery", nullptr},
-                          {"charging", false},
-                          {"uptime", sys::HostStatistics().uptime().value_or(0)}};
+            system = objectOf(member("cpu", 0), member("memory", 0), member("battery", nullptr),
+                              member("charging", false), member("uptime", sys::HostStatistics().uptime().value_or(0)));
         }
 
         const NetworkSample net = adapters_.network->sample(port(), true);
-        Json network{{"interface", net.interface},
-                     {"ip", optionalText(net.ip)},
-                     {"wifi", net.wifi},
-                     {"ethernet", net.ethernet},
-                     {"serverListening", net.serverListening},
-                     {"port", net.port}};
+        Json network = objectOf(member("interface", net.interface), member("ip", optionalText(net.ip)),
+                                member("wifi", net.wifi), member("ethernet", net.ethernet),
+                                member("serverListening", net.serverListening), member("port", net.port));
 
-        Json clipboard{{"enabled", settings_.clipboardEnabled},
-                       {"historyEnabled", settings_.clipboardHistoryEnabled}};
+        Json clipboard = objectOf(member("enabled", settings_.clipboardEnabled),
+                                  member("historyEnabled", settings_.clipboardHistoryEnabled));
         if (settings_.clipboardEnabled) {
             clipboard["text"] = adapters_.clipboard->readString().value_or("");
             if (settings_.clipboardHistoryEnabled) {
@@ -160,8 +157,8 @@ Json DeckRuntime::buildState() {
                 });
                 Json history = Json::array();
                 for (const ClipboardHistoryItem& item : clipboardHistory_) {
-                    history.push_back(
-                        Json{{"id", item.id}, {"text", item.text}, {"createdAt", iso8601::format(item.createdAt)}});
+                    history.push_back(objectOf(member("id", item.id), member("text", item.text),
+                                               member("createdAt", iso8601::format(item.createdAt))));
                 }
                 clipboard["history"] = std::move(history);
             }
@@ -169,34 +166,26 @@ Json DeckRuntime::buildState() {
 
         Json media = mediaObject(*adapters_.media, settings_.mediaEnabled);
 
-        Json features{{"clipboard", settings_.clipboardEnabled},
-                      {"clipboardEnabled", settings_.clipboardEnabled},
-                      {"media", settings_.mediaEnabled},
-                      {"mediaEnabled", settings_.mediaEnabled},
-                      {"screenshots", settings_.screenshotsEnabled},
-                      {"screenshotsEnabled", settings_.screenshotsEnabled},
-                      {"systemStats", settings_.systemStatsEnabled},
-                      {"systemStatsEnabled", settings_.systemStatsEnabled},
-                      {"files", settings_.fileTransferEnabled},
-                      {"fileTransferEnabled", settings_.fileTransferEnabled}};
+        Json features = objectOf(
+            member("clipboard", settings_.clipboardEnabled), member("clipboardEnabled", settings_.clipboardEnabled),
+            member("media", settings_.mediaEnabled), member("mediaEnabled", settings_.mediaEnabled),
+            member("screenshots", settings_.screenshotsEnabled),
+            member("screenshotsEnabled", settings_.screenshotsEnabled),
+            member("systemStats", settings_.systemStatsEnabled),
+            member("systemStatsEnabled", settings_.systemStatsEnabled), member("files", settings_.fileTransferEnabled),
+            member("fileTransferEnabled", settings_.fileTransferEnabled));
 
-        return Json{{"hostName", settings_.deviceName},
-                    {"serverId", pairing_.serverId()},
-                    {"online", true},
-                    {"volume", adapters_.volume->volume()},
-                    {"muted", adapters_.volume->isMuted()},
-                    {"outputs", audioOutputs()},
-                    {"displays", displayOutputs()},
-                    {"media", std::move(media)},
-                    {"system", std::move(system)},
-                    {"network", std::move(network)},
-                    {"clipboard", std::move(clipboard)},
-                    {"timers", timers_.publicList()},
-                    {"features", std::move(features)},
-                    {"files", filesPublicState()},
-                    {"lastScreenshotId", optionalText(lastScreenshotId_)},
-                    {"permissions", {{"accessibility", true}, {"screenRecording", settings_.screenshotsEnabled}}},
-                    {"connectedDevices", pairing_.publicDevices(connectedDeviceIds())}};
+        return objectOf(
+            member("hostName", settings_.deviceName), member("serverId", pairing_.serverId()), member("online", true),
+            member("volume", adapters_.volume->volume()), member("muted", adapters_.volume->isMuted()),
+            member("outputs", audioOutputs()), member("displays", displayOutputs()), member("media", std::move(media)),
+            member("system", std::move(system)), member("network", std::move(network)),
+            member("clipboard", std::move(clipboard)), member("timers", timers_.publicList()),
+            member("features", std::move(features)), member("files", filesPublicState()),
+            member("lastScreenshotId", optionalText(lastScreenshotId_)),
+            member("permissions",
+                   objectOf(member("accessibility", true), member("screenRecording", settings_.screenshotsEnabled))),
+            member("connectedDevices", pairing_.publicDevices(connectedDeviceIds())));
     });
 }
 

@@ -20,6 +20,14 @@ public:
         return value_;
     }
 
+    // What `reader` makes of the value, under the lock: a part of a large
+    // value without copying the rest.
+    template <class F>
+    auto read(F&& reader) const {
+        std::lock_guard lock(mutex_);
+        return reader(std::as_const(value_));
+    }
+
     void setWrappedValue(T value) {
         std::unique_lock lock(mutex_);
         std::swap(value_, value);

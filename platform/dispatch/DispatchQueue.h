@@ -76,15 +76,7 @@ public:
         using R = std::invoke_result_t<F&>;
         if (isCurrent()) return fn();
         if (core_->tryEnter()) {
-            // The core outlives the call even if the queue is destroyed inside it.
-            struct Held {
-                std::shared_ptr<detail::QueueCore> core;
-                const detail::QueueCore* previous;
-                ~Held() {
-                    detail::setCurrentCore(previous);
-                    core->leave();
-                }
-            } held{core_, detail::setCurrentCore(core_.get())};
+            Held held(core_);
             return fn();
         }
         auto task = std::make_shared<std::packaged_task<R()>>(std::forward<F>(fn));
@@ -94,6 +86,22 @@ public:
         return result.get();
     }
 
+    // Runs `fn` at once on the calling thread, as this queue's work, when the
+    // calling code already runs as its work or the queue is idle (a serial
+    // queue with nothing queued or running); true if it ran. Otherwise false,
+    // and `fn` has not run: the caller queues it instead.
+    template <class F>
+    bool runIfIdle(F&& fn) const {
+        if (isCurrent()) {
+            fn();
+            return true;
+        }
+        if (!core_->tryEnter()) return false;
+        Held held(core_);
+        fn();
+        return true;
+    }
+
     // The label of the queue whose work runs on this thread, or "" if none.
     static std::string currentLabel();
 
@@ -101,6 +109,21 @@ public:
     std::weak_ptr<detail::QueueCore> weakCore() const { return core_; }
 
 protected:
+    // The calling thread's hold on an idle queue, from tryEnter() to leave().
+    // The core outlives the hold even if the queue is destroyed inside it.
+    struct Held {
+        explicit Held(const std::shared_ptr<detail::QueueCore>& held)
+            : core(held), previous(detail::setCurrentCore(held.get())) {}
+        ~Held() {
+            detail::setCurrentCore(previous);
+            core->leave();
+        }
+        Held(const Held&) = delete;
+        Held& operator=(const Held&) = delete;
+        std::shared_ptr<detail::QueueCore> core;
+        const detail::QueueCore* previous;
+    };
+
     explicit DispatchQueue(std::shared_ptr<detail::QueueCore> core) : core_(std::move(core)) {}
     std::shared_ptr<detail::QueueCore> core_;
 };

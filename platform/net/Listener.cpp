@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <limits>
 #include <mutex>
 #include <optional>
 
@@ -16,6 +17,7 @@
 
 #include "platform/net/EventLoop.h"
 #include "platform/net/TCPConnection.h"
+#include "platform/system/ProcessSetup.h"
 
 namespace veltrane::net {
 
@@ -49,7 +51,7 @@ struct Listener::Impl : std::enable_shared_from_this<Impl> {
             {
                 std::lock_guard lock(mutex);
                 if (closed) return;
-                if (waitError) {
+                if (waitError || (nearLimit && !roomBelowSpare())) {
                     retryLater();
                     return;
                 }
@@ -69,9 +71,15 @@ struct Listener::Impl : std::enable_shared_from_this<Impl> {
                     }
                     continue;  // this one attempt failed (e.g. the peer gave up)
                 }
-                // Each connection goes to the next network thread and stays there.
+                // Descriptors are numbered lowest free first: every number
+                // below this one is taken, so the next one would eat into the spare.
+                nearLimit = openLimit && fd >= *openLimit - kSpareDescriptors;
+                // A connection stays on the loop that accepted it: handing it
+                // to another loop costs a wake-up of that loop's thread for
+                // its first read, and the close comes back the same way, which
+                // is more than serving a request takes.
                 asio::error_code ec;
-                socket.emplace(EventLoop::shared().nextContext());
+                socket.emplace(EventLoop::shared().context());
                 socket->assign(protocol, fd, ec);
                 if (ec) {
                     ::close(fd);
@@ -91,7 +99,18 @@ struct Listener::Impl : std::enable_shared_from_this<Impl> {
         }
     }
 
-    // After running out of descriptors or memory; called with `mutex` held.
+    // After the last connection took a descriptor near the limit: whether
+    // the lowest free one is below the spare again (connections closed).
+    // Called with `mutex` held.
+    bool roomBelowSpare() {
+        const int probe = ::fcntl(acceptor.native_handle(), F_DUPFD_CLOEXEC, 0);
+        if (probe < 0) return false;
+        ::close(probe);
+        return probe < *openLimit - kSpareDescriptors;
+    }
+
+    // After running out of descriptors or memory, or coming near the limit;
+    // called with `mutex` held.
     void retryLater() {
         retry.expires_after(kAcceptRetryDelay);
         retry.async_wait([self = shared_from_this()](asio::error_code waitError) {
@@ -107,6 +126,8 @@ struct Listener::Impl : std::enable_shared_from_this<Impl> {
     asio::ip::tcp protocol = asio::ip::tcp::v4();
     asio::ip::address address;
     AcceptHandler handler;
+    std::optional<int> openLimit;  // the soft descriptor limit when accepting began
+    bool nearLimit = false;        // the last connection took a descriptor near it
     bool closed = false;
 };
 
@@ -170,6 +191,9 @@ void Listener::start(AcceptHandler handler) {
     std::lock_guard lock(impl_->mutex);
     if (impl_->closed) return;
     impl_->handler = std::move(handler);
+    // A limit too small to leave a spare is left to the resource-shortage path.
+    if (std::optional<std::size_t> limit = sys::descriptorLimit(); limit && *limit > 2 * kSpareDescriptors)
+        impl_->openLimit = static_cast<int>(std::min<std::size_t>(*limit, std::numeric_limits<int>::max()));
     impl_->acceptNext();
 }
 

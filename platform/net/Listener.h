@@ -32,8 +32,13 @@ public:
     std::uint16_t port() const;
 
     // Accepts until cancel(); `handler` runs for each new connection, one at
-    // a time, on the network threads.
+    // a time, on the network threads. A connection that leaves fewer than
+    // kSpareDescriptors of the process's descriptors free is still handed
+    // over (its server may drop an older one for it), but accepting pauses
+    // for a moment, so that peers never take the descriptors the rest of the
+    // process needs to open a file or a pipe.
     void start(AcceptHandler handler);
+    static constexpr int kSpareDescriptors = 16;
     // Closes the listening socket at once. A connection accepted just before
     // may still be handed to the handler.
     void cancel();

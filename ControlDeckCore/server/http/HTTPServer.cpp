@@ -234,8 +234,14 @@ void HTTPServer::route(const std::shared_ptr<Exchange>& exchange, HTTPRequest re
         return;
     }
     if (auto place = handlerQueue.get()) {
-        if (std::shared_ptr<dispatch::DispatchQueue> queue = (*place)(request)) {
-            queue->async([weak = weak_from_this(), exchange, request = std::move(request)] {
+        if (Placement placement = (*place)(request); placement.queue) {
+            // The queue is held only while the answer is made; the bytes go out after.
+            std::optional<HTTPResponse> answer;
+            if (placement.brief && placement.queue->runIfIdle([&] { answer = respond(request); })) {
+                write(exchange, answer);
+                return;
+            }
+            placement.queue->async([weak = weak_from_this(), exchange, request = std::move(request)] {
                 if (auto self = weak.lock())
                     self->write(exchange, self->respond(request));
                 else

@@ -98,12 +98,22 @@ public:
 
     // Answers 404 "not found" until replaced.
     Callback<Handler> handler;
-    // The serial queue a request's handler runs on, or null for
-    // "deck.http.work". A handler whose work is serialised on one queue anyway
-    // is answered as work of that queue, written from there: no thread waits
-    // for the queue and nothing changes threads on the way back.
-    using Placement = std::shared_ptr<dispatch::DispatchQueue>(const HTTPRequest&);
-    Callback<Placement> handlerQueue;
+    // Where a request's handler runs: on `queue`, a serial queue, or on
+    // "deck.http.work" when it is null. A handler whose work is serialised on
+    // one queue anyway is answered as work of that queue, written from there:
+    // no thread waits for the queue and nothing changes threads on the way
+    // back. `brief` work (a read of the queue's state, no waiting on anything
+    // outside the process) is run by the connection's own thread when the
+    // queue is idle, still as the queue's work, so the request changes
+    // threads only when the queue is busy.
+    struct Placement {
+        Placement(std::shared_ptr<dispatch::DispatchQueue> queue = nullptr, bool brief = false)
+            : queue(std::move(queue)), brief(brief) {}
+        std::shared_ptr<dispatch::DispatchQueue> queue;
+        bool brief = false;
+    };
+    using Placer = Placement(const HTTPRequest&);
+    Callback<Placer> handlerQueue;
     Callback<WSHandler> wsHandler;
     Callback<void(std::uint16_t)> onReady;
 

@@ -6,6 +6,7 @@
 #include <thread>
 #include <vector>
 
+#include "ControlDeckCore/adapters/FakeClipboard.h"
 #include "ControlDeckCore/adapters/FakeNetworkSampler.h"
 #include "tests/ControlDeckCore/runtime/RuntimeFixture.h"
 
@@ -94,6 +95,64 @@ TEST_F(RouteTable, AnswersEachRowWithItsAccessRule) {
             EXPECT_EQ(body(reply)["ok"], false);
         }
     }
+}
+
+// A clipboard read from another program (the selection's owner), as the
+// computer's own is.
+class OwnedClipboard : public FakeClipboard {
+public:
+    bool readsAtOnce() const override { return false; }
+};
+
+// Only reads of the runtime's own records may be answered by a connection's
+// thread; everything else waits its turn on the runtime queue, and icons are
+// drawn off it.
+TEST_F(RouteTable, OnlyReadsThatWaitOnNoOtherProgramArePlacedAsBrief) {
+    adapters.clipboard = std::make_shared<OwnedClipboard>();
+    startRuntime();
+    const auto place = DeckRuntime::requestQueue(runtime);
+    auto placed = [&](const std::string& method, const std::string& path) {
+        HTTPRequest request;
+        request.method = method;
+        request.path = path;
+        return place(request);
+    };
+    struct Case {
+        std::string method, path;
+        bool onRuntime, brief;
+    };
+    const Case cases[] = {
+        {"GET", "/api/state", true, true},  // the clipboard is off
+        {"GET", "/api/settings", true, true},
+        {"GET", "/api/layout", true, true},
+        {"GET", "/api/devices", true, true},
+        {"GET", "/api/actions", true, true},
+        {"GET", "/api/pairing/info", true, true},
+        {"PUT", "/api/settings", true, false},
+        {"POST", "/api/command", true, false},
+        {"GET", "/api/apps", true, false},
+        {"GET", "/api/screenshots/0F6B3E2A-7C1D-4E55-9A0B-2D3C4E5F6A7B", true, false},
+        {"get", "/api/state", true, false},
+        {"GET", "/api/apps/org.example.App/icon", false, false},
+    };
+    for (const Case& c : cases) {
+        const HTTPServer::Placement placement = placed(c.method, c.path);
+        ASSERT_EQ(placement.queue != nullptr, c.onRuntime) << c.method << " " << c.path;
+        if (placement.queue) {
+            EXPECT_EQ(placement.queue->label(), "deck.runtime") << c.path;
+        }
+        EXPECT_EQ(placement.brief, c.brief) << c.method << " " << c.path;
+    }
+
+    // With the clipboard on, building the state reads it from its owner.
+    DeckSettings settings = runtime->settings();
+    settings.clipboardEnabled = true;
+    runtime->setSettings(settings);
+    EXPECT_FALSE(placed("GET", "/api/state").brief);
+    EXPECT_TRUE(placed("GET", "/api/settings").brief);
+    settings.clipboardEnabled = false;
+    runtime->setSettings(settings);
+    EXPECT_TRUE(placed("GET", "/api/state").brief);
 }
 
 TEST_F(RouteTable, OptionsAnswersEmptyWithCORSLines) {

@@ -3,10 +3,12 @@
 #include <atomic>
 #include <future>
 #include <latch>
+#include <string>
 #include <thread>
 #include <vector>
 
 #include "platform/dispatch/SerialQueue.h"
+#include "tests/support/Eventually.h"
 
 using namespace veltrane::dispatch;
 using namespace std::chrono_literals;
@@ -246,4 +248,48 @@ TEST(SerialQueue, AQueueDroppedInsideItsSyncWorkFinishesItsWorkAfterIt) {
     });
     ASSERT_EQ(last.get_future().wait_for(10s), std::future_status::ready) << "work queued by the holder was lost";
     EXPECT_EQ(order, (std::vector<std::string>{"holder", "queued"}));
+}
+
+TEST(SerialQueue, RunIfIdleRunsOnlyWhenNothingOfTheQueueIsQueuedOrRunning) {
+    auto queue = SerialQueue::create("deck.runtime");
+    queue->sync([] {});
+    struct Seen {
+        bool ran = false;
+        std::thread::id thread;
+        std::string label;
+    };
+    auto attempt = [&] {
+        Seen seen;
+        const bool ran = queue->runIfIdle([&] {
+            seen = Seen{true, std::this_thread::get_id(), DispatchQueue::currentLabel()};
+        });
+        EXPECT_EQ(ran, seen.ran);
+        return seen;
+    };
+
+    // Idle: the caller runs it as the queue's work.
+    Seen idle = attempt();
+    EXPECT_TRUE(idle.ran);
+    EXPECT_EQ(idle.thread, std::this_thread::get_id());
+    EXPECT_EQ(idle.label, "deck.runtime");
+    EXPECT_EQ(DispatchQueue::currentLabel(), "");
+
+    // Running work, then work queued behind it: the caller is turned away.
+    std::promise<void> started, release;
+    queue->async([&] {
+        started.set_value();
+        release.get_future().wait();
+    });
+    started.get_future().wait();
+    EXPECT_FALSE(attempt().ran);
+    std::promise<void> queuedRan;
+    queue->async([&] { queuedRan.set_value(); });
+    EXPECT_FALSE(attempt().ran);
+    release.set_value();
+    ASSERT_EQ(queuedRan.get_future().wait_for(10s), std::future_status::ready);
+
+    // From the queue's own work it runs inline.
+    EXPECT_TRUE(queue->sync([&] { return queue->runIfIdle([] {}); }));
+    // Idle again once the queue's thread has finished.
+    EXPECT_TRUE(veltrane::testing::eventually([&] { return attempt().ran; }));
 }

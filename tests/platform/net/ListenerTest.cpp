@@ -1,14 +1,18 @@
 #include <gtest/gtest.h>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <condition_variable>
+#include <cstdlib>
 #include <future>
 #include <map>
 #include <mutex>
+#include <set>
 #include <thread>
 
 #include "platform/dispatch/DispatchQueue.h"
@@ -100,6 +104,42 @@ Received receiveOnce(const std::shared_ptr<net::Connection>& connection) {
     if (future.wait_for(20s) != std::future_status::ready)
         return {"", false, std::make_error_code(std::errc::timed_out), ""};
     return future.get();
+}
+
+// The descriptor numbers this process has open.
+std::set<int> openDescriptors() {
+    std::set<int> open;
+    DIR* dir = ::opendir("/proc/self/fd");
+    if (!dir) return open;
+    const int own = ::dirfd(dir);
+    while (dirent* entry = ::readdir(dir)) {
+        if (entry->d_name[0] == '.') continue;
+        const int fd = std::atoi(entry->d_name);
+        if (fd != own) open.insert(fd);
+    }
+    ::closedir(dir);
+    return open;
+}
+
+// A soft descriptor limit that leaves exactly `free` descriptors to open.
+rlim_t limitLeaving(int free) {
+    const std::set<int> open = openDescriptors();
+    int fd = 0;
+    for (int left = free; left > 0; ++fd)
+        if (!open.count(fd)) --left;
+    return static_cast<rlim_t>(fd);
+}
+
+// How many more descriptors the process can open now (counted up to `most`).
+int freeDescriptors(int most) {
+    std::vector<int> opened;
+    for (int i = 0; i < most; ++i) {
+        const int fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+        if (fd < 0) break;
+        opened.push_back(fd);
+    }
+    for (int fd : opened) ::close(fd);
+    return static_cast<int>(opened.size());
 }
 
 bool haveIPv6Loopback() {
@@ -260,4 +300,59 @@ TEST(Listener, CancelStopsAcceptingAndFreesThePort) {
     EXPECT_FALSE(LoopbackSocket::tryConnect(port).valid());
     auto again = net::Listener::create("127.0.0.1", "deck.http.conn");
     EXPECT_FALSE(again->bind(port)) << "the port is free again at once";
+}
+
+// A flood of peers never takes the descriptors the rest of the process needs
+// to open a file or a pipe: accepting stops a few short of the limit and
+// picks up again once connections close.
+TEST(Listener, AcceptingLeavesSpareDescriptorsAndResumesOnceConnectionsClose) {
+    constexpr int kPeers = 64;
+    auto listener = net::Listener::create("127.0.0.1", "deck.http.conn");
+    ASSERT_FALSE(listener->bind(0));
+    std::vector<LoopbackSocket> peers;  // connected now, waiting in the backlog
+    for (int i = 0; i < kPeers; ++i) {
+        peers.push_back(LoopbackSocket::connect(listener->port()));
+        ASSERT_TRUE(peers.back().valid());
+    }
+    // Room above what is open for the spare and half of the peers.
+    rlimit saved{};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+    struct Restore {
+        rlimit limit;
+        ~Restore() { ::setrlimit(RLIMIT_NOFILE, &limit); }
+    } restore{saved};
+    const rlimit tight{limitLeaving(net::Listener::kSpareDescriptors + kPeers / 2), saved.rlim_max};
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &tight), 0);
+
+    auto accepted = std::make_shared<Accepted>();
+    listener->start([accepted](std::shared_ptr<net::Connection> c) { (*accepted)(std::move(c)); });
+    auto count = [&] {
+        std::lock_guard lock(accepted->mutex);
+        return accepted->connections.size();
+    };
+    // Until no peer has been taken for a while (accepting retries every 50 ms).
+    std::size_t settled = 0;
+    for (int quiet = 0; quiet < 10; ++quiet) {
+        std::this_thread::sleep_for(50ms);
+        if (count() != settled) quiet = 0;
+        settled = count();
+    }
+    EXPECT_GE(settled, static_cast<std::size_t>(kPeers / 2));
+    EXPECT_GE(freeDescriptors(net::Listener::kSpareDescriptors), net::Listener::kSpareDescriptors - 1);
+
+    // Closing the accepted ones lets the rest in.
+    std::vector<std::shared_ptr<net::Connection>> held;
+    {
+        std::lock_guard lock(accepted->mutex);
+        held = accepted->connections;
+    }
+    for (auto& connection : held) connection->cancel();
+    const auto deadline = std::chrono::steady_clock::now() + 20s;
+    while (count() < static_cast<std::size_t>(kPeers) && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(20ms);
+        std::lock_guard lock(accepted->mutex);
+        for (auto& connection : accepted->connections) connection->cancel();
+    }
+    EXPECT_EQ(count(), static_cast<std::size_t>(kPeers));
+    listener->cancel();
 }

@@ -4,7 +4,10 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <future>
 #include <mutex>
+#include <thread>
+#include <vector>
 
 #include "ControlDeckCore/server/http/HTTPServer.h"
 #include "platform/process/Shell.h"
@@ -138,6 +141,56 @@ TEST(HTTPServer, APlacedHandlerRunsAsItsQueuesWorkAndAnswersTheSameBytes) {
     auto unplaced = veltrane::testing::exchange(rig.port, "GET /same HTTP/1.1\r\n\r\n");
     ASSERT_TRUE(placed && unplaced);
     EXPECT_EQ(*placed, *unplaced);
+}
+
+// Brief work is taken by the connection's own thread when its queue is idle,
+// and waits its turn on the queue when it is not; either way it runs as the
+// queue's work and writes the same bytes.
+TEST(HTTPServer, BriefPlacedWorkRunsWhereTheQueueIsFreeAndAsItsWork) {
+    ServerRig rig;
+    auto serial = dispatch::SerialQueue::create("deck.runtime");
+    std::promise<std::thread::id> queueThread;
+    serial->async([&] { queueThread.set_value(std::this_thread::get_id()); });
+    const std::thread::id serialThread = queueThread.get_future().get();
+    struct Run {
+        std::thread::id thread;
+        std::string label;
+    };
+    std::mutex mutex;
+    std::vector<Run> runs;
+    rig.server->handler = [&](const HTTPRequest&) {
+        std::lock_guard lock(mutex);
+        runs.push_back({std::this_thread::get_id(), dispatch::DispatchQueue::currentLabel()});
+        return HTTPResponse::ok(Json{{"same", true}});
+    };
+    rig.server->handlerQueue = [serial](const HTTPRequest&) { return HTTPServer::Placement(serial, true); };
+    ASSERT_NE(rig.start(), 0);
+    const std::string request = "GET /brief HTTP/1.1\r\n\r\n";
+
+    ASSERT_TRUE(eventually([&] { return serial->runIfIdle([] {}); }));  // its thread has gone idle
+    auto idle = veltrane::testing::exchange(rig.port, request);
+
+    // Busy: the request waits for the queue and is answered from its thread.
+    std::promise<void> release;
+    std::promise<void> holding;
+    serial->async([&] {
+        holding.set_value();
+        release.get_future().wait();
+    });
+    holding.get_future().wait();
+    auto busyAnswer = std::async(std::launch::async, [&] { return veltrane::testing::exchange(rig.port, request); });
+    EXPECT_EQ(busyAnswer.wait_for(200ms), std::future_status::timeout) << "answered while the queue was busy";
+    release.set_value();
+    auto busy = busyAnswer.get();
+
+    ASSERT_TRUE(idle && busy);
+    EXPECT_EQ(*idle, *busy);
+    std::lock_guard lock(mutex);
+    ASSERT_EQ(runs.size(), 2u);
+    EXPECT_NE(runs[0].thread, serialThread);
+    EXPECT_EQ(runs[0].label, "deck.runtime");
+    EXPECT_EQ(runs[1].thread, serialThread);
+    EXPECT_EQ(runs[1].label, "deck.runtime");
 }
 
 TEST(HTTPServer, EveryAnswerCarriesLengthCloseAndCrossOriginLines) {
