@@ -16,9 +16,18 @@ int recordError(Display*, XErrorEvent* event) {
 
 int quietIOError(Display*) { return 0; }
 
+std::mutex& openCloseMutex() {
+    static std::mutex mutex;
+    return mutex;
+}
+
 void installHandlers() {
     static std::once_flag once;
     std::call_once(once, [] {
+        // Before any other Xlib call: several threads open connections (the
+        // display sampler, media keys), and Xlib's own implicit set-up on
+        // the first open is not itself safe against a second thread.
+        XInitThreads();
         XSetErrorHandler(recordError);
         XSetIOErrorHandler(quietIOError);
     });
@@ -28,16 +37,22 @@ void installHandlers() {
 
 std::unique_ptr<X11Connection> X11Connection::open() {
     installHandlers();
-    Display* display = XOpenDisplay(nullptr);
+    Display* display = nullptr;
+    {
+        // Opening and closing touch Xlib's process-wide lists; one at a time.
+        std::lock_guard lock(openCloseMutex());
+        display = XOpenDisplay(nullptr);
+    }
     if (display == nullptr) return nullptr;
     return std::unique_ptr<X11Connection>(new X11Connection(display));
 }
 
-X11Connection::X11Connection(Display* display) : display_(display) {
-    XSetIOErrorExitHandler(display_, onLost, this);
-}
+X11Connection::X11Connection(Display* display) : display_(display) { XSetIOErrorExitHandler(display_, onLost, this); }
 
-X11Connection::~X11Connection() { XCloseDisplay(display_); }
+X11Connection::~X11Connection() {
+    std::lock_guard lock(openCloseMutex());
+    XCloseDisplay(display_);
+}
 
 void X11Connection::onLost(Display*, void* self) { static_cast<X11Connection*>(self)->broken_ = true; }
 

@@ -300,8 +300,12 @@ TEST_F(ControlDeckMedia, FollowsMpvOnThePrivateBus) {
     playerctl("play");
     const std::string first = playerctl("metadata xesam:title");
     playerctl("next");
-    ASSERT_TRUE(eventually([&] { return playerctl("metadata xesam:title") != first; }));
-    const std::string second = playerctl("metadata xesam:title");
+    // Between tracks the player may briefly name none: wait for the next one's name.
+    std::string second;
+    ASSERT_TRUE(eventually([&] {
+        second = playerctl("metadata xesam:title");
+        return !second.empty() && second != first;
+    }));
     EXPECT_TRUE(eventually([&] { return tablet.media()["title"] == second; }, kPatience)) << tablet.media();
     EXPECT_TRUE(eventually(
         [&] {
@@ -360,8 +364,15 @@ TEST_F(ControlDeckMedia, CommandsReachMpv) {
 
     for (const char* type : {"media_next", "media_previous"}) {
         const std::string before = playerctl("metadata xesam:title");
+        ASSERT_FALSE(before.empty());
         EXPECT_EQ(tablet.command({{"type", type}}), 200);
-        EXPECT_TRUE(eventually([&] { return playerctl("metadata xesam:title") != before; }, kPatience)) << type;
+        EXPECT_TRUE(eventually(
+            [&] {
+                const std::string now = playerctl("metadata xesam:title");
+                return !now.empty() && now != before;
+            },
+            kPatience))
+            << type;
     }
 
     // A seek shows at once and the playhead never runs back afterwards;
