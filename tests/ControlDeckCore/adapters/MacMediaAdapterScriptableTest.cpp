@@ -160,12 +160,31 @@ private:
 // Answers the player queries instead of scripts.
 using NativeQuery = std::function<std::optional<Snapshot>(const std::string&)>;
 
+struct Gone {
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool done = false;
+};
+struct Token {
+    std::shared_ptr<Gone> gone;
+    ~Token() {
+        if (!gone) return;
+        std::lock_guard lock(gone->mutex);
+        gone->done = true;
+        gone->changed.notify_all();
+    }
+};
+
 class Rig {
 public:
     explicit Rig(std::set<std::string> running = {}, bool observers = false, const NativeQuery& native = {})
         : scripts(std::make_shared<Scripts>()), running_(std::move(running)) {
         MacMediaAdapter::Environment environment;
-        environment.clock = [this] {
+        // Held by the environment's functions: its end tells that nothing
+        // the adapter runs can reach this rig any more.
+        auto token = std::make_shared<Token>();
+        token->gone = gone_;
+        environment.clock = [this, token] {
             std::lock_guard lock(mutex_);
             return now_;
         };
@@ -186,9 +205,11 @@ public:
     }
     ~Rig() {
         adapter->setOnChange({});
-        std::weak_ptr<MacMediaAdapter> weak = adapter;
         adapter.reset();
-        EXPECT_TRUE(testing::eventually([&] { return weak.expired(); }));
+        // Waited on under a lock, so the adapter's last use of this rig is
+        // ordered before the rig goes (an expired weak pointer is not).
+        std::unique_lock lock(gone_->mutex);
+        EXPECT_TRUE(gone_->changed.wait_for(lock, 30s, [&] { return gone_->done; }));
     }
 
     double now() const {
@@ -241,6 +262,7 @@ private:
     mutable std::mutex mutex_;
     Date now_ = std::chrono::system_clock::now();
     std::set<std::string> running_;
+    std::shared_ptr<Gone> gone_ = std::make_shared<Gone>();
     int changes_ = 0;
 };
 
