@@ -14,11 +14,12 @@
 namespace veltrane::net {
 
 // A few threads for every socket of the process, each running an io_context
-// of its own. A connection lives on the listener's loop from accept to close,
-// so its reads, writes and completions follow one another on one thread and
-// never wake another; per-connection order comes from each connection's
-// strand. The other loops take part in fan-outs (one message written to many
-// sockets) and in what other sockets and timers are given to them.
+// of its own. Each loop accepts on a listening socket of its own, and a
+// connection lives on the loop that accepted it from accept to close, so its
+// reads, writes and completions follow one another on one thread and never
+// wake another; per-connection order comes from each connection's strand.
+// Every loop also takes part in fan-outs (one message written to many
+// sockets).
 //
 // At exit the loops stop running completions before any static they might
 // touch is destroyed, and their threads stay parked instead of being joined:
@@ -27,8 +28,6 @@ namespace veltrane::net {
 class EventLoop {
 public:
     static EventLoop& shared();
-    // The loop of the listeners, their connections and timers.
-    asio::io_context& context() { return loops_.front()->context; }
     // The next loop, taking them in turn.
     asio::io_context& nextContext();
     std::size_t threadCount() const { return loops_.size(); }

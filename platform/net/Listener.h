@@ -25,18 +25,20 @@ public:
     Listener(const Listener&) = delete;
     Listener& operator=(const Listener&) = delete;
 
-    // Binds with SO_REUSEADDR (never SO_REUSEPORT, which would let a second
-    // server share the port silently) and listens. Port 0 lets the system
-    // choose. EADDRINUSE comes back as std::errc::address_in_use.
+    // Binds with SO_REUSEADDR and listens, with one socket for each network
+    // loop sharing the port (SO_REUSEPORT) so that connections spread over
+    // the loops. A port someone else listens on is refused first, so a second
+    // server never shares it silently. Port 0 lets the system choose.
+    // EADDRINUSE comes back as std::errc::address_in_use.
     std::error_code bind(std::uint16_t port);
     std::uint16_t port() const;
 
-    // Accepts until cancel(); `handler` runs for each new connection, one at
-    // a time, on the network threads. A connection that leaves fewer than
-    // kSpareDescriptors of the process's descriptors free is still handed
-    // over (its server may drop an older one for it), but accepting pauses
-    // for a moment, so that peers never take the descriptors the rest of the
-    // process needs to open a file or a pipe.
+    // Accepts until cancel(); `handler` runs for each new connection on the
+    // network loop that accepted it (one at a time on each loop). Accepting
+    // pauses while the next connection would take one of the process's last
+    // kSpareDescriptors descriptors, and resumes once connections close, so
+    // that peers never take the descriptors the rest of the process needs to
+    // open a file or a pipe.
     void start(AcceptHandler handler);
     static constexpr int kSpareDescriptors = 16;
     // Closes the listening socket at once. A connection accepted just before

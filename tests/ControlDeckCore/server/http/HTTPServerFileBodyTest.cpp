@@ -70,7 +70,9 @@ TEST(HTTPServerFileBody, APeerThatStopsReadingIsClosedOnceNothingMovesForTheDead
         std::filesystem::resize_file(path, 256 * kMiB);  // sparse: no disk needed
     }
     auto options = ServerRig::options();
-    options.requestDeadline = 1s;
+    // Long enough that a test thread the machine does not schedule for a
+    // while (sanitizers, parallel tests) is not taken for a stalled reader.
+    options.requestDeadline = 3s;
     ServerRig rig(options);
     serveFile(*rig.server, path);
     ASSERT_NE(rig.start(), 0);
@@ -87,7 +89,7 @@ TEST(HTTPServerFileBody, APeerThatStopsReadingIsClosedOnceNothingMovesForTheDead
     // It reads often: the server sees progress only when the socket's buffer
     // has room again, so long pauses would look like a stall on a busy machine.
     std::size_t received = 0;
-    for (int i = 0; i < 48; ++i) {
+    for (int i = 0; i < 128; ++i) {
         auto piece = client.readExactly(kMiB);
         ASSERT_TRUE(piece.has_value()) << received;
         received += piece->size();
