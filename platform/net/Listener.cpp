@@ -124,8 +124,6 @@ struct Acceptor : std::enable_shared_from_this<Acceptor> {
                     host = TCPConnection::hostText(endpoint);
                 }
             }
-            asio::error_code ignored;
-            socket->set_option(asio::ip::tcp::no_delay(true), ignored);
             // Set before the first wait and cleared only after `closed`: no lock needed.
             handler(TCPConnection::create(std::move(*socket), label, std::move(host)));
         }
@@ -223,6 +221,8 @@ struct Listener::Impl {
             if (::setsockopt(slot.acceptor.native_handle(), SOL_SOCKET, SO_REUSEPORT, &on, sizeof on) != 0)
                 return {errno, std::system_category()};
         }
+        // Accepted sockets inherit it: no system call per connection.
+        if (!ec) slot.acceptor.set_option(asio::ip::tcp::no_delay(true), ec);
         if (!ec) slot.acceptor.bind(endpoint, ec);
         if (!ec) slot.acceptor.listen(asio::socket_base::max_listen_connections, ec);
         if (!ec) slot.acceptor.native_non_blocking(true, ec);  // accept4 says when the backlog is empty

@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -170,6 +171,7 @@ TEST(Listener, EveryDescriptorIsCloseOnExecAndOnlyListeningSocketsSharePorts) {
     EXPECT_EQ(fds.size() - listening, 1u) << "the accepted one";
     for (int fd : fds) {
         EXPECT_TRUE(closeOnExec(fd)) << "descriptor " << fd << " would leak into child processes";
+        EXPECT_EQ(optionValue(fd, IPPROTO_TCP, TCP_NODELAY), 1) << "small WebSocket frames would wait";
         if (optionValue(fd, SOL_SOCKET, SO_ACCEPTCONN) != 1) continue;
         EXPECT_EQ(optionValue(fd, SOL_SOCKET, SO_REUSEADDR), 1);
         EXPECT_EQ(optionValue(fd, SOL_SOCKET, SO_REUSEPORT), 1);
