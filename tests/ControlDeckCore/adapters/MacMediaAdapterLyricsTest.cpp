@@ -9,6 +9,7 @@
 #include "ControlDeckCore/media/Playhead.h"
 #include "tests/ControlDeckCore/adapters/OfflineSources.h"
 #include "tests/support/Eventually.h"
+#include "tests/support/LastCopy.h"
 
 namespace veltrane::deck {
 namespace {
@@ -26,7 +27,7 @@ class LyricsRig {
 public:
     explicit LyricsRig(bool startObservers = false) {
         MacMediaAdapter::Environment environment;
-        environment.clock = [this] {
+        environment.clock = [this, token = lastCopy_.token()] {
             std::lock_guard lock(mutex_);
             return now_;
         };
@@ -53,13 +54,13 @@ public:
     ~LyricsRig() {
         adapter->setOnChange({});
         adapter->setOnLyricClock({});
-        std::weak_ptr<MacMediaAdapter> weak = adapter;
         adapter.reset();
         {
             std::lock_guard lock(mutex_);
             lookups_.clear();  // their completions hold the adapter weakly
         }
-        EXPECT_TRUE(testing::eventually([&] { return weak.expired(); }));
+        // The adapter's last use of this rig is ordered before the rig goes.
+        EXPECT_TRUE(lastCopy_.waitGone());
     }
 
     struct Lookup {
@@ -121,6 +122,7 @@ public:
 
 private:
     mutable std::mutex mutex_;
+    testing::LastCopy lastCopy_;
     Date now_ = std::chrono::system_clock::now();
     std::vector<Lookup> lookups_;
     std::vector<lyrics::LyricClockTick> ticks_;

@@ -10,6 +10,7 @@
 #include "ControlDeckCore/adapters/MacMediaAdapter.h"
 #include "platform/notifications/FakeNotificationCenter.h"
 #include "tests/support/Eventually.h"
+#include "tests/support/LastCopy.h"
 
 namespace veltrane::deck {
 namespace {
@@ -21,7 +22,7 @@ class ObserverRig {
 public:
     ObserverRig() {
         MacMediaAdapter::Environment environment;
-        environment.fetch = [this](media::MediaRemoteNowPlaying::FetchDone) {
+        environment.fetch = [this, token = lastCopy_.token()](media::MediaRemoteNowPlaying::FetchDone) {
             std::lock_guard lock(mutex_);
             ++fetches_;
         };
@@ -37,9 +38,9 @@ public:
     }
     ~ObserverRig() {
         // Nothing the fakes hold keeps the adapter alive.
-        std::weak_ptr<MacMediaAdapter> weak = adapter;
         adapter.reset();
-        EXPECT_TRUE(testing::eventually([&] { return weak.expired(); }));
+        // The adapter's last use of this rig is ordered before the rig goes.
+        EXPECT_TRUE(lastCopy_.waitGone());
     }
 
     int fetches() const {
@@ -63,6 +64,7 @@ public:
 
 private:
     mutable std::mutex mutex_;
+    testing::LastCopy lastCopy_;
     int fetches_ = 0;
     std::function<void()> announce_;
 };

@@ -17,6 +17,7 @@
 #include "tests/ControlDeckCore/adapters/OfflineSources.h"
 #include "tests/support/Eventually.h"
 #include "tests/support/FakeAccessibilityTree.h"
+#include "tests/support/LastCopy.h"
 #include "tests/support/LyricsStub.h"
 #include "tests/support/ScopedEnvironment.h"
 #include "tests/support/TempDirectory.h"
@@ -80,6 +81,7 @@ public:
         };
         testing::offlineSources(environment);
         if (adjust) adjust(environment);
+        environment.clock = [clock = std::move(environment.clock), token = lastCopy_.token()] { return clock(); };
         adapter = MacMediaAdapter::create(startObservers, std::move(environment));
         adapter->setOnChange([this] {
             std::lock_guard lock(mutex_);
@@ -88,9 +90,9 @@ public:
     }
     ~Rig() {
         adapter->setOnChange({});
-        std::weak_ptr<MacMediaAdapter> weak = adapter;
         adapter.reset();
-        EXPECT_TRUE(testing::eventually([&] { return weak.expired(); }));
+        // The adapter's last use of this rig is ordered before the rig goes.
+        EXPECT_TRUE(lastCopy_.waitGone());
     }
 
     double now() const {
@@ -140,6 +142,7 @@ public:
 
 private:
     mutable std::mutex mutex_;
+    testing::LastCopy lastCopy_;
     Date now_ = std::chrono::system_clock::now();
     int changes_ = 0;
 };

@@ -17,6 +17,7 @@
 #include "platform/process/Shell.h"
 #include "platform/script/FakeScriptHost.h"
 #include "tests/support/Eventually.h"
+#include "tests/support/LastCopy.h"
 #include "tests/support/PrivateBus.h"
 #include "tests/support/ScopedEnvironment.h"
 #include "tests/support/TempDirectory.h"
@@ -160,31 +161,12 @@ private:
 // Answers the player queries instead of scripts.
 using NativeQuery = std::function<std::optional<Snapshot>(const std::string&)>;
 
-struct Gone {
-    std::mutex mutex;
-    std::condition_variable changed;
-    bool done = false;
-};
-struct Token {
-    std::shared_ptr<Gone> gone;
-    ~Token() {
-        if (!gone) return;
-        std::lock_guard lock(gone->mutex);
-        gone->done = true;
-        gone->changed.notify_all();
-    }
-};
-
 class Rig {
 public:
     explicit Rig(std::set<std::string> running = {}, bool observers = false, const NativeQuery& native = {})
         : scripts(std::make_shared<Scripts>()), running_(std::move(running)) {
         MacMediaAdapter::Environment environment;
-        // Held by the environment's functions: its end tells that nothing
-        // the adapter runs can reach this rig any more.
-        auto token = std::make_shared<Token>();
-        token->gone = gone_;
-        environment.clock = [this, token] {
+        environment.clock = [this, token = lastCopy_.token()] {
             std::lock_guard lock(mutex_);
             return now_;
         };
@@ -206,10 +188,8 @@ public:
     ~Rig() {
         adapter->setOnChange({});
         adapter.reset();
-        // Waited on under a lock, so the adapter's last use of this rig is
-        // ordered before the rig goes (an expired weak pointer is not).
-        std::unique_lock lock(gone_->mutex);
-        EXPECT_TRUE(gone_->changed.wait_for(lock, 30s, [&] { return gone_->done; }));
+        // The adapter's last use of this rig is ordered before the rig goes.
+        EXPECT_TRUE(lastCopy_.waitGone());
     }
 
     double now() const {
@@ -262,7 +242,7 @@ private:
     mutable std::mutex mutex_;
     Date now_ = std::chrono::system_clock::now();
     std::set<std::string> running_;
-    std::shared_ptr<Gone> gone_ = std::make_shared<Gone>();
+    testing::LastCopy lastCopy_;
     int changes_ = 0;
 };
 

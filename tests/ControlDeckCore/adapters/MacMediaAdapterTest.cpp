@@ -14,6 +14,7 @@
 #include "platform/crypto/Crypto.h"
 #include "tests/ControlDeckCore/adapters/OfflineSources.h"
 #include "tests/support/Eventually.h"
+#include "tests/support/LastCopy.h"
 #include "tests/support/TempDirectory.h"
 
 namespace veltrane::deck {
@@ -28,7 +29,7 @@ class Rig {
 public:
     explicit Rig(std::optional<std::string> helper = std::nullopt) {
         MacMediaAdapter::Environment environment;
-        environment.clock = [this] {
+        environment.clock = [this, token = lastCopy_.token()] {
             std::lock_guard lock(mutex_);
             return now_;
         };
@@ -47,9 +48,9 @@ public:
     // rig's clock until it is gone.
     ~Rig() {
         adapter->setOnChange({});
-        std::weak_ptr<MacMediaAdapter> weak = adapter;
         adapter.reset();
-        EXPECT_TRUE(testing::eventually([&] { return weak.expired(); }));
+        // The adapter's last use of this rig is ordered before the rig goes.
+        EXPECT_TRUE(lastCopy_.waitGone());
     }
 
     // Seconds since the reference date, as readings carry them.
@@ -100,6 +101,7 @@ public:
 
 private:
     mutable std::mutex mutex_;
+    testing::LastCopy lastCopy_;
     Date now_ = std::chrono::system_clock::now();
     int changes_ = 0;
 };
