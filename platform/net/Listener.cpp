@@ -40,6 +40,24 @@ constexpr std::size_t kAcceptingLoops = 2;
 
 std::size_t acceptingLoops() { return std::min(kAcceptingLoops, EventLoop::shared().threadCount()); }
 
+// A socket made from a descriptor accept4 gave. Asio treats every assigned
+// descriptor as possibly shared with another process and of unknown mode, so
+// it would switch it to non-blocking mode again (an ioctl) and remove it from
+// its epoll set before closing it (an epoll_ctl): two system calls per
+// connection that a socket it accepted itself does not make. This one is
+// neither shared nor blocking, and says so.
+class AcceptedSocket : public asio::ip::tcp::socket {
+public:
+    using asio::ip::tcp::socket::basic_stream_socket;
+    void adopt(const asio::ip::tcp& protocol, int fd, asio::error_code& ec) {
+        assign(protocol, fd, ec);
+        if (ec) return;
+        auto& state = impl_.get_implementation().state_;
+        state &= ~asio::detail::socket_ops::possible_dup;
+        state |= asio::detail::socket_ops::internal_non_blocking;
+    }
+};
+
 // How close accepting has come to the process's descriptor limit, shared by
 // a listener's sockets. Far from it, each loop accepts freely; within a few
 // descriptors of the spare, accepts go one at a time, each after checking
@@ -70,7 +88,7 @@ struct Acceptor : std::enable_shared_from_this<Acceptor> {
 
     void readable(const asio::error_code& waitError) {
         for (;;) {
-            std::optional<asio::ip::tcp::socket> socket;
+            std::optional<AcceptedSocket> socket;
             std::string host;
             {
                 std::lock_guard lock(mutex);
@@ -112,7 +130,7 @@ struct Acceptor : std::enable_shared_from_this<Acceptor> {
                 // is more than serving a request takes.
                 asio::error_code ec;
                 socket.emplace(context);
-                socket->assign(protocol, fd, ec);
+                socket->adopt(protocol, fd, ec);
                 if (ec) {
                     ::close(fd);
                     continue;
