@@ -1,0 +1,138 @@
+#include "ControlDeckCore/shared/JSONTextRule.h"
+
+#include <charconv>
+#include <cmath>
+
+#include "ControlDeckCore/shared/UTF8.h"
+
+namespace veltrane::deck::jsontext {
+
+namespace {
+
+struct WriteFailure {};
+
+void write(std::string& out, const Json& v, int indent) {
+    auto newline = [&](int level) {
+        if (indent < 0) return;
+        out += '\n';
+        out.append(static_cast<std::size_t>(level) * 2, ' ');
+    };
+    switch (v.type()) {
+        case Json::value_t::null: out += "null"; break;
+        case Json::value_t::boolean: out += v.get<bool>() ? "true" : "false"; break;
+        case Json::value_t::number_integer: appendInteger(out, v.get<std::int64_t>()); break;
+        case Json::value_t::number_unsigned: appendUnsigned(out, v.get<std::uint64_t>()); break;
+        case Json::value_t::number_float:
+            if (!appendNumber(out, v.get<double>())) throw WriteFailure{};
+            break;
+        case Json::value_t::string: appendString(out, v.get_ref<const std::string&>()); break;
+        case Json::value_t::array: {
+            if (v.empty()) {
+                out += "[]";
+                break;
+            }
+            out += '[';
+            bool first = true;
+            for (const auto& element : v) {
+                if (!first) out += ',';
+                first = false;
+                newline(indent + 1);
+                write(out, element, indent < 0 ? indent : indent + 1);
+            }
+            newline(indent);
+            out += ']';
+            break;
+        }
+        case Json::value_t::object: {
+            if (v.empty()) {
+                out += "{}";
+                break;
+            }
+            out += '{';
+            bool first = true;
+            for (const auto& [key, element] : v.items()) {  // std::map: already sorted
+                if (!first) out += ',';
+                first = false;
+                newline(indent + 1);
+                appendString(out, key);
+                out += indent < 0 ? ":" : " : ";
+                write(out, element, indent < 0 ? indent : indent + 1);
+            }
+            newline(indent);
+            out += '}';
+            break;
+        }
+        case Json::value_t::binary:
+        case Json::value_t::discarded: throw WriteFailure{};
+    }
+}
+
+}  // namespace
+
+void appendString(std::string& out, std::string_view raw) {
+    const std::string clean = utf8::isValid(raw) ? std::string() : utf8::sanitized(raw);
+    const std::string_view s = clean.empty() ? raw : std::string_view(clean);
+    out += '"';
+    // Characters that need no escape go out in runs, not one at a time.
+    std::size_t run = 0;
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(s[i]);
+        if (c >= 0x20 && c != '"' && c != '\\' && c != '/') continue;
+        out.append(s.substr(run, i - run));
+        run = i + 1;
+        switch (c) {
+            case '"': out += "\\\""; break;
+            case '\\': out += "\\\\"; break;
+            case '/': out += "\\/"; break;
+            case '\b': out += "\\b"; break;
+            case '\f': out += "\\f"; break;
+            case '\n': out += "\\n"; break;
+            case '\r': out += "\\r"; break;
+            case '\t': out += "\\t"; break;
+            default: {
+                static const char hex[] = "0123456789abcdef";
+                out += "\\u00";
+                out += hex[c >> 4];
+                out += hex[c & 0xF];
+            }
+        }
+    }
+    out.append(s.substr(run));
+    out += '"';
+}
+
+bool appendNumber(std::string& out, double d) {
+    if (!std::isfinite(d)) return false;
+    // Integral values below 2^53 print as integers ("1", not "1.0" or "1e+00").
+    if (d == std::trunc(d) && std::fabs(d) < 9007199254740992.0) {
+        appendInteger(out, static_cast<std::int64_t>(d));
+        return true;
+    }
+    char buffer[64];
+    auto r = std::to_chars(buffer, buffer + sizeof buffer, d);  // shortest text that reads back the same
+    out.append(buffer, r.ptr);
+    return true;
+}
+
+void appendInteger(std::string& out, std::int64_t n) {
+    char buffer[24];
+    auto r = std::to_chars(buffer, buffer + sizeof buffer, n);
+    out.append(buffer, r.ptr);
+}
+
+void appendUnsigned(std::string& out, std::uint64_t n) {
+    char buffer[24];
+    auto r = std::to_chars(buffer, buffer + sizeof buffer, n);
+    out.append(buffer, r.ptr);
+}
+
+bool appendValue(std::string& out, const Json& value, int indent) {
+    try {
+        write(out, value, indent);
+    } catch (const WriteFailure&) {
+        return false;
+    }
+    return true;
+}
+
+}  // namespace veltrane::deck::jsontext
