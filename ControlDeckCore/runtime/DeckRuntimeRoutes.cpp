@@ -169,7 +169,7 @@ const std::vector<DeckRuntime::Route>& DeckRuntime::routes() {
         {"POST", exact, "/api/command", "", session,
          [](DeckRuntime& self, Request request, Auth auth) { return self.dispatchCommand(request.body, auth); }},
         {"GET", exact, "/api/state", "", session,
-         [](DeckRuntime& self, Request, Auth) { return HTTPResponse::ok(self.buildState()); }},
+         [](DeckRuntime& self, Request, Auth) { return self.stateRoute(); }},
         {"GET", exact, "/api/layout", "", session,
          [](DeckRuntime& self, Request, Auth) { return self.layoutResponse(); }},
         {"PUT", exact, "/api/layout", "", session,
