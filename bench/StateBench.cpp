@@ -91,6 +91,7 @@ Host& host() {
 
 static void BM_StateTextDirect(benchmark::State& state) {
     for (auto _ : state) benchmark::DoNotOptimize(host().runtime->stateText());
+    state.counters["bytes"] = static_cast<double>(host().runtime->stateText().size());
 }
 BENCHMARK(BM_StateTextDirect);
 

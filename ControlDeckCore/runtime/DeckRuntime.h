@@ -357,6 +357,7 @@ private:
     std::vector<ClipboardHistoryItem> clipboardHistory_;
     std::optional<std::string> lastScreenshotId_;
     std::optional<Date> lastScreenshotAt_;
+    std::size_t stateBytes_ = 0;  // the length of the last state text, for the next one's room
     std::map<const WebSocket*, WSClient> clients_;
     std::deque<std::chrono::steady_clock::time_point> pairingRequestTimes_;
     std::unique_ptr<VeltraneLink> veltraneLink_;

@@ -20,8 +20,10 @@ namespace {
 constexpr std::size_t kMaxLyricLines = 400;
 constexpr std::size_t kMaxPlainLyricCharacters = 4000;
 constexpr std::size_t kMaxArtworkBytes = 219'999;
-// Room for a state without a cover, so most are written without growing.
-constexpr std::size_t kStateCapacity = 4096;
+// Room for the next state: as long as the last one and a little more (a
+// cover alone runs to hundreds of kilobytes), so most are written without
+// the text growing.
+std::size_t stateCapacity(std::size_t lastBytes) { return std::max<std::size_t>(4096, lastBytes + lastBytes / 8); }
 
 // The first `count` code points of UTF-8 text.
 std::string_view prefixCodePoints(std::string_view text, std::size_t count) {
@@ -275,26 +277,33 @@ void DeckRuntime::writeState(JSONWriter& w) {
 
 std::string DeckRuntime::stateText() {
     return onQueue([&] {
-        JSONWriter writer(kStateCapacity);
+        JSONWriter writer(stateCapacity(stateBytes_));
         writeState(writer);
-        return std::move(writer).text();
+        std::string text = std::move(writer).text();
+        stateBytes_ = text.size();
+        return text;
     });
 }
 
 Json DeckRuntime::buildState() { return JSON::parse(stateText()).value_or(Json::object()); }
 
 std::string DeckRuntime::stateMessageText() {
-    JSONWriter writer(kStateCapacity);
+    JSONWriter writer(stateCapacity(stateBytes_));
     writer.beginObject();
     writer.key("payload");
     writeState(writer);
     writer.member("type", "state");
     writer.endObject();
-    return std::move(writer).text();
+    std::string text = std::move(writer).text();
+    stateBytes_ = text.size();
+    return text;
 }
 
 HTTPResponse DeckRuntime::stateRoute() {
-    return HTTPResponse::okWritten([this](JSONWriter& writer) { writeState(writer); }, kStateCapacity);
+    HTTPResponse response =
+        HTTPResponse::okWritten([this](JSONWriter& writer) { writeState(writer); }, stateCapacity(stateBytes_));
+    stateBytes_ = response.body.size();
+    return response;
 }
 
 void DeckRuntime::broadcastState() {

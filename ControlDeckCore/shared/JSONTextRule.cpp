@@ -1,5 +1,6 @@
 #include "ControlDeckCore/shared/JSONTextRule.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 
@@ -67,11 +68,8 @@ void write(std::string& out, const Json& v, int indent) {
     }
 }
 
-}  // namespace
-
-void appendString(std::string& out, std::string_view raw) {
-    const std::string clean = utf8::isValid(raw) ? std::string() : utf8::sanitized(raw);
-    const std::string_view s = clean.empty() ? raw : std::string_view(clean);
+// `s`, valid UTF-8, quoted and escaped.
+void appendEscaped(std::string& out, std::string_view s) {
     out += '"';
     // Characters that need no escape go out in runs, not one at a time.
     std::size_t run = 0;
@@ -99,6 +97,19 @@ void appendString(std::string& out, std::string_view raw) {
     }
     out.append(s.substr(run));
     out += '"';
+}
+
+}  // namespace
+
+void appendString(std::string& out, std::string_view raw) {
+    // Only a text with a byte past ASCII needs the UTF-8 check, and most are
+    // ASCII: keys, identifiers, numbers as text.
+    const bool ascii =
+        std::all_of(raw.begin(), raw.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+    if (ascii || utf8::isValid(raw))
+        appendEscaped(out, raw);
+    else
+        appendEscaped(out, utf8::sanitized(raw));
 }
 
 bool appendNumber(std::string& out, double d) {
