@@ -334,7 +334,8 @@ private:
     void registerSocket(const std::shared_ptr<WebSocket>& socket, const std::optional<std::string>& token);
     Json takeScreenshot(const std::string& mode);
     void saveClipboardHistory();
-    Json filesPublicState() const;
+    // {"enabled","inbox","inboxDir","outbox"}, in the state and GET /api/files.
+    void writeFiles(JSONWriter& writer) const;
     static std::shared_ptr<FileTransferService> makeFileTransferService(const FileStore& store,
                                                                         const AdapterSet& adapters);
 

@@ -197,7 +197,9 @@ const std::vector<DeckRuntime::Route>& DeckRuntime::routes() {
              return HTTPResponse::ok(self.actionsPayload());
          }},
         {"GET", exact, "/api/files", "", gated,
-         [](DeckRuntime& self, Request, Auth) { return HTTPResponse::ok(self.filesPublicState()); }},
+         [](DeckRuntime& self, Request, Auth) {
+             return HTTPResponse::okWritten([&self](JSONWriter& writer) { self.writeFiles(writer); });
+         }},
         {"DELETE", exact, "/api/files/records", "", session,
          [](DeckRuntime& self, Request request, Auth) { return self.clearRecordsRoute(request); }},
         {"POST", exact, "/api/files/inbox", "", gated,

@@ -245,7 +245,8 @@ void DeckRuntime::writeState(JSONWriter& w) {
     writeDisplayOutputs(w, adapters_.brightness->displays());
     w.key("features");
     writeFeatures(w, settings_);
-    w.member("files", filesPublicState());
+    w.key("files");
+    writeFiles(w);
     w.member("hostName", settings_.deviceName);
     w.member("lastScreenshotId", lastScreenshotId_);
     w.key("media");
