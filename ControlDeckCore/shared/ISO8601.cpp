@@ -1,6 +1,5 @@
 #include "ControlDeckCore/shared/ISO8601.h"
 
-
 namespace veltrane::deck::iso8601 {
 
 using namespace std::chrono;

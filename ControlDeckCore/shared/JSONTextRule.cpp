@@ -122,8 +122,7 @@ void appendEscaped(std::string& out, std::string_view s) {
 void appendString(std::string& out, std::string_view raw) {
     // Only a text with a byte past ASCII needs the UTF-8 check, and most are
     // ASCII: keys, identifiers, numbers as text.
-    const bool ascii =
-        std::all_of(raw.begin(), raw.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+    const bool ascii = std::all_of(raw.begin(), raw.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
     if (ascii || utf8::isValid(raw))
         appendEscaped(out, raw);
     else

@@ -76,7 +76,8 @@ TEST_F(State, HasExactlyTheSeventeenKeys) {
     EXPECT_EQ(state["online"], true);
     EXPECT_EQ(state["volume"], 0.72);
     EXPECT_EQ(state["outputs"].size(), 2u);
-    EXPECT_EQ(state["displays"][0], Json({{"id", "built-in"}, {"name", "Built-in Display"}, {"brightness", 0.8}, {"builtin", true}}));
+    EXPECT_EQ(state["displays"][0],
+              Json({{"id", "built-in"}, {"name", "Built-in Display"}, {"brightness", 0.8}, {"builtin", true}}));
     EXPECT_EQ(state["system"]["cpu"], 0.24);
     EXPECT_EQ(state["network"]["port"], runtime->port());
     EXPECT_EQ(state["network"]["serverListening"], true);
@@ -140,7 +141,8 @@ TEST_F(State, MediaPositionMovesWithThePlayhead) {
         const double slack = rate * std::chrono::duration<double>(after - before).count();
         const double elapsed = state["elapsed"].get<double>();
         EXPECT_GE(elapsed, c.expected - 1e-9);
-        EXPECT_LE(elapsed, (c.duration > 0 && c.playing ? std::min(c.expected + slack, c.duration) : c.expected + slack) + 1e-9);
+        EXPECT_LE(elapsed,
+                  (c.duration > 0 && c.playing ? std::min(c.expected + slack, c.duration) : c.expected + slack) + 1e-9);
         EXPECT_GE(state["elapsedAt"].get<std::int64_t>(), millisecondsSince1970(before));
         EXPECT_LE(state["elapsedAt"].get<std::int64_t>(), millisecondsSince1970(after));
     }
@@ -259,7 +261,7 @@ struct StateCase {
     std::function<void(FakeMediaAdapter::Fields&)> media;
     std::function<void(DeckSettings&)> settings;  // from the settings startFullRuntime leaves
     std::function<void(const Json&)> check;       // the state read back
-    bool stable = true;  // two writes give the same text (no clock in it)
+    bool stable = true;                           // two writes give the same text (no clock in it)
 };
 
 // The state is written straight to text: it must be the canonical text of
@@ -275,7 +277,8 @@ TEST_F(State, TextIsCanonicalAndIsWhatTheRouteAnswers) {
          [&](FakeMediaAdapter::Fields& f) {
              f.artworkPNG = png;
              f.liked = true;
-             f.lyrics = lyrics::LyricsSnapshot{"lrc/lib", true, {{0.25, "a/b"}, {61.5, "\"quoted\" \\"}}, "plain\ntext"};
+             f.lyrics =
+                 lyrics::LyricsSnapshot{"lrc/lib", true, {{0.25, "a/b"}, {61.5, "\"quoted\" \\"}}, "plain\ntext"};
              f.karaokeLine = "a/b";
          },
          {},
@@ -283,11 +286,12 @@ TEST_F(State, TextIsCanonicalAndIsWhatTheRouteAnswers) {
              const Json& media = state["media"];
              EXPECT_EQ(media["artwork"], "data:image/png;base64," + crypto::base64(png));
              EXPECT_EQ(media["liked"], true);
-             EXPECT_EQ(media["lyrics"], Json({{"current", "a/b"},
-                                              {"lines", {{{"t", 0.25}, {"text", "a/b"}}, {{"t", 61.5}, {"text", "\"quoted\" \\"}}}},
-                                              {"provider", "lrc/lib"},
-                                              {"synced", true},
-                                              {"text", "plain\ntext"}}));
+             EXPECT_EQ(media["lyrics"],
+                       Json({{"current", "a/b"},
+                             {"lines", {{{"t", 0.25}, {"text", "a/b"}}, {{"t", 61.5}, {"text", "\"quoted\" \\"}}}},
+                             {"provider", "lrc/lib"},
+                             {"synced", true},
+                             {"text", "plain\ntext"}}));
          }},
         {"plain lyrics only, JPEG cover, like unknown",
          [&](FakeMediaAdapter::Fields& f) {
@@ -334,9 +338,10 @@ TEST_F(State, TextIsCanonicalAndIsWhatTheRouteAnswers) {
              EXPECT_EQ(state["clipboard"], Json({{"enabled", true},
                                                  {"historyEnabled", true},
                                                  {"text", "copied\t/ text"},
-                                                 {"history", {{{"id", "H1"},
-                                                               {"text", "fresh / \u00FC"},
-                                                               {"createdAt", state["clipboard"]["history"][0]["createdAt"]}}}}}));
+                                                 {"history",
+                                                  {{{"id", "H1"},
+                                                    {"text", "fresh / \u00FC"},
+                                                    {"createdAt", state["clipboard"]["history"][0]["createdAt"]}}}}}));
              ASSERT_EQ(state["connectedDevices"].size(), 4u);
              std::vector<std::string> names;
              for (const Json& device : state["connectedDevices"]) {
