@@ -59,6 +59,9 @@ public:
     std::optional<std::string> karaokeLine() const override { return field(&Fields::karaokeLine); }
     std::optional<bool> liked() const override { return field(&Fields::liked); }
     bool likeSupported() const override { return field(&Fields::likeSupported); }
+    void readLyrics(const std::function<void(const std::optional<lyrics::LyricsSnapshot>&)>& reader) const override {
+        fields.read([&reader](const Fields& f) { reader(f.lyrics); });
+    }
 
     void playPause() override;
     void nextTrack() override { changed(); }

@@ -161,6 +161,10 @@ public:
     std::optional<bool> liked() const override { return liked_.wrappedValue(); }
     std::optional<std::string> bundleId() const { return bundleId_.wrappedValue(); }
     bool likeSupported() const override;
+    std::shared_ptr<const PNGData> sharedArtwork() const override { return artworkPNG_.wrappedValue(); }
+    void readLyrics(const std::function<void(const std::optional<lyrics::LyricsSnapshot>&)>& reader) const override {
+        lyrics_.read(reader);
+    }
 
     void playPause() override { send(Command::togglePlayPause, 16); }
     void nextTrack() override { send(Command::nextTrack, 17); }

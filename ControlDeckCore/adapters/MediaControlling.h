@@ -1,6 +1,7 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -33,6 +34,19 @@ public:
     virtual std::optional<std::string> karaokeLine() const = 0;  // the line the player shows
     virtual std::optional<bool> liked() const = 0;  // none when the source cannot tell
     virtual bool likeSupported() const = 0;
+
+    // The state is written for every request and push: these read the two
+    // large values without copying them where the adapter can. The cover as
+    // a shared value (by default a copy of artworkPNG()).
+    virtual std::shared_ptr<const PNGData> sharedArtwork() const {
+        std::optional<PNGData> artwork = artworkPNG();
+        return artwork ? std::make_shared<const PNGData>(std::move(*artwork)) : nullptr;
+    }
+    // Calls `reader` with the lyrics, possibly under the adapter's lock, so
+    // `reader` must not call the adapter (by default with lyrics()).
+    virtual void readLyrics(const std::function<void(const std::optional<lyrics::LyricsSnapshot>&)>& reader) const {
+        reader(lyrics());
+    }
 
     // Called, possibly from the adapter's own queues, after every change of
     // the media state it notices.

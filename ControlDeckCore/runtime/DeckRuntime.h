@@ -36,6 +36,7 @@
 #include "ControlDeckCore/shared/DeckError.h"
 #include "ControlDeckCore/shared/DeckLogger.h"
 #include "ControlDeckCore/shared/JSON.h"
+#include "ControlDeckCore/shared/JSONWriter.h"
 #include "ControlDeckCore/shared/LockedValue.h"
 #include "ControlDeckCore/transfer/FileTransferService.h"
 #include "platform/dispatch/DispatchTimer.h"
@@ -108,7 +109,11 @@ public:
     void revokeDevice(const std::string& id);
     void renameDevice(const std::string& id, const std::string& name);
     void dropDeviceSockets(const std::string& deviceId);
-    // The state object clients receive, built on the runtime queue.
+    // The state object clients receive as JSON text, written on the runtime
+    // queue straight from the runtime's fields and the adapters.
+    std::string stateText();
+    // The same state as a Json value, read back from stateText() so the two
+    // never differ; for tests and the application, not for every request.
     Json buildState();
     Json snapshotDict() { return buildState(); }
 
@@ -201,13 +206,20 @@ private:
     void replaceActions(const std::string& body);
     HTTPResponse serveStatic(const std::string& path);
 
-    // State snapshot and broadcasts.
+    // State snapshot and broadcasts, on the runtime queue. The state's
+    // objects are written with their keys in sorted order.
+    void writeState(JSONWriter& writer);
+    void writeClipboard(JSONWriter& writer);
+    // {"payload":<state>,"type":"state"}, the state message of the socket.
+    std::string stateMessageText();
+    HTTPResponse stateRoute();
     Json audioOutputs();
     Json displayOutputs();
     void broadcastState();
     // `spread`: the writes go over the network threads in small slices (see
     // WebSocket::broadcast); frequent small events mostly from here alone.
     void broadcast(const Json& message, bool spread = true);
+    void broadcastText(std::string_view message, bool spread = true);
     std::set<std::string> connectedDeviceIds() const;
 
     // What threads other than the runtime queue may read: the health check,
@@ -322,7 +334,8 @@ private:
     void registerSocket(const std::shared_ptr<WebSocket>& socket, const std::optional<std::string>& token);
     Json takeScreenshot(const std::string& mode);
     void saveClipboardHistory();
-    Json filesPublicState() const;
+    // {"enabled","inbox","inboxDir","outbox"}, in the state and GET /api/files.
+    void writeFiles(JSONWriter& writer) const;
     static std::shared_ptr<FileTransferService> makeFileTransferService(const FileStore& store,
                                                                         const AdapterSet& adapters);
 
@@ -345,6 +358,7 @@ private:
     std::vector<ClipboardHistoryItem> clipboardHistory_;
     std::optional<std::string> lastScreenshotId_;
     std::optional<Date> lastScreenshotAt_;
+    std::size_t stateBytes_ = 0;  // the length of the last state text, for the next one's room
     std::map<const WebSocket*, WSClient> clients_;
     std::deque<std::chrono::steady_clock::time_point> pairingRequestTimes_;
     std::unique_ptr<VeltraneLink> veltraneLink_;

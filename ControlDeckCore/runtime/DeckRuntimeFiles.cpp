@@ -44,10 +44,11 @@ std::shared_ptr<FileTransferService> DeckRuntime::makeFileTransferService(const 
                                                  fs::TransferStorage::local(), std::move(reveal));
 }
 
-Json DeckRuntime::filesPublicState() const {
-    Json state = files_->publicState();
-    state["enabled"] = settings_.fileTransferEnabled;
-    return state;
+void DeckRuntime::writeFiles(JSONWriter& writer) const {
+    writer.beginObject();
+    writer.member("enabled", settings_.fileTransferEnabled);
+    files_->writePublicMembers(writer);
+    writer.endObject();
 }
 
 HTTPResponse DeckRuntime::clearRecordsRoute(const HTTPRequest& request) {

@@ -168,8 +168,7 @@ const std::vector<DeckRuntime::Route>& DeckRuntime::routes() {
          [](DeckRuntime& self, Request request, Auth auth) { return self.mirroringRoute(request, auth); }},
         {"POST", exact, "/api/command", "", session,
          [](DeckRuntime& self, Request request, Auth auth) { return self.dispatchCommand(request.body, auth); }},
-        {"GET", exact, "/api/state", "", session,
-         [](DeckRuntime& self, Request, Auth) { return HTTPResponse::ok(self.buildState()); }},
+        {"GET", exact, "/api/state", "", session, [](DeckRuntime& self, Request, Auth) { return self.stateRoute(); }},
         {"GET", exact, "/api/layout", "", session,
          [](DeckRuntime& self, Request, Auth) { return self.layoutResponse(); }},
         {"PUT", exact, "/api/layout", "", session,
@@ -197,7 +196,9 @@ const std::vector<DeckRuntime::Route>& DeckRuntime::routes() {
              return HTTPResponse::ok(self.actionsPayload());
          }},
         {"GET", exact, "/api/files", "", gated,
-         [](DeckRuntime& self, Request, Auth) { return HTTPResponse::ok(self.filesPublicState()); }},
+         [](DeckRuntime& self, Request, Auth) {
+             return HTTPResponse::okWritten([&self](JSONWriter& writer) { self.writeFiles(writer); });
+         }},
         {"DELETE", exact, "/api/files/records", "", session,
          [](DeckRuntime& self, Request request, Auth) { return self.clearRecordsRoute(request); }},
         {"POST", exact, "/api/files/inbox", "", gated,

@@ -73,7 +73,7 @@ void DeckRuntime::registerSocket(const std::shared_ptr<WebSocket>& socket, const
         try {
             AuthContext auth = pairing_.authenticate(token);
             clients_[socket.get()] = WSClient{socket, auth.deviceId, true, std::nullopt};
-            socket->sendJSON(Json{{"type", "state"}, {"payload", buildState()}});
+            socket->send(stateMessageText());
             return;
         } catch (const std::exception&) {
             // A token that fails at the upgrade is no error: the socket starts
@@ -123,7 +123,7 @@ void DeckRuntime::handleWSText(const WebSocket* id, const std::string& text) {
         try {
             AuthContext auth = pairing_.authenticate(token);
             it->second = WSClient{ws, auth.deviceId, true, std::nullopt};
-            ws->sendJSON(Json{{"type", "state"}, {"payload", buildState()}});
+            ws->send(stateMessageText());
         } catch (const DeckError& error) {
             ws->sendJSON(errorMessage(error.code(), error.message()));
             ws->close(kClosePolicy);

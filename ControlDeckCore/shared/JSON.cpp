@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <locale.h>
 
-#include "ControlDeckCore/shared/UTF8.h"
+#include "ControlDeckCore/shared/JSONTextRule.h"
 
 namespace veltrane::deck {
 
@@ -45,117 +45,10 @@ std::optional<double> parseFloating(const std::string& s) {
     return value;
 }
 
-struct WriteFailure {};
-
-void writeString(std::string& out, const std::string& raw) {
-    const std::string clean = utf8::isValid(raw) ? std::string() : utf8::sanitized(raw);
-    const std::string& s = clean.empty() ? raw : clean;
-    out += '"';
-    // Characters that need no escape go out in runs, not one at a time.
-    std::size_t run = 0;
-    for (std::size_t i = 0; i < s.size(); ++i) {
-        const unsigned char c = static_cast<unsigned char>(s[i]);
-        if (c >= 0x20 && c != '"' && c != '\\' && c != '/') continue;
-        out.append(s, run, i - run);
-        run = i + 1;
-        switch (c) {
-            case '"': out += "\\\""; break;
-            case '\\': out += "\\\\"; break;
-            case '/': out += "\\/"; break;
-            case '\b': out += "\\b"; break;
-            case '\f': out += "\\f"; break;
-            case '\n': out += "\\n"; break;
-            case '\r': out += "\\r"; break;
-            case '\t': out += "\\t"; break;
-            default: {
-                static const char hex[] = "0123456789abcdef";
-                out += "\\u00";
-                out += hex[c >> 4];
-                out += hex[c & 0xF];
-            }
-        }
-    }
-    out.append(s, run, std::string::npos);
-    out += '"';
-}
-
-void writeDouble(std::string& out, double d) {
-    if (!std::isfinite(d)) throw WriteFailure{};
-    char buffer[64];
-    // Integral values below 2^53 print as integers ("1", not "1.0" or "1e+00").
-    if (d == std::trunc(d) && std::fabs(d) < 9007199254740992.0) {
-        auto r = std::to_chars(buffer, buffer + sizeof buffer, static_cast<std::int64_t>(d));
-        out.append(buffer, r.ptr);
-        return;
-    }
-    auto r = std::to_chars(buffer, buffer + sizeof buffer, d);  // shortest text that reads back the same
-    out.append(buffer, r.ptr);
-}
-
-// `indent` < 0 writes compactly; otherwise pretty, two spaces a level and
-// " : " between key and value (the data files' form).
-void write(std::string& out, const Json& v, int indent) {
-    auto newline = [&](int level) {
-        if (indent < 0) return;
-        out += '\n';
-        out.append(static_cast<std::size_t>(level) * 2, ' ');
-    };
-    switch (v.type()) {
-        case Json::value_t::null: out += "null"; break;
-        case Json::value_t::boolean: out += v.get<bool>() ? "true" : "false"; break;
-        case Json::value_t::number_integer: out += std::to_string(v.get<std::int64_t>()); break;
-        case Json::value_t::number_unsigned: out += std::to_string(v.get<std::uint64_t>()); break;
-        case Json::value_t::number_float: writeDouble(out, v.get<double>()); break;
-        case Json::value_t::string: writeString(out, v.get_ref<const std::string&>()); break;
-        case Json::value_t::array: {
-            if (v.empty()) {
-                out += "[]";
-                break;
-            }
-            out += '[';
-            bool first = true;
-            for (const auto& element : v) {
-                if (!first) out += ',';
-                first = false;
-                newline(indent + 1);
-                write(out, element, indent < 0 ? indent : indent + 1);
-            }
-            newline(indent);
-            out += ']';
-            break;
-        }
-        case Json::value_t::object: {
-            if (v.empty()) {
-                out += "{}";
-                break;
-            }
-            out += '{';
-            bool first = true;
-            for (const auto& [key, element] : v.items()) {  // std::map: already sorted
-                if (!first) out += ',';
-                first = false;
-                newline(indent + 1);
-                writeString(out, key);
-                out += indent < 0 ? ":" : " : ";
-                write(out, element, indent < 0 ? indent : indent + 1);
-            }
-            newline(indent);
-            out += '}';
-            break;
-        }
-        case Json::value_t::binary:
-        case Json::value_t::discarded: throw WriteFailure{};
-    }
-}
-
 std::optional<std::string> writeAll(const Json& value, int indent) {
     std::string out;
     out.reserve(1024);  // most answers fit without growing
-    try {
-        write(out, value, indent);
-    } catch (const WriteFailure&) {
-        return std::nullopt;
-    }
+    if (!jsontext::appendValue(out, value, indent)) return std::nullopt;
     return out;
 }
 

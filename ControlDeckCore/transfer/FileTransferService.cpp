@@ -59,13 +59,25 @@ FileTransferService::FileTransferService(const Path& dataRoot, Path inboxDir,
 }
 
 Json FileTransferService::publicState() const {
+    JSONWriter writer;
+    writer.beginObject();
+    writePublicMembers(writer);
+    writer.endObject();
+    return std::move(writer).json();
+}
+
+void FileTransferService::writePublicMembers(JSONWriter& writer) const {
+    auto writeRecords = [&writer](const std::vector<FileRecord>& records) {
+        writer.beginArray();
+        for (std::size_t i = 0; i < records.size() && i < kRecordsKept; ++i) writer.value(dict(records[i]));
+        writer.endArray();
+    };
     std::lock_guard lock(lock_);
-    Json inbox = Json::array();
-    Json outbox = Json::array();
-    for (std::size_t i = 0; i < index_.inbox.size() && i < kRecordsKept; ++i) inbox.push_back(dict(index_.inbox[i]));
-    for (std::size_t i = 0; i < index_.outbox.size() && i < kRecordsKept; ++i)
-        outbox.push_back(dict(index_.outbox[i]));
-    return Json{{"inboxDir", inboxDir_.string()}, {"inbox", std::move(inbox)}, {"outbox", std::move(outbox)}};
+    writer.key("inbox");
+    writeRecords(index_.inbox);
+    writer.member("inboxDir", inboxDir_.native());
+    writer.key("outbox");
+    writeRecords(index_.outbox);
 }
 
 std::vector<FileRecord> FileTransferService::outboxRecords() const {

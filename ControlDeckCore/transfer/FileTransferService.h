@@ -13,6 +13,7 @@
 
 #include "ControlDeckCore/shared/DeckClock.h"
 #include "ControlDeckCore/shared/JSON.h"
+#include "ControlDeckCore/shared/JSONWriter.h"
 #include "ControlDeckCore/transfer/FileRecord.h"
 #include "ControlDeckCore/transfer/TransferIndex.h"
 #include "platform/fs/TransferStorage.h"
@@ -70,6 +71,9 @@ public:
     // {"inboxDir", "inbox", "outbox"}: the client form of the records,
     // newest first.
     Json publicState() const;
+    // The same three members written into an object `writer` has open, so
+    // its caller's keys before "inbox" go first and those after "outbox" last.
+    void writePublicMembers(JSONWriter& writer) const;
     // The outbox records, newest first.
     std::vector<FileRecord> outboxRecords() const;
 

@@ -10,13 +10,18 @@ HTTPResponse HTTPResponse::json(int status, const Json& object) {
     return {status, {{"Content-Type", kJSONType}, {"Cache-Control", "no-store"}}, JSON::text(object)};
 }
 
-HTTPResponse HTTPResponse::ok(const Json& data) { return ok(Json(data)); }
+HTTPResponse HTTPResponse::ok(const Json& data) {
+    return okWritten([&data](JSONWriter& writer) { writer.value(data); });
+}
 
-HTTPResponse HTTPResponse::ok(Json&& data) {
-    Json envelope = Json::object();
-    envelope["data"] = std::move(data);
-    envelope["ok"] = true;
-    return json(200, envelope);
+HTTPResponse HTTPResponse::okWritten(const std::function<void(JSONWriter&)>& writeData, std::size_t capacity) {
+    JSONWriter writer(capacity);
+    writer.beginObject();
+    writer.key("data");
+    writeData(writer);
+    writer.member("ok", true);
+    writer.endObject();
+    return {200, {{"Content-Type", kJSONType}, {"Cache-Control", "no-store"}}, std::move(writer).text()};
 }
 
 HTTPResponse HTTPResponse::err(const DeckError& error) {

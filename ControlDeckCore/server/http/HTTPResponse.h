@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -9,6 +10,7 @@
 
 #include "ControlDeckCore/shared/DeckError.h"
 #include "ControlDeckCore/shared/JSON.h"
+#include "ControlDeckCore/shared/JSONWriter.h"
 #include "platform/system/FileDescriptor.h"
 
 namespace veltrane::deck {
@@ -36,7 +38,10 @@ struct HTTPResponse {
     static HTTPResponse json(int status, const Json& object);
     // 200 {"data":<data>,"ok":true}
     static HTTPResponse ok(const Json& data);
-    static HTTPResponse ok(Json&& data);  // the same, without copying `data`
+    // The same with the data written by `writeData` straight into the body
+    // (reserving `capacity` bytes), for answers made too often for a tree.
+    // The data's keys go in sorted order, as JSONWriter asks.
+    static HTTPResponse okWritten(const std::function<void(JSONWriter&)>& writeData, std::size_t capacity = 1024);
     // The error's status and {"error":{"code":...,"message":...},"ok":false}
     static HTTPResponse err(const DeckError& error);
     static HTTPResponse text(int status, std::string_view text);

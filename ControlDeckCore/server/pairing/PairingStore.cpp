@@ -173,22 +173,31 @@ void PairingStore::forgetAll() {
 }
 
 Json PairingStore::publicDevices(const std::set<std::string>& connected) const {
+    JSONWriter writer;
+    writePublicDevices(writer, [&connected](const std::string& id) { return connected.contains(id); });
+    return std::move(writer).json();
+}
+
+void PairingStore::writePublicDevices(JSONWriter& writer,
+                                      const std::function<bool(const std::string&)>& connected) const {
     std::vector<const PairedDevice*> list;
     list.reserve(devices_.size());
     for (const auto& [id, device] : devices_) list.push_back(&device);
     std::stable_sort(list.begin(), list.end(),
                      [](const PairedDevice* a, const PairedDevice* b) { return a->lastSeen > b->lastSeen; });
-    Json out = Json::array();
+    writer.beginArray();
     for (const PairedDevice* device : list) {
-        out.push_back(Json{{"id", device->id},
-                           {"name", device->name},
-                           {"kind", device->kind},
-                           {"revoked", device->revoked},
-                           {"connected", !device->revoked && connected.count(device->id) > 0},
-                           {"lastSeen", iso8601::format(device->lastSeen)},
-                           {"createdAt", iso8601::format(device->createdAt)}});
+        writer.beginObject();
+        writer.member("connected", !device->revoked && connected(device->id));
+        writer.member("createdAt", iso8601::format(device->createdAt));
+        writer.member("id", device->id);
+        writer.member("kind", device->kind);
+        writer.member("lastSeen", iso8601::format(device->lastSeen));
+        writer.member("name", device->name);
+        writer.member("revoked", device->revoked);
+        writer.endObject();
     }
-    return out;
+    writer.endArray();
 }
 
 }  // namespace veltrane::deck

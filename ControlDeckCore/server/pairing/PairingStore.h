@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <functional>
 #include <map>
 #include <optional>
 #include <set>
@@ -10,6 +11,7 @@
 
 #include "ControlDeckCore/shared/DeckClock.h"
 #include "ControlDeckCore/shared/JSON.h"
+#include "ControlDeckCore/shared/JSONWriter.h"
 #include "ControlDeckCore/server/pairing/PairedDevice.h"
 #include "ControlDeckCore/server/pairing/PairingRecords.h"
 
@@ -83,6 +85,9 @@ public:
     // "revoked", "connected" (in `connected` and not revoked), "lastSeen",
     // "createdAt".
     Json publicDevices(const std::set<std::string>& connected) const;
+    // The same array written by `writer`, without copying a device;
+    // `connected` tells the devices with an authenticated socket.
+    void writePublicDevices(JSONWriter& writer, const std::function<bool(const std::string&)>& connected) const;
 
 private:
     std::string serverId_;

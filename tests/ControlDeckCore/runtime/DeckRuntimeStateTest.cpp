@@ -1,12 +1,14 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <fstream>
 
 #include "ControlDeckCore/adapters/FakeClipboard.h"
 #include "ControlDeckCore/adapters/FakeMediaAdapter.h"
 #include "ControlDeckCore/adapters/FakeSystemSampler.h"
 #include "ControlDeckCore/data/ClipboardHistoryItem.h"
+#include "platform/crypto/Crypto.h"
 #include "tests/ControlDeckCore/runtime/RuntimeFixture.h"
 
 namespace veltrane::deck::testing {
@@ -21,6 +23,42 @@ protected:
         DeckSettings settings = runtime->settings();
         change(settings);
         runtime->updateSettings(settings);
+    }
+
+    // A runtime whose state holds some of everything: clipboard text and
+    // history, four paired tablets, two paused timers and an outbox file.
+    // Media is paused at a fixed playhead, so two writes of the state agree.
+    void startFullRuntime() {
+        const Date now = std::chrono::system_clock::now();
+        std::ofstream(data.path() / "clipboard-history.json")
+            << JSON::text(Json::array({ClipboardHistoryItem{"H1", "fresh / \u00FC", now - 10s}.encode(),
+                                       ClipboardHistoryItem{"H2", "old", now - 7200s}.encode()}));
+        startRuntime();
+        fake<FakeClipboard>()->text = "copied\t/ text";
+        setSettings([](DeckSettings& s) {
+            s.clipboardEnabled = true;
+            s.clipboardHistoryEnabled = true;
+            s.clipboardHistoryTTLSeconds = 3600;
+        });
+        for (const char* name : {"Kitchen", "Studio / 2", "\u00C9tage"}) pair(name);
+        pair("Tab");
+        for (const char* label : {"Tea / \u8336", "Eggs"}) {
+            Json started = body(authed("POST", "/api/command",
+                                       JSON::text(Json{{"type", "start_timer"}, {"seconds", 90}, {"label", label}})));
+            authed("POST", "/api/command", JSON::text(Json{{"type", "pause_timer"}, {"id", started["data"]["id"]}}));
+        }
+        const std::filesystem::path offered = data.path() / "offered report.txt";
+        std::ofstream(offered) << "report";
+        runtime->addOutboxFiles({offered});
+        media()->fields.setWrappedValue(pausedMedia());
+    }
+
+    static FakeMediaAdapter::Fields pausedMedia() {
+        FakeMediaAdapter::Fields fields;
+        fields.elapsedKnown = false;
+        fields.isPlaying = false;
+        fields.elapsedCapturedAt = Date(std::chrono::milliseconds(1'700'000'000'123));
+        return fields;
     }
 };
 
@@ -38,7 +76,8 @@ TEST_F(State, HasExactlyTheSeventeenKeys) {
     EXPECT_EQ(state["online"], true);
     EXPECT_EQ(state["volume"], 0.72);
     EXPECT_EQ(state["outputs"].size(), 2u);
-    EXPECT_EQ(state["displays"][0], Json({{"id", "built-in"}, {"name", "Built-in Display"}, {"brightness", 0.8}, {"builtin", true}}));
+    EXPECT_EQ(state["displays"][0],
+              Json({{"id", "built-in"}, {"name", "Built-in Display"}, {"brightness", 0.8}, {"builtin", true}}));
     EXPECT_EQ(state["system"]["cpu"], 0.24);
     EXPECT_EQ(state["network"]["port"], runtime->port());
     EXPECT_EQ(state["network"]["serverListening"], true);
@@ -102,7 +141,8 @@ TEST_F(State, MediaPositionMovesWithThePlayhead) {
         const double slack = rate * std::chrono::duration<double>(after - before).count();
         const double elapsed = state["elapsed"].get<double>();
         EXPECT_GE(elapsed, c.expected - 1e-9);
-        EXPECT_LE(elapsed, (c.duration > 0 && c.playing ? std::min(c.expected + slack, c.duration) : c.expected + slack) + 1e-9);
+        EXPECT_LE(elapsed,
+                  (c.duration > 0 && c.playing ? std::min(c.expected + slack, c.duration) : c.expected + slack) + 1e-9);
         EXPECT_GE(state["elapsedAt"].get<std::int64_t>(), millisecondsSince1970(before));
         EXPECT_LE(state["elapsedAt"].get<std::int64_t>(), millisecondsSince1970(after));
     }
@@ -214,6 +254,175 @@ TEST_F(State, ClipboardHistoryExpiresByAge) {
     // The old entry is gone from memory too, even with a longer limit again.
     setSettings([](DeckSettings& s) { s.clipboardHistoryTTLSeconds = 86400; });
     EXPECT_EQ(runtime->buildState()["clipboard"]["history"].size(), 1u);
+}
+
+struct StateCase {
+    const char* name;
+    std::function<void(FakeMediaAdapter::Fields&)> media;
+    std::function<void(DeckSettings&)> settings;  // from the settings startFullRuntime leaves
+    std::function<void(const Json&)> check;       // the state read back
+    bool stable = true;                           // two writes give the same text (no clock in it)
+};
+
+// The state is written straight to text: it must be the canonical text of
+// its own value (keys sorted at every level, the text rule's escapes and
+// numbers), and the route answer must be exactly that text in its envelope.
+TEST_F(State, TextIsCanonicalAndIsWhatTheRouteAnswers) {
+    startFullRuntime();
+    const std::string png = "\x89PNG\r\n\x1a\n\xff\xfe\xfd\x00" + std::string(300, '\xfb');  // "/" in Base64
+    const std::string jpeg = "\xff\xd8\xff\xe0" + std::string(64, '\xff');
+    const DeckSettings base = runtime->settings();
+    const StateCase cases[] = {
+        {"synced and plain lyrics, PNG cover, liked",
+         [&](FakeMediaAdapter::Fields& f) {
+             f.artworkPNG = png;
+             f.liked = true;
+             f.lyrics =
+                 lyrics::LyricsSnapshot{"lrc/lib", true, {{0.25, "a/b"}, {61.5, "\"quoted\" \\"}}, "plain\ntext"};
+             f.karaokeLine = "a/b";
+         },
+         {},
+         [&](const Json& state) {
+             const Json& media = state["media"];
+             EXPECT_EQ(media["artwork"], "data:image/png;base64," + crypto::base64(png));
+             EXPECT_EQ(media["liked"], true);
+             EXPECT_EQ(media["lyrics"],
+                       Json({{"current", "a/b"},
+                             {"lines", {{{"t", 0.25}, {"text", "a/b"}}, {{"t", 61.5}, {"text", "\"quoted\" \\"}}}},
+                             {"provider", "lrc/lib"},
+                             {"synced", true},
+                             {"text", "plain\ntext"}}));
+         }},
+        {"plain lyrics only, JPEG cover, like unknown",
+         [&](FakeMediaAdapter::Fields& f) {
+             f.artworkPNG = jpeg;
+             f.liked.reset();
+             f.lyrics = lyrics::LyricsSnapshot{"plain", false, {{1, "unsynced"}}, "only plain"};
+         },
+         {},
+         [&](const Json& state) {
+             const Json& media = state["media"];
+             EXPECT_EQ(media["artwork"], "data:image/jpeg;base64," + crypto::base64(jpeg));
+             EXPECT_FALSE(media.contains("liked"));
+             EXPECT_EQ(media["lyrics"], Json({{"provider", "plain"}, {"synced", false}, {"text", "only plain"}}));
+         }},
+        {"non-ASCII, invalid UTF-8, slashes and control characters",
+         [](FakeMediaAdapter::Fields& f) {
+             f.title = "Caf\u00E9 \u4E2D\u6587 \U0001F600";
+             f.artist = "bad\xFF\xFE bytes";
+             f.album = "a/b\x01\x1f\"\\";
+             f.source.reset();
+             f.lyrics.reset();
+             f.duration = 0.1 + 0.2;
+             f.elapsed = 1e-7;
+             f.playbackRate = 0.5;
+         },
+         [](DeckSettings& s) { s.deviceName = "Desk / \u00E9\t\"1\""; },
+         [](const Json& state) {
+             const Json& media = state["media"];
+             EXPECT_EQ(media["title"], "Caf\u00E9 \u4E2D\u6587 \U0001F600");
+             EXPECT_EQ(media["artist"], "bad\uFFFD\uFFFD bytes");
+             EXPECT_EQ(media["album"], "a/b\x01\x1f\"\\");
+             EXPECT_EQ(media["source"], nullptr);
+             EXPECT_FALSE(media.contains("lyrics"));
+             EXPECT_EQ(media["duration"], 0.1 + 0.2);
+             EXPECT_EQ(media["elapsed"], 1e-7);
+             EXPECT_EQ(state["hostName"], "Desk / \u00E9\t\"1\"");
+         }},
+        {"media off, the world as started",
+         {},
+         [](DeckSettings& s) { s.mediaEnabled = false; },
+         [](const Json& state) {
+             EXPECT_EQ(state["media"]["available"], false);
+             EXPECT_EQ(state["media"]["elapsedAt"], 1'700'000'000'123);
+             EXPECT_EQ(state["clipboard"], Json({{"enabled", true},
+                                                 {"historyEnabled", true},
+                                                 {"text", "copied\t/ text"},
+                                                 {"history",
+                                                  {{{"id", "H1"},
+                                                    {"text", "fresh / \u00FC"},
+                                                    {"createdAt", state["clipboard"]["history"][0]["createdAt"]}}}}}));
+             ASSERT_EQ(state["connectedDevices"].size(), 4u);
+             std::vector<std::string> names;
+             for (const Json& device : state["connectedDevices"]) {
+                 names.push_back(device["name"]);
+                 EXPECT_EQ(device["connected"], false);
+             }
+             EXPECT_THAT(names, ::testing::UnorderedElementsAre("Kitchen", "Studio / 2", "\u00C9tage", "Tab"));
+             ASSERT_EQ(state["timers"].size(), 2u);
+             EXPECT_EQ(state["timers"][0]["label"], "Eggs");
+             EXPECT_EQ(state["timers"][1]["running"], false);
+             ASSERT_EQ(state["files"]["outbox"].size(), 1u);
+             EXPECT_EQ(state["files"]["enabled"], true);
+         }},
+        {"clipboard and system statistics off",
+         {},
+         [](DeckSettings& s) {
+             s.clipboardEnabled = false;
+             s.systemStatsEnabled = false;
+         },
+         [](const Json& state) {
+             EXPECT_EQ(state["clipboard"], Json({{"enabled", false}, {"historyEnabled", true}}));
+             EXPECT_EQ(state["system"]["cpu"], 0);
+             EXPECT_EQ(state["system"]["battery"], nullptr);
+         },
+         /*stable=*/false},
+    };
+    for (const StateCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        FakeMediaAdapter::Fields fields = pausedMedia();
+        if (c.media) c.media(fields);
+        media()->fields.setWrappedValue(fields);
+        DeckSettings settings = base;
+        if (c.settings) c.settings(settings);
+        runtime->updateSettings(settings);
+
+        const std::string text = runtime->stateText();
+        std::optional<Json> parsed = JSON::parse(text);
+        ASSERT_TRUE(parsed);
+        EXPECT_EQ(JSON::text(*parsed), text);
+        c.check(*parsed);
+        if (c.stable) {
+            EXPECT_EQ(runtime->buildState(), *parsed);
+            EXPECT_EQ(authed("GET", "/api/state").body, "{\"data\":" + text + ",\"ok\":true}");
+        }
+    }
+}
+
+// A number that cannot be written makes the whole state "{}", as it makes
+// any other text, and so the whole answer.
+TEST_F(State, UnwritableNumberGivesTheEmptyObjectEverywhere) {
+    startRuntime();
+    pair();
+    media()->fields.modify([](FakeMediaAdapter::Fields& f) { f.duration = std::nan(""); });
+    EXPECT_EQ(runtime->stateText(), "{}");
+    EXPECT_EQ(runtime->buildState(), Json::object());
+    EXPECT_EQ(authed("GET", "/api/state").body, "{}");
+}
+
+// The socket's state message is the state text in its envelope, and the
+// socket's own device shows as connected in it.
+TEST_F(State, SocketStateMessageIsTheStateTextInItsEnvelope) {
+    startFullRuntime();
+    std::string expected;
+    runPeer({"open:A:" + tablet.session, "A:recv", "A:recv"}, [&](const Json& event) {
+        if (event["event"] != "message" || !expected.empty()) return;
+        // The socket is still open: the peer waits for a second message,
+        // which the command below causes.
+        expected = "{\"payload\":" + runtime->stateText() + ",\"type\":\"state\"}";
+        EXPECT_EQ(event["text"], expected);
+        authed("POST", "/api/command", R"({"type":"media_next"})");
+    });
+    ASSERT_FALSE(expected.empty());
+    const Json state = JSON::parse(expected).value()["payload"];
+    int connected = 0;
+    for (const Json& device : state["connectedDevices"]) {
+        connected += device["connected"].get<bool>();
+        if (device["connected"] == true) {
+            EXPECT_EQ(device["id"], tablet.deviceId);
+        }
+    }
+    EXPECT_EQ(connected, 1);
 }
 
 }  // namespace

@@ -32,6 +32,27 @@ TEST(JSONText, WritesTheTextRule) {
     for (const auto& row : rows) EXPECT_EQ(JSON::text(row.value), row.text);
 }
 
+// Texts are scanned several bytes at a time: an escape must be found at
+// every offset, next to characters that need none.
+TEST(JSONText, EscapesAtEveryPositionOfALongText) {
+    const struct {
+        char character;
+        std::string_view written;
+    } rows[] = {{'"', "\\\""},       {'\\', "\\\\"}, {'/', "\\/"}, {'\n', "\\n"},    {'\x01', "\\u0001"},
+                {'\x1f', "\\u001f"}, {' ', " "},     {'!', "!"},   {'\x7f', "\x7f"}, {'0', "0"}};
+    for (const auto& row : rows) {
+        for (std::size_t length = 1; length <= 19; ++length) {
+            for (std::size_t at = 0; at < length; ++at) {
+                std::string text(length, '.');
+                text[at] = row.character;
+                const std::string expected =
+                    "[\"" + std::string(at, '.') + std::string(row.written) + std::string(length - at - 1, '.') + "\"]";
+                ASSERT_EQ(JSON::text(Json::array({text})), expected) << length << " " << at;
+            }
+        }
+    }
+}
+
 TEST(JSONText, UnwritableNumbersGiveEmptyObject) {
     EXPECT_EQ(JSON::text(Json{{"a", 1}, {"n", std::nan("")}}), "{}");
     EXPECT_EQ(JSON::text(Json{{"deep", {{"inf", std::numeric_limits<double>::infinity()}}}}), "{}");
