@@ -17,8 +17,7 @@ class ConcurrentQueue final : public DispatchQueue {
 public:
     static constexpr std::size_t kDefaultMaxThreads = 512;
 
-    static std::shared_ptr<ConcurrentQueue> create(std::string label,
-                                                   std::size_t maxThreads = kDefaultMaxThreads,
+    static std::shared_ptr<ConcurrentQueue> create(std::string label, std::size_t maxThreads = kDefaultMaxThreads,
                                                    Duration idleTimeout = std::chrono::seconds(10));
     // Lets queued work finish, then waits for the workers to leave. Called
     // from one of its own workers, it does not wait for that worker.

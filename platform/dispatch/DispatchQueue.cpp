@@ -23,6 +23,30 @@ void DispatchQueue::asyncAfter(Duration delay, Task task) const {
     });
 }
 
+namespace {
+void relax() {
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_ia32_pause();
+#elif defined(__aarch64__)
+    asm volatile("yield");
+#endif
+}
+}  // namespace
+
+bool DispatchQueue::waitOutBriefHold(Duration patience) const {
+    const auto until = Clock::now() + patience;
+    do {
+        if (core_->heldBriefly()) {
+            relax();
+            continue;
+        }
+        if (core_->tryEnterBriefly()) return true;
+        // Taken by the queue's own work, or work waits: it goes first.
+        if (!core_->heldBriefly()) return false;
+    } while (Clock::now() < until);
+    return false;
+}
+
 std::string DispatchQueue::currentLabel() {
     const detail::QueueCore* core = detail::currentCore();
     return core ? core->label() : std::string();

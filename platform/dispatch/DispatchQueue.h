@@ -19,9 +19,7 @@ using Clock = std::chrono::steady_clock;
 using Duration = Clock::duration;
 
 // Converts seconds given as a floating value (the unit most callers think in).
-inline Duration seconds(double s) {
-    return std::chrono::duration_cast<Duration>(std::chrono::duration<double>(s));
-}
+inline Duration seconds(double s) { return std::chrono::duration_cast<Duration>(std::chrono::duration<double>(s)); }
 
 namespace detail {
 // What a queue's threads drain. Held strongly by the queue and by its worker
@@ -36,6 +34,10 @@ public:
     // running, so `sync` can run its work in place; every other piece of the
     // queue's work waits until `leave`. Queues that cannot be held say false.
     virtual bool tryEnter() { return false; }
+    // The same for a brief hold (`runIfIdle`), which others may wait out.
+    virtual bool tryEnterBriefly() { return tryEnter(); }
+    // Whether a brief hold has the queue now (a hint: read without a lock).
+    virtual bool heldBriefly() const { return false; }
     virtual void leave() {}
     const std::string& label() const { return label_; }
 
@@ -89,18 +91,23 @@ public:
     // Runs `fn` at once on the calling thread, as this queue's work, when the
     // calling code already runs as its work or the queue is idle (a serial
     // queue with nothing queued or running); true if it ran. Otherwise false,
-    // and `fn` has not run: the caller queues it instead.
+    // and `fn` has not run: the caller queues it instead. `fn` must be brief:
+    // while another caller's `fn` holds the queue, the caller waits up to
+    // `patience` for it to end (spinning), since handing the work to the
+    // queue's thread costs more than a brief hold lasts; it never waits
+    // behind the queue's own work or work queued meanwhile.
     template <class F>
-    bool runIfIdle(F&& fn) const {
+    bool runIfIdle(F&& fn, Duration patience = kBriefPatience) const {
         if (isCurrent()) {
             fn();
             return true;
         }
-        if (!core_->tryEnter()) return false;
+        if (!core_->tryEnterBriefly() && !waitOutBriefHold(patience)) return false;
         Held held(core_);
         fn();
         return true;
     }
+    static constexpr Duration kBriefPatience = std::chrono::microseconds(50);
 
     // The label of the queue whose work runs on this thread, or "" if none.
     static std::string currentLabel();
@@ -125,6 +132,9 @@ protected:
     };
 
     explicit DispatchQueue(std::shared_ptr<detail::QueueCore> core) : core_(std::move(core)) {}
+    // Spins while another brief hold has the queue, then takes it; false
+    // once `patience` has passed or the queue is busy with anything else.
+    bool waitOutBriefHold(Duration patience) const;
     std::shared_ptr<detail::QueueCore> core_;
 };
 

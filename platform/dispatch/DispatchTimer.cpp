@@ -63,8 +63,8 @@ struct DispatchTimer::State : std::enable_shared_from_this<DispatchTimer::State>
     }
 };
 
-std::unique_ptr<DispatchTimer> DispatchTimer::create(const DispatchQueue& queue, Duration interval,
-                                                     Duration leeway, Task handler) {
+std::unique_ptr<DispatchTimer> DispatchTimer::create(const DispatchQueue& queue, Duration interval, Duration leeway,
+                                                     Task handler) {
     auto state = std::make_shared<State>();
     state->queue = queue.weakCore();
     state->interval = interval > Duration::zero() ? interval : std::chrono::milliseconds(1);

@@ -1,5 +1,6 @@
 #include "platform/dispatch/SerialQueue.h"
 
+#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
@@ -24,18 +25,16 @@ public:
         return true;
     }
 
-    bool tryEnter() override {
-        std::lock_guard lock(mutex_);
-        if (closed_ || busy_ || !tasks_.empty()) return false;
-        busy_ = true;
-        return true;
-    }
+    bool tryEnter() override { return enter(false); }
+    bool tryEnterBriefly() override { return enter(true); }
+    bool heldBriefly() const override { return briefly_.load(std::memory_order_relaxed); }
 
     void leave() override {
         bool wake;
         {
             std::lock_guard lock(mutex_);
             busy_ = false;
+            briefly_.store(false, std::memory_order_relaxed);
             wake = stopping_ || !tasks_.empty();
         }
         if (wake) ready_.notify_one();
@@ -70,12 +69,21 @@ public:
     }
 
 private:
+    bool enter(bool brief) {
+        std::lock_guard lock(mutex_);
+        if (closed_ || busy_ || !tasks_.empty()) return false;
+        busy_ = true;
+        briefly_.store(brief, std::memory_order_relaxed);
+        return true;
+    }
+
     std::mutex mutex_;
     std::condition_variable ready_;
     std::deque<Task> tasks_;
-    bool busy_ = false;      // work runs: on the thread, or in a caller's `sync`
-    bool stopping_ = false;  // no thread needed once the queue is empty
-    bool closed_ = false;    // the thread has left; nothing would run new work
+    bool busy_ = false;                 // work runs: on the thread, or in a caller's `sync`
+    bool stopping_ = false;             // no thread needed once the queue is empty
+    bool closed_ = false;               // the thread has left; nothing would run new work
+    std::atomic<bool> briefly_{false};  // busy_ with a brief hold (read without the lock)
 };
 
 std::shared_ptr<SerialQueue> SerialQueue::create(std::string label) {

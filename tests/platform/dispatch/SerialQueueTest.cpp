@@ -293,3 +293,75 @@ TEST(SerialQueue, RunIfIdleRunsOnlyWhenNothingOfTheQueueIsQueuedOrRunning) {
     // Idle again once the queue's thread has finished.
     EXPECT_TRUE(veltrane::testing::eventually([&] { return attempt().ran; }));
 }
+
+// A caller that finds another caller's brief hold waits it out and then runs
+// as the queue's work, after it; it never waits behind anything else.
+TEST(SerialQueue, RunIfIdleWaitsOutOnlyAnotherBriefHold) {
+    constexpr auto kForever = std::chrono::hours(1);  // a wrong wait would hang the test
+    auto queue = SerialQueue::create("deck.runtime");
+    queue->sync([] {});
+
+    // Another brief hold: waited out, and the caller runs after it.
+    {
+        std::mutex mutex;
+        std::vector<std::string> order;
+        auto record = [&](const char* what) {
+            std::lock_guard lock(mutex);
+            order.push_back(what);
+        };
+        std::promise<void> holding;
+        std::thread holder([&] {
+            EXPECT_TRUE(queue->runIfIdle([&] {
+                record("holder");
+                holding.set_value();
+                std::this_thread::sleep_for(20ms);
+                record("holder done");
+            }));
+        });
+        holding.get_future().wait();
+        EXPECT_TRUE(queue->runIfIdle([&] { record("waiter"); }, kForever));
+        holder.join();
+        EXPECT_EQ(order, (std::vector<std::string>{"holder", "holder done", "waiter"}));
+    }
+
+    // Anything else: turned away at once. The hold ends only after the
+    // caller returns, so waiting for it would hang here.
+    auto turnedAway = [&](const char* what,
+                          const std::function<void(std::promise<void>&, std::shared_future<void>)>& occupy) {
+        SCOPED_TRACE(what);
+        std::promise<void> started, release;
+        std::shared_future<void> released = release.get_future().share();
+        std::thread occupant([&] { occupy(started, released); });
+        started.get_future().wait();
+        bool ran = false;
+        EXPECT_FALSE(queue->runIfIdle([&] { ran = true; }, kForever));
+        EXPECT_FALSE(ran);
+        release.set_value();
+        occupant.join();
+        EXPECT_TRUE(veltrane::testing::eventually([&] { return queue->runIfIdle([] {}); }));
+    };
+    turnedAway("the queue's own work", [&](std::promise<void>& started, std::shared_future<void> released) {
+        std::promise<void> done;
+        queue->async([&] {
+            started.set_value();
+            released.wait();
+            done.set_value();
+        });
+        done.get_future().wait();
+    });
+    turnedAway("a sync caller's hold", [&](std::promise<void>& started, std::shared_future<void> released) {
+        queue->sync([&] {
+            started.set_value();
+            released.wait();
+        });
+    });
+    // A brief hold that queued work: waited out, then the queued work goes
+    // first and the caller is turned away.
+    turnedAway("a brief hold that queued work", [&](std::promise<void>& started, std::shared_future<void> released) {
+        queue->runIfIdle([&] {
+            queue->async([released] { released.wait(); });
+            started.set_value();
+            std::this_thread::sleep_for(20ms);  // the caller is (usually) waiting by now
+        });
+    });
+}
