@@ -4,8 +4,8 @@
 
 #include "ControlDeckCore/runtime/PersistedIdentity.h"
 #include "ControlDeckCore/runtime/RequestBody.h"
-#include "ControlDeckCore/shared/DeckError.h"
 #include "ControlDeckCore/server/pairing/QRCodePNG.h"
+#include "ControlDeckCore/shared/DeckError.h"
 #include "platform/dispatch/MainQueue.h"
 #include "platform/system/UUID.h"
 
@@ -109,11 +109,19 @@ HTTPResponse DeckRuntime::pairingWaitPayload(const PairingRequest& request) {
 }
 
 HTTPResponse DeckRuntime::healthRoute() const {
+    // Every tablet looking for its host asks for it: written straight to text.
     const Published published = published_.wrappedValue();
-    return HTTPResponse::ok(Json{{"name", published.name},
-                                 {"serverId", published.serverId},
-                                 {"port", port()},
-                                 {"pairing", published.pairingCode}});
+    const std::uint16_t bound = port();
+    return HTTPResponse::okWritten(
+        [&](JSONWriter& writer) {
+            writer.beginObject();
+            writer.member("name", published.name);
+            writer.member("pairing", published.pairingCode);
+            writer.member("port", bound);
+            writer.member("serverId", published.serverId);
+            writer.endObject();
+        },
+        256);
 }
 
 HTTPResponse DeckRuntime::pairingInfoRoute() {

@@ -80,8 +80,9 @@ TEST_F(PairingFlow, NinthRequestWithinTheWindowIsRefusedEvenWithTheRightCode) {
     }
     HTTPReply ninth = requestPairing(offer.code);
     EXPECT_EQ(ninth.status, 422);
-    EXPECT_EQ(ninth.body,
-              R"({"error":{"code":"invalid_state","message":"Too many pairing attempts. Wait a moment and try again."},"ok":false})");
+    EXPECT_EQ(
+        ninth.body,
+        R"({"error":{"code":"invalid_state","message":"Too many pairing attempts. Wait a moment and try again."},"ok":false})");
 }
 
 TEST_F(PairingFlow, AutoApproveAnswersWithTheTokenAndSkipsTheCallback) {
@@ -196,6 +197,25 @@ TEST_F(PairingFlow, PairingOfferCarriesTheUrlAndAQRImage) {
     EXPECT_EQ(offer.url.rfind("http://", 0), 0u);
     ASSERT_GT(offer.qrPNG.size(), 8u);
     EXPECT_EQ(offer.qrPNG.substr(0, 4), "\x89PNG");
+}
+
+// The health answer is written straight to text: it must be the canonical
+// text of its values, escapes included, as a tree would have written it.
+TEST_F(PairingFlow, HealthIsTheCanonicalTextOfItsValues) {
+    RuntimeOptions options = optionsFor(data.path());
+    options.deviceName = "Lu\xC3\xADsa's \"Desk\" / 2\tb";
+    startRuntime(options);
+    runtime->beginPairing();
+    const HTTPReply health = request("GET", "/api/health");
+    ASSERT_EQ(health.status, 200);
+    const std::optional<Json> parsed = JSON::parse(health.body);
+    ASSERT_TRUE(parsed);
+    EXPECT_EQ(JSON::text(*parsed), health.body);
+    const Json& data = (*parsed)["data"];
+    EXPECT_EQ(data["name"], options.deviceName);
+    EXPECT_EQ(data["pairing"], true);
+    EXPECT_EQ(data["port"], runtime->port());
+    EXPECT_EQ(data["serverId"].get<std::string>().size(), 36u);
 }
 
 }  // namespace
