@@ -127,7 +127,7 @@ public:
     };
     static ParseResult parseRequest(std::string& buffer);
     static std::string normalizePath(std::string_view path);
-    static std::string reason(int status);
+    static std::string_view reason(int status);
     // The bytes written for `response`: status line, its headers with
     // Content-Length, "Connection: close" and the cross-origin lines, body.
     // For a file body, everything before the file.

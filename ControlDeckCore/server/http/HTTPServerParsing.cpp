@@ -119,50 +119,68 @@ std::string HTTPServer::normalizePath(std::string_view path) {
     return out;
 }
 
-std::string HTTPServer::reason(int status) {
+std::string_view HTTPServer::reason(int status) {
     switch (status) {
-    case 101: return "Switching Protocols";
-    case 200: return "OK";
-    case 204: return "No Content";
-    case 400: return "Bad Request";
-    case 401: return "Unauthorized";
-    case 403: return "Forbidden";
-    case 404: return "Not Found";
-    case 409: return "Conflict";
-    case 413: return "Payload Too Large";
-    case 422: return "Unprocessable Entity";
-    default: return "Error";
+        case 101: return "Switching Protocols";
+        case 200: return "OK";
+        case 204: return "No Content";
+        case 400: return "Bad Request";
+        case 401: return "Unauthorized";
+        case 403: return "Forbidden";
+        case 404: return "Not Found";
+        case 409: return "Conflict";
+        case 413: return "Payload Too Large";
+        case 422: return "Unprocessable Entity";
+        default: return "Error";
     }
 }
 
+namespace {
+// The headers every answer ends with, after the handler's own (whose
+// same-named ones give way to them), in this order; Content-Length first.
+constexpr std::string_view kFixedNames[] = {"Content-Length", "Connection", "Access-Control-Allow-Origin",
+                                            "Access-Control-Allow-Headers", "Access-Control-Allow-Methods"};
+constexpr std::string_view kFixedTail =
+    "Connection: close\r\n"
+    "Access-Control-Allow-Origin: *\r\n"
+    "Access-Control-Allow-Headers: Authorization, Content-Type, X-Deck-Session\r\n"
+    "Access-Control-Allow-Methods: GET, POST, PUT, PATCH, DELETE, OPTIONS\r\n"
+    "\r\n";
+
+template <class Number>
+void appendDecimal(std::string& out, Number n) {
+    char digits[24];
+    const auto end = std::to_chars(digits, digits + sizeof digits, n).ptr;
+    out.append(digits, end);
+}
+}  // namespace
+
+// Made for every answer: written into one string sized up front.
 std::string HTTPServer::responseBytes(const HTTPResponse& response) {
-    const std::pair<const char*, std::string> fixed[] = {
-        {"Content-Length", std::to_string(response.contentLength())},
-        {"Connection", "close"},
-        {"Access-Control-Allow-Origin", "*"},
-        {"Access-Control-Allow-Headers", "Authorization, Content-Type, X-Deck-Session"},
-        {"Access-Control-Allow-Methods", "GET, POST, PUT, PATCH, DELETE, OPTIONS"},
-    };
-    std::string out = "HTTP/1.1 " + std::to_string(response.status) + " " + reason(response.status) + "\r\n";
-    out.reserve(out.size() + 256 + response.body.size());
+    std::size_t headerBytes = 0;
+    for (const auto& [name, value] : response.headers) headerBytes += name.size() + value.size() + 4;
+    std::string out;
+    out.reserve(64 + headerBytes + kFixedTail.size() + (response.file ? 0 : response.body.size()));
+    out += "HTTP/1.1 ";
+    appendDecimal(out, response.status);
+    out += ' ';
+    out += reason(response.status);
+    out += "\r\n";
     for (const auto& [name, value] : response.headers) {
         // Header names are case-insensitive: a handler's "content-length"
         // must not sit beside the real one.
         bool replaced = false;
-        for (const auto& entry : fixed) replaced = replaced || http::equalsIgnoringCase(name, entry.first);
+        for (std::string_view fixed : kFixedNames) replaced = replaced || http::equalsIgnoringCase(name, fixed);
         if (replaced) continue;
         out += name;
         out += ": ";
         out += value;
         out += "\r\n";
     }
-    for (const auto& [name, value] : fixed) {
-        out += name;
-        out += ": ";
-        out += value;
-        out += "\r\n";
-    }
+    out += "Content-Length: ";
+    appendDecimal(out, response.contentLength());
     out += "\r\n";
+    out += kFixedTail;
     if (!response.file) out += response.body;
     return out;
 }

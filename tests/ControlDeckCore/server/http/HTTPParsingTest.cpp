@@ -197,6 +197,22 @@ TEST(HTTPWriting, ResponseBytesReplaceTheFixedHeadersInAnyLetterCase) {
     EXPECT_EQ(bytes.substr(bytes.size() - 8), "\r\n\r\nbody");
 }
 
+// The whole answer on the wire, byte for byte: what every tablet parses.
+TEST(HTTPWriting, ResponseBytesAreTheStatusTheHandlersHeadersThenTheFixedOnes) {
+    const HTTPResponse response = HTTPResponse::ok(Json{{"up", true}});
+    EXPECT_EQ(HTTPServer::responseBytes(response),
+              "HTTP/1.1 200 OK\r\n"
+              "Cache-Control: no-store\r\n"
+              "Content-Type: application/json; charset=utf-8\r\n"
+              "Content-Length: 30\r\n"
+              "Connection: close\r\n"
+              "Access-Control-Allow-Origin: *\r\n"
+              "Access-Control-Allow-Headers: Authorization, Content-Type, X-Deck-Session\r\n"
+              "Access-Control-Allow-Methods: GET, POST, PUT, PATCH, DELETE, OPTIONS\r\n"
+              "\r\n"
+              R"({"data":{"up":true},"ok":true})");
+}
+
 TEST(HTTPWriting, EnvelopesAndHelpers) {
     auto ok = HTTPResponse::ok(Json{{"b", 1}, {"a", "x/y"}});
     EXPECT_EQ(ok.status, 200);
