@@ -17,7 +17,7 @@ namespace veltrane::net {
 // of its own. Each loop accepts on a listening socket of its own, and a
 // connection lives on the loop that accepted it from accept to close, so its
 // reads, writes and completions follow one another on one thread and never
-// wake another; per-connection order comes from each connection's strand.
+// wake another; per-connection order comes from the loop itself, which one thread runs.
 // Every loop also takes part in fan-outs (one message written to many
 // sockets).
 //

@@ -8,12 +8,11 @@
 
 #include <asio/write.hpp>
 
-
 namespace veltrane::net {
 
 namespace {
 constexpr std::size_t kFirstReadSize = 8 * 1024;
-// File bytes handed over in one turn of the strand before the network thread
+// File bytes handed over in one turn of the queue before the network thread
 // serves its other connections.
 constexpr std::uint64_t kFileTurn = 2 * 1024 * 1024;
 
@@ -41,14 +40,14 @@ std::shared_ptr<TCPConnection> TCPConnection::create(asio::ip::tcp::socket socke
 
 std::shared_ptr<TCPConnection> TCPConnection::create(asio::ip::tcp::socket socket, std::string label,
                                                      std::string remoteHost) {
-    // The connection's strand runs on the network thread its socket belongs to.
+    // The connection's queue runs on the network thread its socket belongs to.
     auto& context = static_cast<asio::io_context&>(socket.get_executor().context());
-    auto queue = StrandQueue::create(std::move(label), context);
+    auto queue = LoopQueue::create(std::move(label), context);
     return std::shared_ptr<TCPConnection>(
         new TCPConnection(std::move(socket), std::move(queue), std::move(remoteHost)));
 }
 
-TCPConnection::TCPConnection(asio::ip::tcp::socket socket, std::shared_ptr<StrandQueue> queue, std::string remoteHost)
+TCPConnection::TCPConnection(asio::ip::tcp::socket socket, std::shared_ptr<LoopQueue> queue, std::string remoteHost)
     : queue_(std::move(queue)), queueBase_(queue_), socket_(std::move(socket)), remoteHost_(std::move(remoteHost)) {}
 
 template <class F>
@@ -72,9 +71,8 @@ void TCPConnection::startReceive(std::size_t maximumLength, ReceiveHandler handl
         cancelled = cancelled_;
     }
     if (cancelled) {
-        queue_->async([handler = std::move(handler)] {
-            handler({}, false, standardError(asio::error::operation_aborted));
-        });
+        queue_->async(
+            [handler = std::move(handler)] { handler({}, false, standardError(asio::error::operation_aborted)); });
         return;
     }
     maximumLength = std::max<std::size_t>(1, maximumLength);
@@ -83,22 +81,22 @@ void TCPConnection::startReceive(std::size_t maximumLength, ReceiveHandler handl
         scratch_.reset(new char[size]);
         scratchSize_ = size;
     }
-    socket_.async_read_some(
-        asio::buffer(scratch_.get(), size),
-        queue_->wrap([self = shared_from_this(), size, handler = std::move(handler)](asio::error_code ec, std::size_t n) {
-            if (ec == asio::error::eof) {
-                handler({}, true, {});
-                return;
-            }
-            if (ec) {
-                handler({}, false, standardError(ec));
-                return;
-            }
-            // A read that filled its buffer: the peer sends faster than we
-            // read, so read more at a time.
-            if (n == size) self->wantedSize_ = std::max(self->wantedSize_, n * 2);
-            handler(std::string(self->scratch_.get(), n), false, {});
-        }));
+    socket_.async_read_some(asio::buffer(scratch_.get(), size),
+                            queue_->wrap([self = shared_from_this(), size, handler = std::move(handler)](
+                                             asio::error_code ec, std::size_t n) {
+                                if (ec == asio::error::eof) {
+                                    handler({}, true, {});
+                                    return;
+                                }
+                                if (ec) {
+                                    handler({}, false, standardError(ec));
+                                    return;
+                                }
+                                // A read that filled its buffer: the peer sends faster than we
+                                // read, so read more at a time.
+                                if (n == size) self->wantedSize_ = std::max(self->wantedSize_, n * 2);
+                                handler(std::string(self->scratch_.get(), n), false, {});
+                            }));
 }
 
 void TCPConnection::send(std::string data, SendHandler handler) {
@@ -148,7 +146,7 @@ void TCPConnection::enqueue(Outgoing item) {
         return;
     }
     if (!writing_ && item.file) {
-        // The socket's non-blocking mode is the strand's to change.
+        // The socket's non-blocking mode is the queue's to change.
         writing_ = true;
         queued_.fetch_add(item.pending(), std::memory_order_relaxed);
         outgoing_.push_back(std::move(item));
@@ -182,7 +180,7 @@ void TCPConnection::enqueue(Outgoing item) {
     outgoing_.push_back(std::move(item));
 }
 
-// On the strand, with writing_ set and outgoing_ not empty.
+// On the queue, with writing_ set and outgoing_ not empty.
 void TCPConnection::writeNext() {
     std::unique_lock lock(mutex_);
     if (outgoing_.front().file) {

@@ -10,7 +10,7 @@
 #include <asio/ip/tcp.hpp>
 
 #include "platform/net/Connection.h"
-#include "platform/net/StrandQueue.h"
+#include "platform/net/LoopQueue.h"
 
 namespace veltrane::net {
 
@@ -19,11 +19,11 @@ namespace veltrane::net {
 std::error_code standardError(const std::error_code& error);
 
 // Sends are written at once from the sending thread when nothing waits
-// before them (no hop to the strand, no completion to run); only what the
-// system does not take at once is queued and written from the strand.
+// before them (no hop to the loop, no completion to run); only what the
+// system does not take at once is queued and written from the connection's queue.
 class TCPConnection final : public Connection, public std::enable_shared_from_this<TCPConnection> {
 public:
-    // Takes an accepted socket; its queue is a strand labelled `label`.
+    // Takes an accepted socket; its queue, labelled `label`, runs on the socket's loop.
     static std::shared_ptr<TCPConnection> create(asio::ip::tcp::socket socket, std::string label);
     // The same, with the peer's address already known (from accept).
     static std::shared_ptr<TCPConnection> create(asio::ip::tcp::socket socket, std::string label,
@@ -57,8 +57,8 @@ private:
         std::size_t pending() const { return file ? static_cast<std::size_t>(fileLeft) : rest().size(); }
     };
 
-    TCPConnection(asio::ip::tcp::socket socket, std::shared_ptr<StrandQueue> queue, std::string remoteHost);
-    // Runs `fn` now when already on the strand, else queues it there.
+    TCPConnection(asio::ip::tcp::socket socket, std::shared_ptr<LoopQueue> queue, std::string remoteHost);
+    // Runs `fn` now when already on the connection's queue, else queues it there.
     template <class F>
     void onQueue(F fn);
     void startReceive(std::size_t maximumLength, ReceiveHandler handler);
@@ -66,13 +66,13 @@ private:
     // Writes what the socket takes without waiting; mutex_ held.
     std::size_t writeNow(std::string_view bytes, std::error_code& error);
     void writeNext();
-    // On the strand: sends what the socket takes of the file at the front,
+    // On the queue: sends what the socket takes of the file at the front,
     // then waits until it can take more.
     void writeFile();
     void written(std::error_code error);
     void report(SendHandler done, std::error_code error);
 
-    std::shared_ptr<StrandQueue> queue_;
+    std::shared_ptr<LoopQueue> queue_;
     std::shared_ptr<dispatch::DispatchQueue> queueBase_;
     asio::ip::tcp::socket socket_;
     std::string remoteHost_;
@@ -85,7 +85,7 @@ private:
     // and its number reused, under a write from another thread).
     std::mutex mutex_;
     std::deque<Outgoing> outgoing_;
-    bool writing_ = false;  // the strand owns the front of outgoing_
+    bool writing_ = false;  // the queue owns the front of outgoing_
     bool cancelled_ = false;
     std::atomic<std::size_t> queued_{0};
 };
