@@ -10,7 +10,7 @@ std::optional<x11::Rect> outputBounds(x11::X11Connection& connection, std::uint3
     if (x->broken()) return std::nullopt;
     Display* d = x->display();
     int eventBase = 0, errorBase = 0;
-    if (!XRRQueryExtension(d, &eventBase, &errorBase)) return std::nullopt;
+    if (!x->settingUp([&](Display* d) { return XRRQueryExtension(d, &eventBase, &errorBase); })) return std::nullopt;
     XRRScreenResources* resources = XRRGetScreenResourcesCurrent(d, x->root());
     if (!resources) return std::nullopt;
     std::optional<x11::Rect> bounds;

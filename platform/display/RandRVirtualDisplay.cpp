@@ -124,8 +124,8 @@ std::uint32_t RandRVirtualDisplay::createVirtualDisplay(const VirtualDisplayDesc
     x_ = x11::X11Connection::open();
     if (!x_) return 0;
     int eventBase = 0, errorBase = 0, major = 0, minor = 0;
-    if (!XRRQueryExtension(dpy(), &eventBase, &errorBase) || !XRRQueryVersion(dpy(), &major, &minor) ||
-        (major == 1 && minor < kNeededMinorVersion) || major < 1) {
+    if (!x_->settingUp([&](Display* d) { return XRRQueryExtension(d, &eventBase, &errorBase); }) ||
+        !XRRQueryVersion(dpy(), &major, &minor) || (major == 1 && minor < kNeededMinorVersion) || major < 1) {
         x_.reset();
         return 0;
     }
@@ -465,7 +465,7 @@ void RandRVirtualDisplay::watch(std::uint32_t display) {
     std::shared_ptr<x11::X11Connection> events = x11::X11Connection::open();
     if (!events) return;
     int eventBase = 0, errorBase = 0;
-    if (!XRRQueryExtension(events->display(), &eventBase, &errorBase)) return;
+    if (!events->settingUp([&](Display* d) { return XRRQueryExtension(d, &eventBase, &errorBase); })) return;
     XRRSelectInput(events->display(), events->root(), RROutputChangeNotifyMask);
     XSync(events->display(), False);
     std::lock_guard lock(watchMutex_);

@@ -60,7 +60,7 @@ std::optional<std::vector<ScreenOutput>> ScreenOutputs::list() {
     Display* d = x->display();
     std::vector<ScreenOutput> outputs;
     int eventBase = 0, errorBase = 0;
-    if (!XRRQueryExtension(d, &eventBase, &errorBase)) return outputs;
+    if (!x->settingUp([&](Display* d) { return XRRQueryExtension(d, &eventBase, &errorBase); })) return outputs;
     XRRScreenResources* resources = XRRGetScreenResourcesCurrent(d, x->root());
     if (resources == nullptr) return outputs;
     const RROutput primary = XRRGetOutputPrimary(d, x->root());

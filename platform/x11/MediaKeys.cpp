@@ -22,7 +22,9 @@ bool postMediaKey(MediaKey key) {
     X11Connection* connection = kept.get();
     Display* display = connection->display();
     int eventBase = 0, errorBase = 0, major = 0, minor = 0;
-    if (!XTestQueryExtension(display, &eventBase, &errorBase, &major, &minor)) return false;
+    if (!connection->settingUp(
+            [&](Display* d) { return XTestQueryExtension(d, &eventBase, &errorBase, &major, &minor); }))
+        return false;
     const KeySym symbol = key == MediaKey::play   ? XF86XK_AudioPlay
                           : key == MediaKey::next ? XF86XK_AudioNext
                                                   : XF86XK_AudioPrev;

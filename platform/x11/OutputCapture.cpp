@@ -140,10 +140,14 @@ public:
         if (connection_ == nullptr) throw CaptureFailure("Cannot open the X display");
         Display* display = connection_->display();
         int eventBase = 0, errorBase = 0;
-        if (!XShmQueryExtension(display)) throw CaptureFailure("The X server has no MIT-SHM extension");
-        if (!XRRQueryExtension(display, &randrEvent_, &errorBase))
-            throw CaptureFailure("The X server has no RandR extension");
-        cursor_ = configuration_.showsCursor && XFixesQueryExtension(display, &eventBase, &errorBase);
+        bool shm = false, randr = false;
+        connection_->settingUp([&](Display* d) {
+            shm = XShmQueryExtension(d);
+            randr = XRRQueryExtension(d, &randrEvent_, &errorBase);
+            cursor_ = configuration_.showsCursor && XFixesQueryExtension(d, &eventBase, &errorBase);
+        });
+        if (!shm) throw CaptureFailure("The X server has no MIT-SHM extension");
+        if (!randr) throw CaptureFailure("The X server has no RandR extension");
         auto rect = crtcRect(display, connection_->root(), configuration_.outputID);
         if (!rect) throw CaptureFailure("Display " + std::to_string(configuration_.outputID) + " is switched off");
         place(*rect);

@@ -43,7 +43,7 @@ Window frameOf(X11Connection& x, Window window) {
 
 std::optional<pid_t> clientPID(X11Connection& x, Window window) {
     int eventBase = 0, errorBase = 0;
-    if (XResQueryExtension(x.display(), &eventBase, &errorBase)) {
+    if (x.settingUp([&](Display* d) { return XResQueryExtension(d, &eventBase, &errorBase); })) {
         XResClientIdSpec query{window, XRES_CLIENT_ID_PID_MASK};
         long count = 0;
         XResClientIdValue* values = nullptr;

@@ -16,11 +16,6 @@ int recordError(Display*, XErrorEvent* event) {
 
 int quietIOError(Display*) { return 0; }
 
-std::mutex& openCloseMutex() {
-    static std::mutex mutex;
-    return mutex;
-}
-
 void installHandlers() {
     static std::once_flag once;
     std::call_once(once, [] {
@@ -35,12 +30,18 @@ void installHandlers() {
 
 }  // namespace
 
+std::mutex& X11Connection::processWide() {
+    // Never destroyed: connections kept in statics close during exit.
+    static std::mutex& mutex = *new std::mutex;
+    return mutex;
+}
+
 std::unique_ptr<X11Connection> X11Connection::open() {
     installHandlers();
     Display* display = nullptr;
     {
         // Opening and closing touch Xlib's process-wide lists; one at a time.
-        std::lock_guard lock(openCloseMutex());
+        std::lock_guard lock(processWide());
         display = XOpenDisplay(nullptr);
     }
     if (display == nullptr) return nullptr;
@@ -50,7 +51,7 @@ std::unique_ptr<X11Connection> X11Connection::open() {
 X11Connection::X11Connection(Display* display) : display_(display) { XSetIOErrorExitHandler(display_, onLost, this); }
 
 X11Connection::~X11Connection() {
-    std::lock_guard lock(openCloseMutex());
+    std::lock_guard lock(processWide());
     XCloseDisplay(display_);
 }
 

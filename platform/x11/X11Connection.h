@@ -8,6 +8,8 @@
 
 #include <atomic>
 #include <memory>
+#include <mutex>
+#include <utility>
 
 namespace veltrane::x11 {
 
@@ -33,9 +35,21 @@ public:
     void trapErrors();
     bool synced();
 
+    // Runs `setUp` with the display while no other connection opens, closes
+    // or sets up. An extension's first call on a connection (its query)
+    // registers the connection in libXext's process-wide tables, and closing
+    // the last connection frees them; Xlib's own locks are per connection.
+    // Every first call of an extension goes through here.
+    template <class SetUp>
+    decltype(auto) settingUp(SetUp&& setUp) {
+        std::lock_guard lock(processWide());
+        return std::forward<SetUp>(setUp)(display_);
+    }
+
 private:
     explicit X11Connection(Display* display);
     static void onLost(Display*, void* self);
+    static std::mutex& processWide();
     Display* display_;
     std::atomic<bool> broken_{false};
 };
