@@ -35,7 +35,13 @@ void check(const std::string& line) {
     if (s.isPlaying && s.playbackRate == 0) std::abort();
     if (parsed.rawElapsed && !std::isfinite(*parsed.rawElapsed)) std::abort();
     if (s.artwork) {
-        const auto json = nlohmann::json::parse(line, nullptr, false);
+        // The reader trims the line's white space, \v and \f included, which
+        // JSON itself does not allow.
+        std::string_view trimmed = line;
+        const auto space = [](char c) { return c == ' ' || (c >= '\t' && c <= '\r'); };
+        while (!trimmed.empty() && space(trimmed.front())) trimmed.remove_prefix(1);
+        while (!trimmed.empty() && space(trimmed.back())) trimmed.remove_suffix(1);
+        const auto json = nlohmann::json::parse(trimmed, nullptr, false);
         if (!json.is_object() || !json.contains("artwork") || crypto::base64(*s.artwork) != json["artwork"])
             std::abort();
     }
