@@ -4,7 +4,10 @@
 #include <X11/extensions/Xrandr.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <mutex>
 
 #include "platform/x11/X11Connection.h"
 
@@ -54,16 +57,14 @@ std::string ScreenOutputs::edidMonitorName(std::string_view edid) {
     return {};
 }
 
-std::optional<std::vector<ScreenOutput>> ScreenOutputs::list() {
-    auto x = x11::X11Connection::open();
-    if (!x) return std::nullopt;
-    Display* d = x->display();
+namespace {
+
+std::vector<ScreenOutput> readOutputs(x11::X11Connection& x) {
+    Display* d = x.display();
     std::vector<ScreenOutput> outputs;
-    int eventBase = 0, errorBase = 0;
-    if (!x->settingUp([&](Display* d) { return XRRQueryExtension(d, &eventBase, &errorBase); })) return outputs;
-    XRRScreenResources* resources = XRRGetScreenResourcesCurrent(d, x->root());
+    XRRScreenResources* resources = XRRGetScreenResourcesCurrent(d, x.root());
     if (resources == nullptr) return outputs;
-    const RROutput primary = XRRGetOutputPrimary(d, x->root());
+    const RROutput primary = XRRGetOutputPrimary(d, x.root());
     const Atom edidAtom = XInternAtom(d, RR_PROPERTY_RANDR_EDID, True);
     for (int i = 0; i < resources->noutput; ++i) {
         XRROutputInfo* info = XRRGetOutputInfo(d, resources, resources->outputs[i]);
@@ -72,8 +73,9 @@ std::optional<std::vector<ScreenOutput>> ScreenOutputs::list() {
             ScreenOutput output;
             output.id = static_cast<std::uint32_t>(resources->outputs[i]);
             output.connector.assign(info->name, static_cast<std::size_t>(info->nameLen));
-            output.builtin = isBuiltinConnector(output.connector);
-            if (edidAtom != None) output.monitorName = edidMonitorName(outputEDID(d, resources->outputs[i], edidAtom));
+            output.builtin = ScreenOutputs::isBuiltinConnector(output.connector);
+            if (edidAtom != None)
+                output.monitorName = ScreenOutputs::edidMonitorName(outputEDID(d, resources->outputs[i], edidAtom));
             if (resources->outputs[i] == primary)
                 outputs.insert(outputs.begin(), std::move(output));
             else
@@ -83,6 +85,86 @@ std::optional<std::vector<ScreenOutput>> ScreenOutputs::list() {
     }
     XRRFreeScreenResources(resources);
     return outputs;
+}
+
+// The state lists the outputs every time it is built, and opening a
+// connection for each list cost more than the rest of the state together
+// (25 ms against Xvfb). One connection is kept, with the list it last read;
+// RandR tells it of every change to screens, outputs, CRTCs and output
+// properties, and any such event, a lost connection or another $DISPLAY
+// makes the next call read the list again.
+class WatchedOutputs {
+public:
+    std::optional<std::vector<ScreenOutput>> list() {
+        std::lock_guard lock(mutex_);
+        const char* display = std::getenv("DISPLAY");
+        if (display == nullptr) {
+            forget();
+            return std::nullopt;
+        }
+        // A kept connection may turn out lost only now; a second try opens a
+        // new one (another server may answer at the same $DISPLAY).
+        for (int attempt = 0; attempt < 2; ++attempt) {
+            if (!connection_ || connection_->broken() || display_ != display) {
+                forget();
+                if (!watch(display)) return connection_ ? std::optional(std::vector<ScreenOutput>{}) : std::nullopt;
+            }
+            if (changed() || !outputs_) outputs_ = readOutputs(*connection_);
+            if (!connection_->broken()) return outputs_;
+            forget();
+        }
+        return std::nullopt;
+    }
+
+private:
+    void forget() {
+        connection_.reset();
+        outputs_.reset();
+    }
+
+    // Opens a connection and asks for RandR's change events, before any read
+    // so that no change can fall between the two. False without RandR (the
+    // connection is kept: there is nothing to list on that server).
+    bool watch(const char* display) {
+        connection_ = x11::X11Connection::open();
+        if (!connection_) return false;
+        display_ = display;
+        int eventBase = 0, errorBase = 0;
+        if (!connection_->settingUp([&](Display* d) { return XRRQueryExtension(d, &eventBase, &errorBase); })) {
+            outputs_ = std::vector<ScreenOutput>{};
+            return false;
+        }
+        XRRSelectInput(
+            connection_->display(), connection_->root(),
+            RRScreenChangeNotifyMask | RROutputChangeNotifyMask | RRCrtcChangeNotifyMask | RROutputPropertyNotifyMask);
+        return true;
+    }
+
+    // Whether any change event has come since the last call; takes them all.
+    // Only RandR's events are asked for on this connection.
+    bool changed() {
+        Display* d = connection_->display();
+        bool any = false;
+        while (!connection_->broken() && XEventsQueued(d, QueuedAfterReading) > 0) {
+            XEvent event;
+            XNextEvent(d, &event);
+            any = true;
+        }
+        return any;
+    }
+
+    std::mutex mutex_;
+    std::unique_ptr<x11::X11Connection> connection_;
+    std::string display_;
+    std::optional<std::vector<ScreenOutput>> outputs_;
+};
+
+}  // namespace
+
+std::optional<std::vector<ScreenOutput>> ScreenOutputs::list() {
+    // Never destroyed: a state may be built while the process exits.
+    static WatchedOutputs& watched = *new WatchedOutputs;
+    return watched.list();
 }
 
 }  // namespace veltrane::display

@@ -3,6 +3,9 @@
 #include <signal.h>
 
 #include <fstream>
+// Xlib's macros (None, Bool) must come after GoogleTest.
+#include <X11/Xatom.h>
+#include <X11/extensions/Xrandr.h>
 
 #include "platform/display/Backlight.h"
 #include "platform/display/ScreenOutputs.h"
@@ -110,6 +113,40 @@ TEST(ScreenOutputs, ListsTheVirtualScreenAndNothingWithoutAServer) {
     EXPECT_FALSE(outputs->front().builtin);
 }
 
+// The list is kept between calls; another client's change must show in the
+// very next one, with no wait in between.
+TEST(ScreenOutputs, AChangeByAnotherClientShowsInTheNextList) {
+    std::string error;
+    auto xvfb = veltrane::testing::XvfbServer::start(320, 200, error);
+    ASSERT_TRUE(xvfb) << error;
+    veltrane::testing::ScopedVariable variable("DISPLAY", xvfb->display().c_str());
+    auto before = ScreenOutputs::list();
+    ASSERT_TRUE(before);
+    ASSERT_EQ(before->size(), 1u);
+    EXPECT_EQ(before->front().monitorName, "");
+
+    Display* other = XOpenDisplay(nullptr);
+    ASSERT_NE(other, nullptr);
+    const Atom edidAtom = XInternAtom(other, RR_PROPERTY_RANDR_EDID, False);
+    const auto output = static_cast<RROutput>(before->front().id);
+    for (const char* name : {"Studio", "Desk", ""}) {
+        if (*name != '\0') {
+            const std::string block = edid(0, 0xFC, name);
+            XRRChangeOutputProperty(other, output, edidAtom, XA_INTEGER, 8, PropModeReplace,
+                                    reinterpret_cast<const unsigned char*>(block.data()),
+                                    static_cast<int>(block.size()));
+        } else {
+            XRRDeleteOutputProperty(other, output, edidAtom);
+        }
+        XSync(other, False);
+        auto after = ScreenOutputs::list();
+        ASSERT_TRUE(after);
+        ASSERT_EQ(after->size(), 1u);
+        EXPECT_EQ(after->front().monitorName, name);
+    }
+    XCloseDisplay(other);
+}
+
 TEST(ScreenOutputs, SkipsTheOutputsThatShowNothing) {
     veltrane::testing::PrivateXorg xorg;
     ASSERT_TRUE(xorg.running()) << xorg.failure();
@@ -123,4 +160,6 @@ TEST(ScreenOutputs, SkipsTheOutputsThatShowNothing) {
     }
     xorg.stop();
     EXPECT_NE(::kill(pid, 0), 0) << "the server is gone once stopped";
+    veltrane::testing::ScopedVariable display("DISPLAY", xorg.display().c_str());
+    EXPECT_FALSE(ScreenOutputs::list()) << "nothing is listed from a server that has gone";
 }
