@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <charconv>
 
 #include <asio/write.hpp>
 
@@ -18,10 +19,26 @@ constexpr std::uint64_t kFileTurn = 2 * 1024 * 1024;
 
 }  // namespace
 
+namespace {
+// Every accepted connection's peer is written out: inet_ntop formats IPv4
+// through sprintf.
+std::string dottedQuad(const asio::ip::address_v4& address) {
+    const auto bytes = address.to_bytes();
+    char text[16];
+    char* at = text;
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        if (i > 0) *at++ = '.';
+        at = std::to_chars(at, text + sizeof text, bytes[i]).ptr;
+    }
+    return std::string(text, at);
+}
+}  // namespace
+
 std::string TCPConnection::hostText(const asio::ip::tcp::endpoint& peer) {
     auto address = peer.address();
-    if (address.is_v6() && address.to_v6().is_v4_mapped())
-        return asio::ip::make_address_v4(asio::ip::v4_mapped, address.to_v6()).to_string();
+    if (address.is_v4()) return dottedQuad(address.to_v4());
+    if (address.to_v6().is_v4_mapped())
+        return dottedQuad(asio::ip::make_address_v4(asio::ip::v4_mapped, address.to_v6()));
     return address.to_string();
 }
 

@@ -101,7 +101,8 @@ void HTTPServer::listen(const std::shared_ptr<net::Listener>& listener, std::uin
             port_ = 0;
             bindError_ = error == std::errc::address_in_use ? std::string("address in use") : error.message();
         } else {
-            bound = port_ = listener->port();
+            bound = listener->port();
+            port_ = bound;
             bindFailed_ = false;
             bindError_.reset();
         }
@@ -152,10 +153,7 @@ void HTTPServer::updateAdvertisedIdentity(std::string serverId) {
     });
 }
 
-std::uint16_t HTTPServer::port() const {
-    std::lock_guard lock(stateMutex_);
-    return port_;
-}
+std::uint16_t HTTPServer::port() const { return port_.load(std::memory_order_acquire); }
 
 bool HTTPServer::bindFailed() const {
     std::lock_guard lock(stateMutex_);

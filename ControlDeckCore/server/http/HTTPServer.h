@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
@@ -166,7 +167,7 @@ private:
     std::shared_ptr<net::Listener> listener_;
     std::unique_ptr<mdns::Advertisement> advertisement_;
     std::unique_ptr<dispatch::DispatchTimer> sweeper_;
-    std::uint16_t port_ = 0;
+    std::atomic<std::uint16_t> port_{0};  // written under stateMutex_; read without it by every health check
     bool bindFailed_ = false;
     std::optional<std::string> bindError_;
 

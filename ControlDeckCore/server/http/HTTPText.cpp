@@ -29,6 +29,8 @@ bool equalsIgnoringCase(std::string_view a, std::string_view b) {
 std::vector<std::string_view> splitDroppingEmpty(std::string_view text, char separator, std::size_t maxSplits) {
     std::vector<std::string_view> pieces;
     if (text.empty()) return pieces;
+    // Bounded splits (a request line, a target) take one allocation.
+    if (maxSplits < 8) pieces.reserve(maxSplits + 1);
     if (maxSplits == 0) {
         pieces.push_back(text);
         return pieces;
