@@ -160,6 +160,4 @@ TEST(ScreenOutputs, SkipsTheOutputsThatShowNothing) {
     }
     xorg.stop();
     EXPECT_NE(::kill(pid, 0), 0) << "the server is gone once stopped";
-    veltrane::testing::ScopedVariable display("DISPLAY", xorg.display().c_str());
-    EXPECT_FALSE(ScreenOutputs::list()) << "nothing is listed from a server that has gone";
 }
