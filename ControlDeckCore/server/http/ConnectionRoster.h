@@ -1,5 +1,7 @@
 #pragma once
 
+#include <array>
+#include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -63,10 +65,27 @@ private:
         Phase phase = Phase::reading;
         std::optional<Clock::time_point> lastProgress;  // only for answers that report it
     };
+    // Each accepting thread keeps its connections in a shard of its own, so
+    // that loops answering at once do not contend for one lock; only the
+    // slot count and the arrival sequence are shared. An id is its arrival
+    // sequence with its shard in the low bits, so ids still order arrivals.
+    static constexpr unsigned kShardBits = 2;
+    static constexpr std::size_t kShards = std::size_t{1} << kShardBits;
+    struct alignas(64) Shard {
+        mutable std::mutex mutex;
+        std::map<Id, Entry> entries;
+    };
+    Shard& shardOf(Id id) { return shards_[id & (kShards - 1)]; }
+    static std::size_t shardOfThisThread();
+    // With every shard locked: claims a slot that came free, or else drops
+    // the oldest connection waiting on its peer; false when all are handled.
+    bool makeRoomLocked(Admission& admission);
+    std::vector<std::unique_lock<std::mutex>> lockAll() const;
+
     const std::size_t capacity_;
-    mutable std::mutex mutex_;
-    std::map<Id, Entry> entries_;  // ids grow, so this is arrival order
-    Id nextId_ = 1;
+    std::array<Shard, kShards> shards_;
+    alignas(64) std::atomic<std::size_t> slots_{0};  // entries, and admissions claiming one
+    alignas(64) std::atomic<Id> nextSequence_{1};
 };
 
 }  // namespace veltrane::deck

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
+#include <thread>
 #include <vector>
 
 #include "ControlDeckCore/server/http/ConnectionRoster.h"
@@ -110,4 +113,71 @@ TEST(ConnectionRoster, RemoveAllHandsBackEveryCancel) {
     run(roster.removeAll());
     EXPECT_EQ(r.dropped, (std::vector<int>{1, 2}));
     EXPECT_EQ(roster.size(), 0u);
+}
+
+// Each accepting thread files its connections apart; the oldest connection
+// waiting on its peer is still the one dropped, whichever thread took it in.
+TEST(ConnectionRoster, AtCapacityDropsTheOldestWaitingWhicheverThreadAdmittedIt) {
+    ConnectionRoster roster(3);
+    Recorder r;
+    auto onItsOwnThread = [&](int name, bool handled) {
+        std::thread([&, name, handled] {
+            auto admitted = roster.admit(r.cancel(name), t0);
+            ASSERT_TRUE(admitted.id);
+            if (handled) roster.setPhase(*admitted.id, Phase::handling);
+        }).join();
+    };
+    onItsOwnThread(1, true);
+    onItsOwnThread(2, false);
+    onItsOwnThread(3, false);
+    auto fourth = roster.admit(r.cancel(4), t0 + 1s);
+    ASSERT_TRUE(fourth.id);
+    run(fourth.evicted);
+    EXPECT_EQ(r.dropped, (std::vector<int>{2}));
+    EXPECT_EQ(roster.size(), 3u);
+    // Gone in the order they came, across threads.
+    r.dropped.clear();
+    run(roster.removeAll());
+    EXPECT_EQ(r.dropped, (std::vector<int>{1, 3, 4}));
+}
+
+// Threads taking connections in and letting them go at once never hold more
+// than the capacity between them, and leave nothing behind.
+TEST(ConnectionRoster, ThreadsAdmittingAtOnceStayWithinTheCapacity) {
+    constexpr std::size_t kCapacity = 8;
+    ConnectionRoster roster(kCapacity);
+    std::atomic<bool> done{false};
+    std::atomic<std::size_t> largest{0};
+    std::thread watcher([&] {
+        while (!done) largest = std::max(largest.load(), roster.size());
+    });
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t)
+        threads.emplace_back([&roster, t] {
+            std::vector<ConnectionRoster::Id> held;
+            for (int i = 0; i < 2000; ++i) {
+                auto admitted = roster.admit([] {}, t0);
+                for (auto& cancel : admitted.evicted) cancel();
+                if (admitted.id) {
+                    if ((i + t) % 3 == 0) roster.setPhase(*admitted.id, Phase::handling);
+                    held.push_back(*admitted.id);
+                }
+                if (held.size() > 3) {
+                    roster.remove(held.front());
+                    held.erase(held.begin());
+                }
+            }
+            for (auto id : held) roster.remove(id);
+        });
+    for (auto& thread : threads) thread.join();
+    done = true;
+    watcher.join();
+    EXPECT_LE(largest.load(), kCapacity);
+    EXPECT_EQ(roster.size(), 0u);
+    // Every slot came back: a full roster of new arrivals fits again.
+    for (std::size_t i = 0; i < kCapacity; ++i) {
+        auto admitted = roster.admit([] {}, t0);
+        EXPECT_TRUE(admitted.id);
+        EXPECT_TRUE(admitted.evicted.empty());
+    }
 }
