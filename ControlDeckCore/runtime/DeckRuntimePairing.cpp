@@ -111,14 +111,14 @@ HTTPResponse DeckRuntime::pairingWaitPayload(const PairingRequest& request) {
 HTTPResponse DeckRuntime::healthRoute() const {
     // Every tablet looking for its host asks for it: written straight to
     // text, from the published values in place.
-    const std::uint16_t bound = server_->port();
+    const std::uint16_t bound = port();
     return HTTPResponse::okWritten(
         [&](JSONWriter& writer) {
             published_.read([&](const Published& published) {
                 writer.beginObject();
                 writer.member("name", published.name);
                 writer.member("pairing", published.pairingCode);
-                writer.member("port", bound != 0 ? bound : published.settingsPort);
+                writer.member("port", bound);
                 writer.member("serverId", published.serverId);
                 writer.endObject();
             });

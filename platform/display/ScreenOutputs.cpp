@@ -107,7 +107,7 @@ public:
         for (int attempt = 0; attempt < 2; ++attempt) {
             if (!connection_ || connection_->broken() || display_ != display) {
                 forget();
-                if (!watch(display)) return connection_ ? std::optional(std::vector<ScreenOutput>{}) : std::nullopt;
+                if (!watch(display)) return std::nullopt;
             }
             if (changed() || !outputs_) outputs_ = readOutputs(*connection_);
             if (!connection_->broken()) return outputs_;
@@ -123,8 +123,9 @@ private:
     }
 
     // Opens a connection and asks for RandR's change events, before any read
-    // so that no change can fall between the two. False without RandR (the
-    // connection is kept: there is nothing to list on that server).
+    // so that no change can fall between the two; false when no server
+    // answers. A server without RandR keeps an empty list (no event comes to
+    // make it read again).
     bool watch(const char* display) {
         connection_ = x11::X11Connection::open();
         if (!connection_) return false;
@@ -132,7 +133,7 @@ private:
         int eventBase = 0, errorBase = 0;
         if (!connection_->settingUp([&](Display* d) { return XRRQueryExtension(d, &eventBase, &errorBase); })) {
             outputs_ = std::vector<ScreenOutput>{};
-            return false;
+            return true;
         }
         XRRSelectInput(
             connection_->display(), connection_->root(),

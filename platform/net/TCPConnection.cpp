@@ -17,9 +17,6 @@ constexpr std::size_t kFirstReadSize = 8 * 1024;
 // serves its other connections.
 constexpr std::uint64_t kFileTurn = 2 * 1024 * 1024;
 
-}  // namespace
-
-namespace {
 // Every accepted connection's peer is written out: inet_ntop formats IPv4
 // through sprintf.
 std::string dottedQuad(const asio::ip::address_v4& address) {
