@@ -22,10 +22,10 @@ public:
 
 std::shared_ptr<LoopQueue> LoopQueue::create(std::string label, asio::io_context& context) {
     auto core = std::make_shared<Core>(std::move(label), context.get_executor());
-    return std::shared_ptr<LoopQueue>(new LoopQueue(std::move(core)));
+    return std::make_shared<LoopQueue>(Key(), std::move(core));
 }
 
-LoopQueue::LoopQueue(std::shared_ptr<Core> core) : DispatchQueue(std::move(core)) {}
+LoopQueue::LoopQueue(Key, std::shared_ptr<Core> core) : DispatchQueue(std::move(core)) {}
 
 const LoopQueue::Executor& LoopQueue::executor() const { return static_cast<const Core&>(*core_).executor_; }
 

@@ -42,7 +42,13 @@ private:
         ~Marked() { dispatch::detail::setCurrentCore(previous); }
         const dispatch::detail::QueueCore* previous;
     };
-    explicit LoopQueue(std::shared_ptr<Core> core);
+    // Only create() makes one (the queue and its control block in one allocation).
+    struct Key {
+        explicit Key() = default;
+    };
+
+public:
+    LoopQueue(Key, std::shared_ptr<Core> core);
 };
 
 }  // namespace veltrane::net

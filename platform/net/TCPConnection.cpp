@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <charconv>
 
+#include <asio/post.hpp>
 #include <asio/write.hpp>
 
 namespace veltrane::net {
@@ -57,11 +58,11 @@ std::shared_ptr<TCPConnection> TCPConnection::create(asio::ip::tcp::socket socke
     // The connection's queue runs on the network thread its socket belongs to.
     auto& context = static_cast<asio::io_context&>(socket.get_executor().context());
     auto queue = LoopQueue::create(std::move(label), context);
-    return std::shared_ptr<TCPConnection>(
-        new TCPConnection(std::move(socket), std::move(queue), std::move(remoteHost)));
+    return std::make_shared<TCPConnection>(Key(), std::move(socket), std::move(queue), std::move(remoteHost));
 }
 
-TCPConnection::TCPConnection(asio::ip::tcp::socket socket, std::shared_ptr<LoopQueue> queue, std::string remoteHost)
+TCPConnection::TCPConnection(Key, asio::ip::tcp::socket socket, std::shared_ptr<LoopQueue> queue,
+                             std::string remoteHost)
     : queue_(std::move(queue)), queueBase_(queue_), socket_(std::move(socket)), remoteHost_(std::move(remoteHost)) {}
 
 template <class F>
@@ -69,7 +70,7 @@ void TCPConnection::onQueue(F fn) {
     if (queue_->isCurrent())
         fn();
     else
-        queue_->async(std::move(fn));
+        asio::post(queue_->wrap(std::move(fn)));
 }
 
 void TCPConnection::receive(std::size_t maximumLength, ReceiveHandler handler) {
@@ -85,32 +86,57 @@ void TCPConnection::startReceive(std::size_t maximumLength, ReceiveHandler handl
         cancelled = cancelled_;
     }
     if (cancelled) {
-        queue_->async(
-            [handler = std::move(handler)] { handler({}, false, standardError(asio::error::operation_aborted)); });
+        asio::post(queue_->wrap(
+            [handler = std::move(handler)] { handler({}, false, standardError(asio::error::operation_aborted)); }));
         return;
     }
     maximumLength = std::max<std::size_t>(1, maximumLength);
+    // The bytes are usually there already.
+    if (readNow(maximumLength, handler, true)) return;
+    socket_.async_wait(asio::ip::tcp::socket::wait_read,
+                       queue_->wrap([self = shared_from_this(), maximumLength,
+                                     handler = std::move(handler)](asio::error_code ec) mutable {
+                           if (ec) {
+                               handler({}, false, standardError(ec));
+                               return;
+                           }
+                           if (!self->readNow(maximumLength, handler, false))
+                               self->startReceive(maximumLength, std::move(handler));  // woken for nothing
+                       }));
+}
+
+bool TCPConnection::readNow(std::size_t maximumLength, ReceiveHandler& handler, bool later) {
+    // Every read lands in its loop thread's buffer and only the bytes read are
+    // kept, so a connection waiting for its peer holds no buffer.
+    thread_local std::unique_ptr<char[]> buffer;
+    thread_local std::size_t capacity = 0;
     const std::size_t size = std::min(maximumLength, std::max(wantedSize_, kFirstReadSize));
-    if (size > scratchSize_) {
-        scratch_.reset(new char[size]);
-        scratchSize_ = size;
+    if (size > capacity) {
+        buffer.reset(new char[size]);
+        capacity = size;
     }
-    socket_.async_read_some(asio::buffer(scratch_.get(), size),
-                            queue_->wrap([self = shared_from_this(), size, handler = std::move(handler)](
-                                             asio::error_code ec, std::size_t n) {
-                                if (ec == asio::error::eof) {
-                                    handler({}, true, {});
-                                    return;
-                                }
-                                if (ec) {
-                                    handler({}, false, standardError(ec));
-                                    return;
-                                }
-                                // A read that filled its buffer: the peer sends faster than we
-                                // read, so read more at a time.
-                                if (n == size) self->wantedSize_ = std::max(self->wantedSize_, n * 2);
-                                handler(std::string(self->scratch_.get(), n), false, {});
-                            }));
+    ssize_t n;
+    do {
+        n = ::recv(socket_.native_handle(), buffer.get(), size, MSG_DONTWAIT);
+    } while (n < 0 && errno == EINTR);
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return false;
+    std::string data;
+    std::error_code error;
+    if (n > 0) {
+        // A read that filled its buffer: the peer sends faster than we read,
+        // so read more at a time.
+        if (static_cast<std::size_t>(n) == size) wantedSize_ = std::max(wantedSize_, size * 2);
+        data.assign(buffer.get(), static_cast<std::size_t>(n));
+    } else if (n < 0) {
+        error = std::error_code(errno, std::system_category());
+    }
+    const bool ended = n == 0;
+    if (later)
+        asio::post(queue_->wrap([self = shared_from_this(), handler = std::move(handler), data = std::move(data), ended,
+                                 error]() mutable { handler(std::move(data), ended, error); }));
+    else
+        handler(std::move(data), ended, error);
+    return true;
 }
 
 void TCPConnection::send(std::string data, SendHandler handler) {
@@ -133,7 +159,7 @@ void TCPConnection::sendFile(std::shared_ptr<const sys::FileDescriptor> file, st
 }
 
 void TCPConnection::report(SendHandler done, std::error_code error) {
-    if (done) queue_->async([done = std::move(done), error] { done(error); });
+    if (done) asio::post(queue_->wrap([done = std::move(done), error] { done(error); }));
 }
 
 std::size_t TCPConnection::writeNow(std::string_view bytes, std::error_code& error) {
@@ -163,7 +189,7 @@ void TCPConnection::enqueue(Outgoing item) {
         // The socket's non-blocking mode is the queue's to change.
         writing_ = true;
         queued_.fetch_add(item.pending(), std::memory_order_relaxed);
-        outgoing_.push_back(std::move(item));
+        outgoing().push_back(std::move(item));
         lock.unlock();
         onQueue([self = shared_from_this()] { self->writeNext(); });
         return;
@@ -185,24 +211,24 @@ void TCPConnection::enqueue(Outgoing item) {
             item.owned.erase(0, item.offset);
             item.offset = 0;
         }
-        outgoing_.push_back(std::move(item));
+        outgoing().push_back(std::move(item));
         lock.unlock();
         onQueue([self = shared_from_this()] { self->writeNext(); });
         return;
     }
     queued_.fetch_add(item.pending(), std::memory_order_relaxed);
-    outgoing_.push_back(std::move(item));
+    outgoing().push_back(std::move(item));
 }
 
 // On the queue, with writing_ set and outgoing_ not empty.
 void TCPConnection::writeNext() {
     std::unique_lock lock(mutex_);
-    if (outgoing_.front().file) {
+    if (outgoing_->front().file) {
         lock.unlock();
         writeFile();
         return;
     }
-    const std::string_view bytes = outgoing_.front().rest();
+    const std::string_view bytes = outgoing_->front().rest();
     // Elements of a deque stay where they are while others come and go, so
     // the bytes outlive the write.
     asio::async_write(socket_, asio::buffer(bytes.data(), bytes.size()),
@@ -217,7 +243,7 @@ void TCPConnection::writeFile() {
     bool finished = false;
     {
         std::lock_guard lock(mutex_);
-        Outgoing& item = outgoing_.front();
+        Outgoing& item = outgoing_->front();
         if (!socket_.is_open()) {
             error = standardError(asio::error::operation_aborted);
         } else if (!socket_.native_non_blocking()) {
@@ -265,24 +291,25 @@ void TCPConnection::writeFile() {
 
 void TCPConnection::written(std::error_code error) {
     Outgoing done;
-    std::deque<Outgoing> failed;
+    std::optional<std::deque<Outgoing>> failed;
     bool more = false;
     {
         std::lock_guard lock(mutex_);
-        done = std::move(outgoing_.front());
-        outgoing_.pop_front();
+        done = std::move(outgoing_->front());
+        outgoing_->pop_front();
         queued_.fetch_sub(done.pending(), std::memory_order_relaxed);
         if (error) {
             // Nothing behind a failed write can reach the peer.
             failed.swap(outgoing_);
-            for (auto& item : failed) queued_.fetch_sub(item.pending(), std::memory_order_relaxed);
+            for (auto& item : *failed) queued_.fetch_sub(item.pending(), std::memory_order_relaxed);
         }
-        more = !outgoing_.empty();
+        more = outgoing_ && !outgoing_->empty();
         writing_ = more;
     }
     if (more) writeNext();
     if (done.done) done.done(error);
-    for (auto& item : failed) report(std::move(item.done), error);
+    if (failed)
+        for (auto& item : *failed) report(std::move(item.done), error);
 }
 
 void TCPConnection::cancel() {

@@ -5,6 +5,7 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string_view>
 
 #include <asio/ip/tcp.hpp>
@@ -57,11 +58,23 @@ private:
         std::size_t pending() const { return file ? static_cast<std::size_t>(fileLeft) : rest().size(); }
     };
 
-    TCPConnection(asio::ip::tcp::socket socket, std::shared_ptr<LoopQueue> queue, std::string remoteHost);
+    // Only create() makes one (the connection and its control block in one allocation).
+    struct Key {
+        explicit Key() = default;
+    };
+
+public:
+    TCPConnection(Key, asio::ip::tcp::socket socket, std::shared_ptr<LoopQueue> queue, std::string remoteHost);
+
+private:
     // Runs `fn` now when already on the connection's queue, else queues it there.
     template <class F>
     void onQueue(F fn);
     void startReceive(std::size_t maximumLength, ReceiveHandler handler);
+    // On the queue: reads what has arrived and hands it to `handler` (from a
+    // later turn of the queue when `later`); false, leaving `handler` alone,
+    // when nothing has.
+    bool readNow(std::size_t maximumLength, ReceiveHandler& handler, bool later);
     void enqueue(Outgoing item);
     // Writes what the socket takes without waiting; mutex_ held.
     std::size_t writeNow(std::string_view bytes, std::error_code& error);
@@ -71,20 +84,21 @@ private:
     void writeFile();
     void written(std::error_code error);
     void report(SendHandler done, std::error_code error);
+    std::deque<Outgoing>& outgoing() { return outgoing_ ? *outgoing_ : outgoing_.emplace(); }
 
     std::shared_ptr<LoopQueue> queue_;
     std::shared_ptr<dispatch::DispatchQueue> queueBase_;
     asio::ip::tcp::socket socket_;
     std::string remoteHost_;
-    // Read scratch: starts small (most requests are a few hundred bytes and a
-    // stalled peer should cost little) and doubles while reads fill it.
-    std::unique_ptr<char[]> scratch_;
-    std::size_t scratchSize_ = 0;
+    // Bytes to ask for in one read: starts small (most requests are a few
+    // hundred bytes) and doubles while reads fill it.
     std::size_t wantedSize_ = 0;
     // Guards the queue, the flags and the descriptor (so it is never closed,
     // and its number reused, under a write from another thread).
     std::mutex mutex_;
-    std::deque<Outgoing> outgoing_;
+    // Made on the first send that has to wait: a deque allocates even when
+    // empty, and most connections never queue anything.
+    std::optional<std::deque<Outgoing>> outgoing_;
     bool writing_ = false;  // the queue owns the front of outgoing_
     bool cancelled_ = false;
     std::atomic<std::size_t> queued_{0};

@@ -4,11 +4,16 @@ namespace veltrane::deck {
 
 namespace {
 constexpr const char* kJSONType = "application/json; charset=utf-8";
+
+// Copied into every JSON answer: a copy makes each string once, a list of
+// pairs twice.
+const std::map<std::string, std::string>& jsonHeaders() {
+    static const std::map<std::string, std::string> headers{{"Content-Type", kJSONType}, {"Cache-Control", "no-store"}};
+    return headers;
+}
 }
 
-HTTPResponse HTTPResponse::json(int status, const Json& object) {
-    return {status, {{"Content-Type", kJSONType}, {"Cache-Control", "no-store"}}, JSON::text(object)};
-}
+HTTPResponse HTTPResponse::json(int status, const Json& object) { return {status, jsonHeaders(), JSON::text(object)}; }
 
 HTTPResponse HTTPResponse::ok(const Json& data) {
     return okWritten([&data](JSONWriter& writer) { writer.value(data); });
@@ -21,7 +26,7 @@ HTTPResponse HTTPResponse::okWritten(const std::function<void(JSONWriter&)>& wri
     writeData(writer);
     writer.member("ok", true);
     writer.endObject();
-    return {200, {{"Content-Type", kJSONType}, {"Cache-Control", "no-store"}}, std::move(writer).text()};
+    return {200, jsonHeaders(), std::move(writer).text()};
 }
 
 HTTPResponse HTTPResponse::err(const DeckError& error) {

@@ -196,7 +196,10 @@ void HTTPServer::readHTTP(const std::shared_ptr<Exchange>& exchange) {
 
 void HTTPServer::received(const std::shared_ptr<Exchange>& exchange, std::string data, bool isComplete,
                           std::error_code error) {
-    exchange->buffer += data;
+    if (exchange->buffer.empty())
+        exchange->buffer = std::move(data);
+    else
+        exchange->buffer += data;
     ParseResult result = parseRequest(exchange->buffer);
     switch (result.kind) {
     case ParseResult::Kind::incomplete:

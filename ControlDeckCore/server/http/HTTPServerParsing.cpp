@@ -1,4 +1,5 @@
 // HTTPServer: the request parser and the response writer's wire form.
+#include <array>
 #include <charconv>
 
 #include "ControlDeckCore/server/http/HTTPServer.h"
@@ -36,21 +37,6 @@ std::int64_t declaredLength(const std::map<std::string, std::string>& headers) {
     return static_cast<std::int64_t>(magnitude);
 }
 
-std::vector<std::string_view> lines(std::string_view head) {
-    std::vector<std::string_view> out;
-    out.reserve(16);  // a request line and a browser's headers, in one allocation
-    std::size_t start = 0;
-    for (;;) {
-        std::size_t end = head.find("\r\n", start);
-        if (end == std::string_view::npos) {
-            out.push_back(head.substr(start));
-            return out;
-        }
-        out.push_back(head.substr(start, end - start));
-        start = end + 2;
-    }
-}
-
 std::map<std::string, std::string> parseQuery(std::string_view text) {
     std::map<std::string, std::string> query;
     for (std::string_view pair : http::splitDroppingEmpty(text, '&')) {
@@ -75,13 +61,24 @@ HTTPServer::ParseResult HTTPServer::parseRequest(std::string& buffer) {
     const std::string_view head(buffer.data(), headEnd);
     if (!utf8::isValid(head)) return result;
 
-    auto headLines = lines(head);
-    auto requestLine = http::splitDroppingEmpty(headLines.front(), ' ', 2);
-    if (requestLine.size() < 2) return result;
+    // The request line, then a header on each line.
+    std::string_view rest = head;
+    bool more = true;
+    auto nextLine = [&rest, &more] {
+        const std::size_t end = rest.find("\r\n");
+        const std::string_view line = rest.substr(0, end);
+        if (end == std::string_view::npos)
+            more = false;
+        else
+            rest.remove_prefix(end + 2);
+        return line;
+    };
+    std::array<std::string_view, 3> requestLine;
+    if (http::splitDroppingEmpty(nextLine(), ' ', requestLine) < 2) return result;
 
     HTTPRequest& request = result.request;
-    for (std::size_t i = 1; i < headLines.size(); ++i) {
-        std::string_view line = headLines[i];
+    while (more) {
+        std::string_view line = nextLine();
         std::size_t colon = line.find(':');
         if (colon == std::string_view::npos) continue;
         request.headers[http::lowercased(http::trimmed(line.substr(0, colon)))] =
@@ -102,10 +99,11 @@ HTTPServer::ParseResult HTTPServer::parseRequest(std::string& buffer) {
     }
 
     request.method = std::string(requestLine[0]);
-    auto target = http::splitDroppingEmpty(requestLine[1], '?', 1);
+    std::array<std::string_view, 2> target;
+    const std::size_t targetPieces = http::splitDroppingEmpty(requestLine[1], '?', target);
     // A target of question marks only leaves no path piece: it reads as "/".
-    request.path = normalizePath(target.empty() ? std::string_view() : target[0]);
-    if (target.size() > 1) request.query = parseQuery(target[1]);
+    request.path = normalizePath(targetPieces == 0 ? std::string_view() : target[0]);
+    if (targetPieces > 1) request.query = parseQuery(target[1]);
     request.body = buffer.substr(bodyStart, bodyLength);
     buffer.erase(0, bodyStart + bodyLength);
     result.kind = ParseResult::Kind::request;

@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <limits>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -22,5 +23,8 @@ bool equalsIgnoringCase(std::string_view a, std::string_view b);
 // stands. Example: "?a?b" with maxSplits 1 gives "a" and "b".
 std::vector<std::string_view> splitDroppingEmpty(std::string_view text, char separator,
                                                  std::size_t maxSplits = std::numeric_limits<std::size_t>::max());
+// The same into `pieces`, with at most pieces.size() pieces (the last holding
+// the rest), for the parser's bounded splits; the number of pieces taken.
+std::size_t splitDroppingEmpty(std::string_view text, char separator, std::span<std::string_view> pieces);
 
 }  // namespace veltrane::deck::http

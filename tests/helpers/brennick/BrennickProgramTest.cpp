@@ -114,7 +114,9 @@ TEST_F(BrennickProgramTest, CapturesTheStreamedAppsMutesThemLocallyAndSwitches) 
     EXPECT_EQ(helper->errorLines()[1], "Audio output switched to MacBook speakers");
     speakers = rig.listenToSpeakers(std::chrono::milliseconds(500));
     EXPECT_GT(toneLevel(speakers, 440), kPresent);
-    EXPECT_GT(toneLevel(helper->collect(std::chrono::milliseconds(300)), 440), kPresent);
+    // Still captured as well; a loaded machine may leave a gap in one window.
+    EXPECT_TRUE(eventually([&] { return toneLevel(helper->collect(std::chrono::milliseconds(300)), 440) > kPresent; },
+                           std::chrono::seconds(5)));
 
     helper->writeInput(std::string(1, '\x00'));
     ASSERT_TRUE(helper->waitForErrorLines(3));

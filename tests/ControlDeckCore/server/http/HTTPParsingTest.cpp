@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <array>
+#include <span>
+
 #include "ControlDeckCore/server/http/HTTPServer.h"
 #include "ControlDeckCore/server/http/HTTPText.h"
 #include "ControlDeckCore/server/http/PercentEncoding.h"
@@ -161,10 +164,30 @@ TEST(HTTPParsing, Bearer) {
 
 TEST(HTTPParsing, SplitDroppingEmptyTakesTheRestAfterMaxSplits) {
     using V = std::vector<std::string_view>;
-    EXPECT_EQ(http::splitDroppingEmpty("a  b c d", ' ', 2), (V{"a", "b", "c d"}));
-    EXPECT_EQ(http::splitDroppingEmpty("  a", ' ', 2), (V{"a"}));
-    EXPECT_EQ(http::splitDroppingEmpty("a=", '=', 1), (V{"a"}));
-    EXPECT_EQ(http::splitDroppingEmpty("a==b", '=', 1), (V{"a", "=b"}));
+    struct Case {
+        std::string_view text;
+        char separator;
+        std::size_t maxSplits;
+        V pieces;
+    };
+    const Case cases[] = {
+        {"a  b c d", ' ', 2, {"a", "b", "c d"}},
+        {"  a", ' ', 2, {"a"}},
+        {"a=", '=', 1, {"a"}},
+        {"a==b", '=', 1, {"a", "=b"}},
+        {"?a?b", '?', 1, {"a", "b"}},
+        {"??", '?', 1, {}},
+        {"?a", '?', 0, {"?a"}},
+        {"", ' ', 2, {}},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(http::splitDroppingEmpty(c.text, c.separator, c.maxSplits), c.pieces) << c.text;
+        // The bounded form the parser uses takes the same pieces without allocating.
+        std::array<std::string_view, 3> held;
+        const std::size_t count =
+            http::splitDroppingEmpty(c.text, c.separator, std::span(held.data(), c.maxSplits + 1));
+        EXPECT_EQ(V(held.begin(), held.begin() + static_cast<std::ptrdiff_t>(count)), c.pieces) << c.text;
+    }
     EXPECT_EQ(http::splitDroppingEmpty("&&", '&'), V{});
 }
 
