@@ -35,16 +35,19 @@ void relax() {
 
 bool DispatchQueue::waitOutBriefHold(Duration patience) const {
     const auto until = Clock::now() + patience;
-    do {
-        if (core_->heldBriefly()) {
-            relax();
-            continue;
+    for (;;) {
+        // Reading the clock costs more than a turn of the loop: only now and then.
+        for (int turn = 0; turn < 32; ++turn) {
+            if (core_->heldBriefly()) {
+                relax();
+                continue;
+            }
+            if (core_->tryEnterBriefly()) return true;
+            // Taken by the queue's own work, or work waits: it goes first.
+            if (!core_->heldBriefly()) return false;
         }
-        if (core_->tryEnterBriefly()) return true;
-        // Taken by the queue's own work, or work waits: it goes first.
-        if (!core_->heldBriefly()) return false;
-    } while (Clock::now() < until);
-    return false;
+        if (Clock::now() >= until) return false;
+    }
 }
 
 std::string DispatchQueue::currentLabel() {

@@ -36,7 +36,10 @@ public:
     virtual bool tryEnter() { return false; }
     // The same for a brief hold (`runIfIdle`), which others may wait out.
     virtual bool tryEnterBriefly() { return tryEnter(); }
-    // Whether a brief hold has the queue now (a hint: read without a lock).
+    // Queues work known to be brief, which others may wait out as well.
+    virtual bool enqueueBrief(Task task) { return enqueue(std::move(task)); }
+    // Whether the queue is taken only by brief work now, held or queued (a
+    // hint: read without a lock).
     virtual bool heldBriefly() const { return false; }
     virtual void leave() {}
     const std::string& label() const { return label_; }
@@ -61,6 +64,11 @@ public:
 
     // Queues `task`. Work submitted to a queue that is shutting down is dropped.
     void async(Task task) const { core_->enqueue(std::move(task)); }
+    // The same for brief work (as `runIfIdle` asks of its `fn`) that found
+    // the queue busy: while only such work runs and waits, `runIfIdle`
+    // callers wait it out rather than queue behind it, so a queue that had
+    // to take one brief request does not take every later one as well.
+    void asyncBrief(Task task) const { core_->enqueueBrief(std::move(task)); }
 
     // Queues `task` once `delay` has passed; dropped if the queue is gone by then.
     void asyncAfter(Duration delay, Task task) const;
@@ -94,8 +102,9 @@ public:
     // and `fn` has not run: the caller queues it instead. `fn` must be brief:
     // while another caller's `fn` holds the queue, the caller waits up to
     // `patience` for it to end (spinning), since handing the work to the
-    // queue's thread costs more than a brief hold lasts; it never waits
-    // behind the queue's own work or work queued meanwhile.
+    // queue's thread costs more than a brief hold lasts, and likewise while
+    // only brief work queued with `asyncBrief` runs and waits; it never waits
+    // behind other work of the queue.
     template <class F>
     bool runIfIdle(F&& fn, Duration patience = kBriefPatience) const {
         if (isCurrent()) {
@@ -132,8 +141,9 @@ protected:
     };
 
     explicit DispatchQueue(std::shared_ptr<detail::QueueCore> core) : core_(std::move(core)) {}
-    // Spins while another brief hold has the queue, then takes it; false
-    // once `patience` has passed or the queue is busy with anything else.
+    // Spins while only brief work has the queue (held, or queued with
+    // `asyncBrief`), then takes it; false once `patience` has passed or the
+    // queue is busy with anything else.
     bool waitOutBriefHold(Duration patience) const;
     std::shared_ptr<detail::QueueCore> core_;
 };

@@ -11,19 +11,8 @@ class SerialQueue::Core final : public detail::QueueCore {
 public:
     using QueueCore::QueueCore;
 
-    bool enqueue(Task task) override {
-        bool wake;
-        {
-            std::lock_guard lock(mutex_);
-            if (closed_) return false;
-            tasks_.push_back(std::move(task));
-            // A busy queue's thread looks at the list again when the running
-            // work ends (or the holder leaves), so only an idle one is woken.
-            wake = !busy_ && tasks_.size() == 1;
-        }
-        if (wake) ready_.notify_one();
-        return true;
-    }
+    bool enqueue(Task task) override { return add(std::move(task), false); }
+    bool enqueueBrief(Task task) override { return add(std::move(task), true); }
 
     bool tryEnter() override { return enter(false); }
     bool tryEnterBriefly() override { return enter(true); }
@@ -47,14 +36,17 @@ public:
         for (;;) {
             ready_.wait(lock, [this] { return !busy_ && (stopping_ || !tasks_.empty()); });
             if (tasks_.empty()) break;
-            Task task = std::move(tasks_.front());
+            Item item = std::move(tasks_.front());
             tasks_.pop_front();
+            if (!item.brief) --queuedOther_;
             busy_ = true;
+            briefly_.store(item.brief && queuedOther_ == 0, std::memory_order_relaxed);
             lock.unlock();
-            task();
-            task = nullptr;  // captures die on this thread, outside the lock
+            item.task();
+            item.task = nullptr;  // captures die on this thread, outside the lock
             lock.lock();
             busy_ = false;
+            briefly_.store(false, std::memory_order_relaxed);
         }
         closed_ = true;
         detail::setCurrentCore(nullptr);
@@ -69,6 +61,30 @@ public:
     }
 
 private:
+    struct Item {
+        Task task;
+        bool brief;
+    };
+
+    bool add(Task task, bool brief) {
+        bool wake;
+        {
+            std::lock_guard lock(mutex_);
+            if (closed_) return false;
+            tasks_.push_back({std::move(task), brief});
+            if (!brief) {
+                ++queuedOther_;
+                // Brief work no longer ends the wait: this goes first.
+                briefly_.store(false, std::memory_order_relaxed);
+            }
+            // A busy queue's thread looks at the list again when the running
+            // work ends (or the holder leaves), so only an idle one is woken.
+            wake = !busy_ && tasks_.size() == 1;
+        }
+        if (wake) ready_.notify_one();
+        return true;
+    }
+
     bool enter(bool brief) {
         std::lock_guard lock(mutex_);
         if (closed_ || busy_ || !tasks_.empty()) return false;
@@ -79,11 +95,14 @@ private:
 
     std::mutex mutex_;
     std::condition_variable ready_;
-    std::deque<Task> tasks_;
+    std::deque<Item> tasks_;
+    std::size_t queuedOther_ = 0;       // queued work not known to be brief
     bool busy_ = false;                 // work runs: on the thread, or in a caller's `sync`
     bool stopping_ = false;             // no thread needed once the queue is empty
     bool closed_ = false;               // the thread has left; nothing would run new work
-    std::atomic<bool> briefly_{false};  // busy_ with a brief hold (read without the lock)
+    // busy_ with a brief hold, or with brief work on the thread and only brief
+    // work queued (read without the lock)
+    std::atomic<bool> briefly_{false};
 };
 
 std::shared_ptr<SerialQueue> SerialQueue::create(std::string label) {

@@ -242,12 +242,16 @@ void HTTPServer::route(const std::shared_ptr<Exchange>& exchange, HTTPRequest re
                 write(exchange, answer);
                 return;
             }
-            placement.queue->async([weak = weak_from_this(), exchange, request = std::move(request)] {
+            auto queued = [weak = weak_from_this(), exchange, request = std::move(request)] {
                 if (auto self = weak.lock())
                     self->write(exchange, self->respond(request));
                 else
                     exchange->connection->cancel();
-            });
+            };
+            if (placement.brief)
+                placement.queue->asyncBrief(std::move(queued));
+            else
+                placement.queue->async(std::move(queued));
             return;
         }
     }

@@ -105,8 +105,9 @@ public:
     // no thread waits for the queue and nothing changes threads on the way
     // back. `brief` work (a read of the queue's state, no waiting on anything
     // outside the process) is run by the connection's own thread when the
-    // queue is idle, still as the queue's work, so the request changes
-    // threads only when the queue is busy.
+    // queue is idle (or busy only with brief work it can wait out), still as
+    // the queue's work, so the request changes threads only when the queue is
+    // busy with something else.
     struct Placement {
         Placement(std::shared_ptr<dispatch::DispatchQueue> queue = nullptr, bool brief = false)
             : queue(std::move(queue)), brief(brief) {}

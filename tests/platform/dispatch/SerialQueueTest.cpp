@@ -324,6 +324,28 @@ TEST(SerialQueue, RunIfIdleWaitsOutOnlyAnotherBriefHold) {
         EXPECT_EQ(order, (std::vector<std::string>{"holder", "holder done", "waiter"}));
     }
 
+    // Brief work that had to queue, run by the queue's thread with nothing
+    // else queued: waited out the same way, so one queued brief request does
+    // not send every later one to the queue's thread as well.
+    {
+        std::mutex mutex;
+        std::vector<std::string> order;
+        auto record = [&](const char* what) {
+            std::lock_guard lock(mutex);
+            order.push_back(what);
+        };
+        std::promise<void> running;
+        queue->asyncBrief([&] {
+            record("queued");
+            running.set_value();
+            std::this_thread::sleep_for(20ms);
+            record("queued done");
+        });
+        running.get_future().wait();
+        EXPECT_TRUE(queue->runIfIdle([&] { record("waiter"); }, kForever));
+        EXPECT_EQ(order, (std::vector<std::string>{"queued", "queued done", "waiter"}));
+    }
+
     // Anything else: turned away at once. The hold ends only after the
     // caller returns, so waiting for it would hang here.
     auto turnedAway = [&](const char* what,
@@ -355,6 +377,18 @@ TEST(SerialQueue, RunIfIdleWaitsOutOnlyAnotherBriefHold) {
             released.wait();
         });
     });
+    turnedAway("queued brief work with other work behind it",
+               [&](std::promise<void>& started, std::shared_future<void> released) {
+                   std::promise<void> running, done;
+                   queue->asyncBrief([&] {
+                       running.set_value();
+                       released.wait();
+                   });
+                   running.get_future().wait();
+                   queue->async([&] { done.set_value(); });
+                   started.set_value();
+                   done.get_future().wait();
+               });
     // A brief hold that queued work: waited out, then the queued work goes
     // first and the caller is turned away.
     turnedAway("a brief hold that queued work", [&](std::promise<void>& started, std::shared_future<void> released) {
