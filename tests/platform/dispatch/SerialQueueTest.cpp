@@ -301,50 +301,35 @@ TEST(SerialQueue, RunIfIdleWaitsOutOnlyAnotherBriefHold) {
     auto queue = SerialQueue::create("deck.runtime");
     queue->sync([] {});
 
-    // Another brief hold: waited out, and the caller runs after it.
-    {
+    // Brief work that has the queue: waited out, and the caller runs after it.
+    auto waitedOut = [&](const char* what, const std::function<void(std::function<void()>)>& occupy) {
+        SCOPED_TRACE(what);
         std::mutex mutex;
         std::vector<std::string> order;
-        auto record = [&](const char* what) {
+        auto record = [&](const char* event) {
             std::lock_guard lock(mutex);
-            order.push_back(what);
-        };
-        std::promise<void> holding;
-        std::thread holder([&] {
-            EXPECT_TRUE(queue->runIfIdle([&] {
-                record("holder");
-                holding.set_value();
-                std::this_thread::sleep_for(20ms);
-                record("holder done");
-            }));
-        });
-        holding.get_future().wait();
-        EXPECT_TRUE(queue->runIfIdle([&] { record("waiter"); }, kForever));
-        holder.join();
-        EXPECT_EQ(order, (std::vector<std::string>{"holder", "holder done", "waiter"}));
-    }
-
-    // Brief work that had to queue, run by the queue's thread with nothing
-    // else queued: waited out the same way, so one queued brief request does
-    // not send every later one to the queue's thread as well.
-    {
-        std::mutex mutex;
-        std::vector<std::string> order;
-        auto record = [&](const char* what) {
-            std::lock_guard lock(mutex);
-            order.push_back(what);
+            order.push_back(event);
         };
         std::promise<void> running;
-        queue->asyncBrief([&] {
-            record("queued");
+        occupy([&] {
+            record("brief");
             running.set_value();
             std::this_thread::sleep_for(20ms);
-            record("queued done");
+            record("brief done");
         });
         running.get_future().wait();
         EXPECT_TRUE(queue->runIfIdle([&] { record("waiter"); }, kForever));
-        EXPECT_EQ(order, (std::vector<std::string>{"queued", "queued done", "waiter"}));
-    }
+        EXPECT_EQ(order, (std::vector<std::string>{"brief", "brief done", "waiter"}));
+    };
+    std::thread holder;
+    waitedOut("another caller's brief hold", [&](std::function<void()> work) {
+        holder = std::thread([&queue, work] { EXPECT_TRUE(queue->runIfIdle(work)); });
+    });
+    holder.join();
+    // Brief work that had to queue, run by the queue's thread with nothing
+    // else queued: so one queued brief request does not send every later one
+    // to the queue's thread as well.
+    waitedOut("queued brief work", [&](std::function<void()> work) { queue->asyncBrief(std::move(work)); });
 
     // Anything else: turned away at once. The hold ends only after the
     // caller returns, so waiting for it would hang here.
