@@ -9,6 +9,9 @@ using namespace veltrane::crypto;
 
 TEST(Crypto, KnownDigestsAndEncodings) {
     EXPECT_EQ(sha256Hex("abc"), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+    EXPECT_EQ(sha256Hex(""), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+    EXPECT_EQ(sha256Hex("abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq"),
+              "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1");  // two blocks
     auto s1 = sha1("abc");
     EXPECT_EQ(hex(s1.data(), s1.size()), "a9993e364706816aba3e25717850c26c9cd0d89d");
     EXPECT_EQ(base64(""), "");
