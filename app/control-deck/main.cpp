@@ -5,8 +5,10 @@
 #include <pthread.h>
 #include <signal.h>
 
+#include <chrono>
 #include <cstdio>
 #include <exception>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -28,6 +30,21 @@ sigset_t stopSignals() {
     sigaddset(&set, SIGINT);
     sigaddset(&set, SIGTERM);
     return set;
+}
+
+std::vector<std::weak_ptr<const void>> adapterHandles(const deck::AdapterSet& set) {
+    return {set.volume,    set.media,     set.apps,  set.system,   set.network,    set.screenshot, set.lock,
+            set.clipboard, set.shortcuts, set.links, set.notifier, set.brightness, set.files};
+}
+
+// Work that an adapter's own queue is running holds the adapter, which then
+// ends on that queue's thread after the runtime has let it go. It must be gone
+// before main returns: the D-Bus and X libraries' statics go at exit.
+void waitUntilGone(const std::vector<std::weak_ptr<const void>>& handles) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    for (const auto& handle : handles)
+        while (!handle.expired() && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
 
 }  // namespace
@@ -63,6 +80,8 @@ int main(int argc, char** argv) {
 
     logger.info("stopping");
     runtime->stop();
+    const auto adapters = adapterHandles(runtime->adapters());
     runtime.reset();
+    waitUntilGone(adapters);
     return 0;
 }
