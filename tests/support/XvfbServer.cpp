@@ -28,6 +28,12 @@ std::unique_ptr<XvfbServer> XvfbServer::start(int width, int height, std::string
     return std::unique_ptr<XvfbServer>(new XvfbServer(std::move(child), ":" + *number));
 }
 
+std::unique_ptr<XvfbDisplay> XvfbDisplay::start(int width, int height, std::string& error) {
+    auto server = XvfbServer::start(width, height, error);
+    if (!server) return nullptr;
+    return std::unique_ptr<XvfbDisplay>(new XvfbDisplay(std::move(server)));
+}
+
 XvfbServer::~XvfbServer() {
     child_->sendSignal(SIGTERM);
     eventually([&] { return !child_->isRunning(); });

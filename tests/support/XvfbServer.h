@@ -8,6 +8,7 @@
 #include <string>
 
 #include "platform/process/ChildProcess.h"
+#include "tests/support/ScopedEnvironment.h"
 
 namespace veltrane::testing {
 
@@ -24,6 +25,22 @@ private:
         : child_(std::move(child)), display_(std::move(display)) {}
     std::unique_ptr<process::ChildProcess> child_;
     std::string display_;
+};
+
+// An Xvfb server named by $DISPLAY while the object lives; the variable is
+// put back before the server stops.
+class XvfbDisplay {
+public:
+    // Null (with the reason in `error`) when Xvfb cannot be started.
+    static std::unique_ptr<XvfbDisplay> start(int width, int height, std::string& error);
+
+    const std::string& display() const { return server_->display(); }
+
+private:
+    explicit XvfbDisplay(std::unique_ptr<XvfbServer> server)
+        : server_(std::move(server)), variable_("DISPLAY", server_->display().c_str()) {}
+    std::unique_ptr<XvfbServer> server_;
+    ScopedVariable variable_;
 };
 
 // The first line a child writes to its standard output (without the line

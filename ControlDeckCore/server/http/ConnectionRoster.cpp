@@ -34,26 +34,30 @@ std::vector<std::unique_lock<std::mutex>> ConnectionRoster::lockAll() const {
 ConnectionRoster::Admission ConnectionRoster::admit(Cancel cancel, Clock::time_point now) {
     Admission admission;
     const std::size_t own = shardOfThisThread();
-    const Id id = (nextSequence_.fetch_add(1, std::memory_order_relaxed) << kShardBits) | own;
     Shard& shard = shards_[own];
-    if (slots_.fetch_add(1, std::memory_order_relaxed) < capacity_) {
-        std::lock_guard lock(shard.mutex);
-        shard.entries.emplace(id, Entry{std::move(cancel), now, Phase::reading, std::nullopt});
-        admission.id = id;
-        return admission;
+    std::vector<std::unique_lock<std::mutex>> all;
+    std::unique_lock<std::mutex> lock;
+    if (claimSlot()) {
+        lock = std::unique_lock(shard.mutex);
+    } else {
+        // Full: with every shard locked, a slot that came free meanwhile,
+        // or else the oldest connection waiting on its peer makes room.
+        all = lockAll();
+        if (!claimSlot() && !evictOldestWaitingLocked(admission)) return admission;
     }
-    slots_.fetch_sub(1, std::memory_order_relaxed);
-    const auto locks = lockAll();
-    if (!makeRoomLocked(admission)) return admission;
+    const Id id = (nextSequence_.fetch_add(1, std::memory_order_relaxed) << kShardBits) | own;
     shard.entries.emplace(id, Entry{std::move(cancel), now, Phase::reading, std::nullopt});
     admission.id = id;
     return admission;
 }
 
-bool ConnectionRoster::makeRoomLocked(Admission& admission) {
-    // A slot may have come free since the newcomer found none.
+bool ConnectionRoster::claimSlot() {
     if (slots_.fetch_add(1, std::memory_order_relaxed) < capacity_) return true;
     slots_.fetch_sub(1, std::memory_order_relaxed);
+    return false;
+}
+
+bool ConnectionRoster::evictOldestWaitingLocked(Admission& admission) {
     std::map<Id, Entry>* victimShard = nullptr;
     std::map<Id, Entry>::iterator victim;
     for (Shard& shard : shards_) {

@@ -77,9 +77,11 @@ private:
     };
     Shard& shardOf(Id id) { return shards_[id & (kShards - 1)]; }
     static std::size_t shardOfThisThread();
-    // With every shard locked: claims a slot that came free, or else drops
-    // the oldest connection waiting on its peer; false when all are handled.
-    bool makeRoomLocked(Admission& admission);
+    // Takes one of the capacity's slots; false when none is free.
+    bool claimSlot();
+    // With every shard locked: drops the oldest connection waiting on its
+    // peer, whose slot the newcomer takes; false when all are being handled.
+    bool evictOldestWaitingLocked(Admission& admission);
     std::vector<std::unique_lock<std::mutex>> lockAll() const;
 
     const std::size_t capacity_;

@@ -84,14 +84,12 @@ class MacClipboardTest : public ::testing::Test {
 protected:
     void SetUp() override {
         std::string error;
-        xvfb_ = veltrane::testing::XvfbServer::start(64, 64, error);
+        xvfb_ = veltrane::testing::XvfbDisplay::start(64, 64, error);
         ASSERT_TRUE(xvfb_) << error;
-        display_.emplace("DISPLAY", xvfb_->display().c_str());
     }
     static std::string shell(const std::string& command) { return process::Shell::run("/bin/sh", {"-c", command}, 30.0).stdout; }
 
-    std::unique_ptr<veltrane::testing::XvfbServer> xvfb_;
-    std::optional<ScopedVariable> display_;
+    std::unique_ptr<veltrane::testing::XvfbDisplay> xvfb_;
 };
 
 TEST_F(MacClipboardTest, SharesTextBothWays) {

@@ -3,6 +3,7 @@
 #include <signal.h>
 
 #include <fstream>
+#include <memory>
 // Xlib's macros (None, Bool) must come after GoogleTest.
 #include <X11/Xatom.h>
 #include <X11/extensions/Xrandr.h>
@@ -96,15 +97,26 @@ TEST(ScreenOutputs, BuiltinConnectorsAndEDIDNames) {
     EXPECT_EQ(ScreenOutputs::edidMonitorName(noHeader), "");
 }
 
-TEST(ScreenOutputs, ListsTheVirtualScreenAndNothingWithoutAServer) {
+namespace {
+// One Xvfb screen, named by $DISPLAY while the test runs.
+class ScreenOutputsOnXvfb : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string error;
+        xvfb_ = veltrane::testing::XvfbDisplay::start(320, 200, error);
+        ASSERT_TRUE(xvfb_) << error;
+    }
+
+private:
+    std::unique_ptr<veltrane::testing::XvfbDisplay> xvfb_;
+};
+}  // namespace
+
+TEST_F(ScreenOutputsOnXvfb, ListsTheVirtualScreenAndNothingWithoutAServer) {
     {
         veltrane::testing::ScopedVariable display("DISPLAY", nullptr);
         EXPECT_FALSE(ScreenOutputs::list());
     }
-    std::string error;
-    auto xvfb = veltrane::testing::XvfbServer::start(320, 200, error);
-    ASSERT_TRUE(xvfb) << error;
-    veltrane::testing::ScopedVariable display("DISPLAY", xvfb->display().c_str());
     auto outputs = ScreenOutputs::list();
     ASSERT_TRUE(outputs);
     ASSERT_EQ(outputs->size(), 1u);
@@ -115,11 +127,7 @@ TEST(ScreenOutputs, ListsTheVirtualScreenAndNothingWithoutAServer) {
 
 // The list is kept between calls; another client's change must show in the
 // very next one, with no wait in between.
-TEST(ScreenOutputs, AChangeByAnotherClientShowsInTheNextList) {
-    std::string error;
-    auto xvfb = veltrane::testing::XvfbServer::start(320, 200, error);
-    ASSERT_TRUE(xvfb) << error;
-    veltrane::testing::ScopedVariable variable("DISPLAY", xvfb->display().c_str());
+TEST_F(ScreenOutputsOnXvfb, AChangeByAnotherClientShowsInTheNextList) {
     auto before = ScreenOutputs::list();
     ASSERT_TRUE(before);
     ASSERT_EQ(before->size(), 1u);

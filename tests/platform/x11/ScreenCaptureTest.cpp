@@ -30,15 +30,13 @@ class ScreenCaptureTest : public ::testing::Test {
 protected:
     void SetUp() override {
         std::string error;
-        xvfb_ = veltrane::testing::XvfbServer::start(kWidth, kHeight, error);
+        xvfb_ = veltrane::testing::XvfbDisplay::start(kWidth, kHeight, error);
         ASSERT_TRUE(xvfb_) << error;
-        display_.emplace("DISPLAY", xvfb_->display().c_str());
         x_ = XOpenDisplay(nullptr);
         ASSERT_NE(x_, nullptr);
     }
     void TearDown() override {
         if (x_ != nullptr) XCloseDisplay(x_);
-        display_.reset();
         xvfb_.reset();
     }
 
@@ -59,8 +57,7 @@ protected:
         XSync(x_, False);
     }
 
-    std::unique_ptr<veltrane::testing::XvfbServer> xvfb_;
-    std::optional<veltrane::testing::ScopedVariable> display_;
+    std::unique_ptr<veltrane::testing::XvfbDisplay> xvfb_;
     Display* x_ = nullptr;
 };
 
